@@ -1,0 +1,3 @@
+#include "audio/codec_libraries/codec_libraries.h"
+
+void UnloadCodecLibraries() {}

@@ -1,0 +1,136 @@
+// File, shared-library and path services over POSIX.
+//
+// Everything above this layer names files with 8-bit strings that may use the
+// backslash as path separator; the functions here take paths that are already
+// mapped for Linux (see MapPath). Nothing here prints or throws: failures are
+// reported as results, with errno left as the system set it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// One open file descriptor, closed when the record goes away. Move-only.
+class File {
+ public:
+  File() = default;
+  explicit File(int fd) : fd_(fd) {}
+  File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+  [[nodiscard]] int Descriptor() const { return fd_; }
+
+ private:
+  friend bool CloseFile(File& file);
+  int fd_ = -1;
+};
+
+enum class SeekOrigin { kBegin, kCurrent, kEnd };
+
+// Opens an existing file for reading and writing (others may read it too).
+// Returns a closed File when the file is missing, not a regular file, or not
+// writable.
+[[nodiscard]] File OpenExistingReadWrite(const std::string& path);
+
+// Opens an existing regular file for reading only.
+[[nodiscard]] File OpenExistingReadOnly(const std::string& path);
+
+// Creates `path` for reading and writing, replacing a file of that name. An
+// existing symbolic link at `path` is replaced by the new file, never written
+// through. Returns a closed File on failure.
+[[nodiscard]] File CreateReplacing(const std::string& path);
+
+// Reads up to `count` bytes. Returns the bytes read (fewer only at the end of
+// the file) or -1 on an I/O error.
+[[nodiscard]] int64_t ReadFile(File& file, void* buffer, size_t count);
+
+// Reads exactly `count` bytes at absolute `offset` without moving the file
+// position. Returns false on a short read or an error.
+[[nodiscard]] bool ReadFileAt(File& file, int64_t offset, void* buffer, size_t count);
+
+// Writes all `count` bytes. Returns the bytes written: fewer than `count` only
+// when the system refused the rest (disk full, file too large, I/O error).
+[[nodiscard]] int64_t WriteFile(File& file, const void* buffer, size_t count);
+
+// Moves the file position. Returns the new position from the start of the
+// file, or -1 when the move is refused (negative result, bad descriptor).
+int64_t SeekFile(File& file, int64_t offset, SeekOrigin origin);
+
+// Current position from the start of the file, or -1.
+[[nodiscard]] int64_t TellFile(File& file);
+
+// Size of the open file in bytes, or -1.
+[[nodiscard]] int64_t FileSize(File& file);
+
+// Closes the file and reports whether the system accepted the close (a late
+// write error can surface here). The record is closed afterwards either way.
+bool CloseFile(File& file);
+
+// Deletes the file `path`. Returns false when it could not be deleted.
+bool DeleteFileByName(const std::string& path);
+
+// An output file that appears under its final name only when complete. The
+// data is written to a fresh temporary file in the same directory; Commit
+// renames it over the final name (replacing a file or a symbolic link of that
+// name, never writing through it). Destroying an uncommitted PendingFile
+// removes the temporary file, so a failed write leaves nothing behind and an
+// existing file of the final name untouched.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();
+
+  // Creates the temporary file beside `finalPath`. Returns false when the
+  // directory does not exist or is not writable.
+  [[nodiscard]] bool Create(const std::string& finalPath);
+
+  // Creates only the temporary name beside `finalPath` (as an empty file) and
+  // leaves opening it to the caller, for writers that create files by path.
+  [[nodiscard]] bool Reserve(const std::string& finalPath);
+
+  File& file() { return file_; }
+  const std::string& temporaryPath() const { return temporaryPath_; }
+
+  // Closes the file when it is still open, then renames it into place.
+  // Returns false, and removes the temporary file, when either step fails.
+  [[nodiscard]] bool Commit();
+
+  // Removes the temporary file now (also done by the destructor).
+  void Abandon();
+
+ private:
+  File file_;
+  std::string temporaryPath_;
+  std::string finalPath_;
+};
+
+// A loaded shared library. The handle is opaque; null means none.
+using LibraryHandle = void*;
+
+// Loads a shared library by file name or path (dlopen semantics: a bare name
+// is searched through the executable's run path and the system; a name with
+// a '/' is taken relative to the working directory). Null on failure.
+[[nodiscard]] LibraryHandle LoadSharedLibrary(const std::string& name);
+
+// Resolves an exported symbol. Null when the library does not export it.
+[[nodiscard]] void* ResolveSymbol(LibraryHandle library, const char* name);
+
+// Releases a library loaded by LoadSharedLibrary. Null is ignored.
+void FreeSharedLibrary(LibraryHandle library);
+
+// Maps a path that uses the backslash as separator to a Linux path: every
+// backslash becomes '/'.
+[[nodiscard]] std::string MapPath(std::string_view path);
+
+}  // namespace platform
