@@ -129,8 +129,16 @@ sf_count_t VioRead(void* out, sf_count_t count, void* user) {
   auto* state = static_cast<SndfileState*>(user);
   const int64_t left = state->Extent() - state->position;
   const int64_t wanted = std::min<int64_t>(count, left);
-  if (wanted <= 0 || !state->SeekFileTo()) return 0;
-  const int64_t got = platform::ReadFile(*state->stream->file, out, static_cast<size_t>(wanted));
+  if (wanted <= 0) return 0;
+  // One positioned read in the usual case; where the file ends inside the
+  // window, a read from the position that reports how much there was.
+  AudioStream& stream = *state->stream;
+  if (platform::ReadFileAt(*stream.file, stream.fileoffset + state->position, out, static_cast<size_t>(wanted))) {
+    state->position += wanted;
+    return wanted;
+  }
+  if (!state->SeekFileTo()) return 0;
+  const int64_t got = platform::ReadFile(*stream.file, out, static_cast<size_t>(wanted));
   if (got <= 0) return 0;
   state->position += got;
   return got;
