@@ -66,6 +66,24 @@ int CheckHandle(const AudioStream* stream) {
   return kErrorNone;
 }
 
+// The checks ReadShorts and WriteShorts share: the handle (4 or 6), the mode
+// (`wrongMode`), whole frames (`notFrames`) and the buffer (7). Returns what
+// the call returns when it is refused, or -1 when it may go on.
+int64_t RefuseSamples(AudioStream* stream, const void* buffer, int64_t count, int mode, int wrongMode,
+                      int notFrames) {
+  if (const int invalid = CheckHandle(stream)) return invalid;
+  stream->error = kErrorNone;
+  const int64_t channels = stream->info.channels;
+  if (stream->mode != mode) {
+    stream->error = wrongMode;
+  } else if (count < 0 || channels == 0 || count % channels != 0) {
+    stream->error = notFrames;
+  } else if (buffer == nullptr && count > 0) {
+    stream->error = kErrorBadPointer;
+  }
+  return stream->error == kErrorNone ? -1 : 0;
+}
+
 // Releases a stream: the module's close, then the handle. A file the stream
 // owns and that was not committed is removed.
 int DestroyStream(AudioStream* stream) {
@@ -86,14 +104,21 @@ AudioStream* FailOpen(AudioStream* stream, int error, bool keepLog) {
   return nullptr;
 }
 
-// A new stream over `file` at its current position, or null with lastError
-// set (8 for memory, 9 when the position cannot be had).
+// Ends an open that made no stream: records `error`.
+AudioStream* Refuse(int error) {
+  g_lastError = error;
+  return nullptr;
+}
+
+// Begins an open: clears lastError and lastLog and makes a stream over `file`
+// at its current position, with its name in the log. Returns null with
+// lastError set (6 no file, 8 memory, 9 when the position cannot be had).
 AudioStream* NewStream(const char* name, platform::File* file, int mode) {
+  g_lastError = kErrorNone;
+  g_lastLog[0] = '\0';
+  if (file == nullptr || !file->IsOpen()) return Refuse(kErrorBadFile);
   auto* stream = new (std::nothrow) AudioStream;
-  if (stream == nullptr) {
-    g_lastError = kErrorMemory;
-    return nullptr;
-  }
+  if (stream == nullptr) return Refuse(kErrorMemory);
   stream->magic = kStreamMagic;
   stream->mode = mode;
   stream->file = file;
@@ -158,20 +183,8 @@ uint32_t Recognise(AudioStream& stream) {
 // Opens for writing at `file`'s position; when `owned` is given the stream
 // takes it over and `file` is its File.
 AudioStream* OpenWrite(const char* name, platform::File* file, platform::PendingFile* owned, AudioInfo* info) {
-  if (info == nullptr) {
-    g_lastError = kErrorNoInfo;
-    return nullptr;
-  }
-  if (FormatCheck(info) == 0) {
-    g_lastError = kErrorBadFormat;
-    return nullptr;
-  }
-  g_lastError = kErrorNone;
-  g_lastLog[0] = '\0';
-  if (file == nullptr || !file->IsOpen()) {
-    g_lastError = kErrorBadFile;
-    return nullptr;
-  }
+  if (info == nullptr) return Refuse(kErrorNoInfo);
+  if (FormatCheck(info) == 0) return Refuse(kErrorBadFormat);
   AudioStream* stream = NewStream(name, file, kStreamModeWrite);
   if (stream == nullptr) return nullptr;
   if (owned != nullptr) {
@@ -191,16 +204,7 @@ AudioStream* OpenWrite(const char* name, platform::File* file, platform::Pending
 }  // namespace
 
 AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* info, uint32_t length) {
-  if (info == nullptr) {
-    g_lastError = kErrorNoInfo;
-    return nullptr;
-  }
-  g_lastError = kErrorNone;
-  g_lastLog[0] = '\0';
-  if (file == nullptr || !file->IsOpen()) {
-    g_lastError = kErrorBadFile;
-    return nullptr;
-  }
+  if (info == nullptr) return Refuse(kErrorNoInfo);
   AudioStream* stream = NewStream(name, file, kStreamModeRead);
   if (stream == nullptr) return nullptr;
   stream->info.seekable = 1;
@@ -250,35 +254,18 @@ AudioStream* OpenStreamWrite(const char* name, platform::File* file, AudioInfo* 
 AudioStream* OpenFileWrite(const char* path, AudioInfo* info) {
   // The checks that need no file come first, so a refused open creates none.
   if (info == nullptr || FormatCheck(info) == 0) return OpenWrite(path, nullptr, nullptr, info);
-  if (path == nullptr) {
-    g_lastError = kErrorCannotOpen;
-    return nullptr;
-  }
   platform::PendingFile pending;
-  if (!pending.Create(platform::MapPath(path))) {
-    g_lastError = kErrorCannotOpen;
+  if (path == nullptr || !pending.Create(platform::MapPath(path))) {
     g_lastLog[0] = '\0';
-    return nullptr;
+    return Refuse(kErrorCannotOpen);
   }
   return OpenWrite(path, &pending.file(), &pending, info);
 }
 
 int64_t ReadShorts(AudioStream* stream, int16_t* buffer, int64_t count) {
-  if (const int invalid = CheckHandle(stream)) return invalid;
-  stream->error = kErrorNone;
-  if (stream->mode != kStreamModeRead) {
-    stream->error = kErrorReadOnWrite;
-    return 0;
-  }
+  const int64_t refused = RefuseSamples(stream, buffer, count, kStreamModeRead, kErrorReadOnWrite, kErrorReadChannels);
+  if (refused >= 0) return refused;
   const int64_t channels = stream->info.channels;
-  if (count < 0 || channels == 0 || count % channels != 0) {
-    stream->error = kErrorReadChannels;
-    return 0;
-  }
-  if (buffer == nullptr && count > 0) {
-    stream->error = kErrorBadPointer;
-    return 0;
-  }
   const int64_t frames = stream->info.samples;
   if (stream->current >= frames) {
     std::fill_n(buffer, count, int16_t{0});
@@ -302,25 +289,14 @@ int64_t ReadShorts(AudioStream* stream, int16_t* buffer, int64_t count) {
 }
 
 int64_t WriteShorts(AudioStream* stream, const int16_t* buffer, int64_t count) {
-  if (const int invalid = CheckHandle(stream)) return invalid;
-  stream->error = kErrorNone;
-  if (stream->mode != kStreamModeWrite) {
-    stream->error = kErrorWriteOnRead;
-    return 0;
-  }
-  const int64_t channels = stream->info.channels;
-  if (count < 0 || channels == 0 || count % channels != 0) {
-    stream->error = kErrorWriteChannels;
-    return 0;
-  }
+  const int64_t refused =
+      RefuseSamples(stream, buffer, count, kStreamModeWrite, kErrorWriteOnRead, kErrorWriteChannels);
+  if (refused >= 0) return refused;
   if (stream->writeShort == nullptr) {
     stream->error = kErrorUnimplemented;
     return 0;
   }
-  if (buffer == nullptr && count > 0) {
-    stream->error = kErrorBadPointer;
-    return 0;
-  }
+  const int64_t channels = stream->info.channels;
   const int64_t n = stream->writeShort(*stream, buffer, count);
   if (n > 0) stream->current += n / channels;
   const int64_t position = platform::TellFile(*stream->file) - stream->fileoffset;
