@@ -336,8 +336,9 @@ int DescribeRead(AudioStream& stream, const SF_INFO& sfinfo, const Container& co
   stream.blockwidth = stream.bytewidth * sfinfo.channels;
   const bool packed = subtype == SF_FORMAT_IMA_ADPCM || subtype == SF_FORMAT_MS_ADPCM ||
                       subtype == SF_FORMAT_GSM610 || subtype == SF_FORMAT_G721_32 || subtype == SF_FORMAT_G723_24;
-  stream.datalength = packed ? stream.filelength - stream.dataoffset
-                             : std::min<int64_t>(sfinfo.frames * stream.blockwidth, stream.filelength - stream.dataoffset);
+  // Data that lies outside the window counts for nothing.
+  const int64_t inWindow = std::max<int64_t>(stream.filelength - stream.dataoffset, 0);
+  stream.datalength = packed ? inWindow : std::min<int64_t>(sfinfo.frames * stream.blockwidth, inWindow);
   StateOf(stream).shift = ScaleShift(info.pcmbitwidth);
   stream.readShort = ReadSamples;
   return kErrorNone;
@@ -397,11 +398,56 @@ int WriteFormat(const AudioInfo& info, const Container& container) {
   return format != 0 && sf_format_check(&probe) ? format : 0;
 }
 
+// Reads a 32-bit little-endian word at `offset` bytes into the window.
+bool WindowWord(AudioStream& stream, int64_t offset, uint32_t& word) {
+  uint8_t b[4];
+  if (offset < 0 || offset + 4 > stream.filelength ||
+      !platform::ReadFileAt(*stream.file, stream.fileoffset + offset, b, 4)) {
+    return false;
+  }
+  word = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  return true;
+}
+
+constexpr uint32_t Marker(const char (&m)[5]) { return static_cast<uint32_t>(MakeMarker(m[0], m[1], m[2], m[3])); }
+
+// libsndfile 1.2 loops forever on a WAV LIST chunk holding a sub-chunk whose
+// size is 2^31 or more (its skip wraps around and goes backwards). No file
+// can hold such a sub-chunk, so a stream that has one is refused before
+// libsndfile sees it. Walks at most a few thousand chunk headers.
+bool RiffListsAreSane(AudioStream& stream) {
+  int budget = 4096;
+  int64_t at = 12;  // after "RIFF", its size and "WAVE"
+  uint32_t id = 0;
+  uint32_t size = 0;
+  while (budget-- > 0 && WindowWord(stream, at, id) && WindowWord(stream, at + 4, size)) {
+    const int64_t end = std::min<int64_t>(at + 8 + size, stream.filelength);
+    if (id == Marker("LIST")) {
+      // Inside, "INFO" and "adtl" stand alone; "data" or a zero marker ends
+      // the list; anything else is a marker and a size.
+      uint32_t marker = 0;
+      uint32_t length = 0;
+      for (int64_t p = at + 8; budget-- > 0 && p + 4 <= end && WindowWord(stream, p, marker); p += 4) {
+        if (marker == Marker("INFO") || marker == Marker("adtl")) continue;
+        if (marker == Marker("data") || marker == 0 || !WindowWord(stream, p + 4, length)) break;
+        if (length >= 0x80000000u) return false;
+        p += 4 + length + (length & 1);
+      }
+    }
+    at += 8 + static_cast<int64_t>(size) + (size & 1);
+  }
+  return true;
+}
+
 }  // namespace
 
 int SndfileOpenRead(AudioStream& stream) {
   const Container* container = FindContainer(stream.info.format);
   if (container == nullptr || container->major == FMT_RAW || container->major == FMT_AU_LE) {
+    return kErrorUnknownFormat;
+  }
+  if (container->major == FMT_WAV && !RiffListsAreSane(stream)) {
+    LogPrintf(stream, "LIST chunk holds a sub-chunk of impossible size\n");
     return kErrorUnknownFormat;
   }
   SF_INFO sfinfo = {};

@@ -238,6 +238,18 @@ TEST_F(StreamRules, AHeaderClaimingMoreThanTheWindowReadsOnlyTheWindow) {
   for (int i = 0; i < 40; ++i) EXPECT_EQ(buffer[i], i < 10 ? i + 1 : 0) << i;
 }
 
+TEST_F(StreamRules, AListSubChunkThatWouldMakeLibsndfileLoopIsRefused) {
+  std::vector<uint8_t> bytes;
+  PutText(bytes, "RIFF");
+  Put32(bytes, 28);
+  PutText(bytes, "WAVELIST");
+  Put32(bytes, 0xFFFFFFFF);
+  PutText(bytes, "abcd");
+  Put32(bytes, 0xFFFFFFF8);  // a skip of -8 bytes, back to "abcd"
+  EXPECT_EQ(Open("loop.wav", bytes), nullptr);
+  EXPECT_EQ(LastError(), 14);
+}
+
 TEST_F(StreamRules, FloatsReadClippedAndNanAsSilence) {
   const float values[] = {0.5f, 1.5f, -1.5f, std::nanf(""), -1.0f, 0.25f};
   std::vector<uint8_t> bytes = WavHeader(3, 32, 1, sizeof values);
