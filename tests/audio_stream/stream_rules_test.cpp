@@ -1,7 +1,6 @@
 // The layer's own rules: recognition order, the headerless and little-endian
 // AU cases, the format check, reads past the end, the handle checks, the
 // window, and what a failed or refused write leaves on disk.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -15,9 +14,10 @@ namespace {
 
 using namespace stream_test;
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8)}); }
-void Put32(std::vector<uint8_t>& b, uint32_t v) { b.insert(b.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}); }
-void Put32BE(std::vector<uint8_t>& b, uint32_t v) { b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}); }
+// Appends the low `n` bytes of `v`, little-endian unless `big`.
+void Put(std::vector<uint8_t>& b, uint32_t v, int n, bool big = false) {
+  for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * (big ? n - 1 - i : i)));
+}
 void PutText(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + std::strlen(t)); }
 
 // A canonical WAV header, built from the RIFF layout: `tag` 1 PCM or 3 float,
@@ -25,17 +25,14 @@ void PutText(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 
 std::vector<uint8_t> WavHeader(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t dataBytes) {
   std::vector<uint8_t> b;
   PutText(b, "RIFF");
-  Put32(b, 36 + dataBytes);
+  Put(b, 36 + dataBytes, 4);
   PutText(b, "WAVEfmt ");
-  Put32(b, 16);
-  Put16(b, tag);
-  Put16(b, channels);
-  Put32(b, 8000);
-  Put32(b, 8000u * channels * bits / 8);
-  Put16(b, channels * bits / 8);
-  Put16(b, bits);
+  for (auto [v, n] : {std::pair{16u, 4}, {tag, 2}, {channels, 2}, {8000u, 4}, {8000u * channels * bits / 8, 4},
+                      {channels * bits / 8u, 2}, {bits, 2}}) {
+    Put(b, v, n);
+  }
   PutText(b, "data");
-  Put32(b, dataBytes);
+  Put(b, dataBytes, 4);
   return b;
 }
 
@@ -127,17 +124,9 @@ TEST_F(StreamRules, RecognitionStaysInsideTheWindow) {
 // or big-endian (".snd"), with four 16-bit linear samples.
 std::vector<uint8_t> AuFile(bool little) {
   std::vector<uint8_t> b;
-  const auto word = [&](uint32_t v) { little ? Put32(b, v) : Put32BE(b, v); };
   PutText(b, little ? "dns." : ".snd");
-  for (uint32_t v : {24u, 8u, 3u, 8000u, 1u}) word(v);
-  for (int16_t s : {int16_t{1}, int16_t{-2}, int16_t{300}, int16_t{-32768}}) {
-    const auto u = static_cast<uint16_t>(s);
-    if (little) {
-      Put16(b, u);
-    } else {
-      b.insert(b.end(), {uint8_t(u >> 8), uint8_t(u)});
-    }
-  }
+  for (uint32_t v : {24u, 8u, 3u, 8000u, 1u}) Put(b, v, 4, !little);
+  for (int s : {1, -2, 300, -32768}) Put(b, static_cast<uint32_t>(s), 2, !little);
   return b;
 }
 
@@ -183,7 +172,7 @@ TEST_F(StreamRules, FormatCheckLimits) {
 
 TEST_F(StreamRules, ReadingPastTheEndGivesSilence) {
   std::vector<uint8_t> bytes = WavHeader(1, 16, 2, 12);
-  for (int16_t s : {1, 2, 3, 4, 5, 6}) Put16(bytes, static_cast<uint16_t>(s));
+  for (int16_t s : {1, 2, 3, 4, 5, 6}) Put(bytes, static_cast<uint32_t>(s), 2);
   StreamPtr stream(Open("a.wav", bytes));
   ASSERT_NE(stream, nullptr);
   std::vector<int16_t> buffer(10, 0x7777);
@@ -228,7 +217,7 @@ TEST_F(StreamRules, AHeaderClaimingMoreThanTheWindowReadsOnlyTheWindow) {
   std::vector<uint8_t> bytes(100, 0x7F);  // bytes before the stream
   const std::vector<uint8_t> header = WavHeader(1, 16, 1, 2000);
   bytes.insert(bytes.end(), header.begin(), header.end());
-  for (int16_t s = 1; s <= 10; ++s) Put16(bytes, static_cast<uint16_t>(s));
+  for (int16_t s = 1; s <= 10; ++s) Put(bytes, static_cast<uint32_t>(s), 2);
   bytes.resize(bytes.size() + 500, 0x7F);  // what follows the window
   StreamPtr stream(Open("a.wav", bytes, 0, 100, static_cast<uint32_t>(header.size() + 20)));
   ASSERT_NE(stream, nullptr) << LastError();
@@ -239,13 +228,9 @@ TEST_F(StreamRules, AHeaderClaimingMoreThanTheWindowReadsOnlyTheWindow) {
 }
 
 TEST_F(StreamRules, AListSubChunkThatWouldMakeLibsndfileLoopIsRefused) {
-  std::vector<uint8_t> bytes;
-  PutText(bytes, "RIFF");
-  Put32(bytes, 28);
-  PutText(bytes, "WAVELIST");
-  Put32(bytes, 0xFFFFFFFF);
-  PutText(bytes, "abcd");
-  Put32(bytes, 0xFFFFFFF8);  // a skip of -8 bytes, back to "abcd"
+  const char head[] = "RIFF\x1C\0\0\0WAVELIST\xFF\xFF\xFF\xFF" "abcd";
+  std::vector<uint8_t> bytes(head, head + sizeof head - 1);
+  Put(bytes, 0xFFFFFFF8, 4);  // a skip of -8 bytes, back to "abcd"
   EXPECT_EQ(Open("loop.wav", bytes), nullptr);
   EXPECT_EQ(LastError(), 14);
 }
@@ -253,7 +238,7 @@ TEST_F(StreamRules, AListSubChunkThatWouldMakeLibsndfileLoopIsRefused) {
 TEST_F(StreamRules, FloatsReadClippedAndNanAsSilence) {
   const float values[] = {0.5f, 1.5f, -1.5f, std::nanf(""), -1.0f, 0.25f};
   std::vector<uint8_t> bytes = WavHeader(3, 32, 1, sizeof values);
-  for (float v : values) Put32(bytes, std::bit_cast<uint32_t>(v));
+  for (float v : values) Put(bytes, std::bit_cast<uint32_t>(v), 4);
   StreamPtr stream(Open("f.wav", bytes));
   ASSERT_NE(stream, nullptr) << LastError();
   EXPECT_EQ(info_.format, FMT_WAV | FMT_FLOAT);
