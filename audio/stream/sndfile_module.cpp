@@ -109,7 +109,10 @@ struct SndfileState final : CodecState {
   int64_t Extent() const {
     return stream->mode == kStreamModeRead ? stream->filelength : stream->written;
   }
-  bool SeekFileTo() { return platform::SeekFile(*stream->file, stream->fileoffset + position, platform::SeekOrigin::kBegin) >= 0; }
+  // Moves the file to `position` in the window.
+  bool SeekFileTo() {
+    return platform::SeekFile(*stream->file, stream->fileoffset + position, platform::SeekOrigin::kBegin) >= 0;
+  }
 };
 
 SndfileState& StateOf(AudioStream& stream) { return static_cast<SndfileState&>(*stream.codecdata); }
@@ -157,7 +160,8 @@ sf_count_t VioWrite(const void* in, sf_count_t count, void* user) {
 
 sf_count_t VioTell(void* user) { return static_cast<SndfileState*>(user)->position; }
 
-SF_VIRTUAL_IO kVirtualIo = {VioLength, VioSeek, VioRead, VioWrite, VioTell};
+// libsndfile takes the table by a non-const pointer; it is never changed.
+SF_VIRTUAL_IO g_windowIo = {VioLength, VioSeek, VioRead, VioWrite, VioTell};
 
 // Samples per chunk for the conversions: whole frames, at least one.
 size_t ChunkSamples(int channels) {
@@ -249,7 +253,7 @@ int OpenVirtual(AudioStream& stream, SF_INFO& sfinfo, int fallbackError) {
   if (!state) return kErrorMemory;
   state->stream = &stream;
   const int mode = stream.mode == kStreamModeRead ? SFM_READ : SFM_WRITE;
-  state->handle = sf_open_virtual(&kVirtualIo, mode, &sfinfo, state.get());
+  state->handle = sf_open_virtual(&g_windowIo, mode, &sfinfo, state.get());
   if (state->handle == nullptr) return MapSndfileError(stream, fallbackError);
   if (state->ioFailed) return kErrorShortWrite;
   stream.dataoffset = state->position;

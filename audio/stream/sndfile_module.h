@@ -54,7 +54,9 @@
 // when writing (libsndfile refuses that container and layout, for example a
 // stereo 8SVX file). Every libsndfile message goes to the stream's log.
 // A write that the file refuses, or a header that cannot be completed at
-// close, makes the close return 20.
+// close, makes the close return 20. A WAV stream with a LIST sub-chunk of
+// 2^31 bytes or more, on which libsndfile 1.2 would loop forever, fails with
+// 14 before libsndfile sees it.
 #pragma once
 
 #include "audio/stream/stream_module.h"

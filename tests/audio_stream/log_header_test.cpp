@@ -28,18 +28,6 @@ TEST(StreamLog, AFullLogKeeps4095Characters) {
   EXPECT_EQ(std::strlen(s->logbuffer), 4095u);
 }
 
-TEST(StreamLog, InfoDump) {
-  auto s = std::make_unique<AudioStream>();
-  s->info = Describe(FMT_WAV | FMT_PCM, 16, 2, 44100);
-  s->info.samples = 10;
-  s->info.sections = 1;
-  LogInfo(*s);
-  EXPECT_STREQ(s->logbuffer,
-               "---------------------------------\n Sample rate :   44100\n Samples     :   10\n"
-               " Channels    :   2\n Bit width   :   16\n Format      :   10001\n Sections    :   1\n"
-               " Seekable    :   FALSE\n---------------------------------\n");
-}
-
 TEST(HeaderWrite, FieldsInBothByteOrders) {
   auto s = std::make_unique<AudioStream>();
   EXPECT_EQ(HeaderWrite(*s, "Lw", 1, 2), 6);
