@@ -17,47 +17,64 @@
 struct AudioStream;
 
 // Opens for reading the stream that begins at `file`'s current position and
-// is `length` bytes long (0: up to the end of the file). `info->format` is the
-// format code to open with, 0 to recognise it from the first bytes (and, for
-// headerless AU, from the extension of `name`). On success `info` receives
-// the stream's description. Returns null on failure; see LastError().
+// is `length` bytes long (0: from there up to the end of the file). Nothing
+// outside those bytes is read. `info->format` is the format code to open with
+// (only its major code counts), 0 to recognise it from the first bytes (and,
+// for headerless AU, from the extension "au" or "snd" of `name`); for FMT_RAW
+// the caller's info must give channels, pcmbitwidth and the minor code. On
+// success `info` receives the stream's description. Returns null on failure
+// with the error number in LastError() (5 no info, 6 no file, 14 unknown
+// format, 51 raw without layout, 18 incomplete description, the module's
+// number otherwise) and the stream's log in LastLog().
 [[nodiscard]] AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* info,
                                           uint32_t length);
 
 // Opens for writing, at `file`'s current position, a stream in the format and
-// layout that `info` describes. The file stays open after CloseStream.
+// layout that `info` describes (FormatCheck must accept it, else 3). The file
+// stays open after CloseStream and then stands at the stream's end. Returns
+// null on failure, see LastError().
 [[nodiscard]] AudioStream* OpenStreamWrite(const char* name, platform::File* file, AudioInfo* info);
 
-// Creates `path` (replacing a file of that name) and opens it for writing as
-// OpenStreamWrite does; CloseStream closes the file.
+// Opens a new file `path` (backslashes taken as separators) for writing as
+// OpenStreamWrite does. The data goes to a temporary file beside `path`, which
+// CloseStream renames over `path` once the stream is complete; a refused open
+// (3, or 2 when the file cannot be created) or a failed close leaves no file
+// behind and a file already named `path` untouched.
 [[nodiscard]] AudioStream* OpenFileWrite(const char* path, AudioInfo* info);
 
-// Reads up to `count` samples (a whole number of frames). Returns the samples
-// read; past the end the rest of `buffer` up to `count` is zero-filled. For a
-// handle that is not valid returns 4 (no handle or bad magic) or 6 (no file).
+// Reads up to `count` samples into `buffer`. REQUIRES: `count` is a whole
+// number of frames (else 0 with StreamError 12). Returns the samples read;
+// the rest of `buffer` up to `count` is zero-filled, and past the end every
+// read returns 0. For a handle that is not valid returns 4 (no handle or bad
+// magic) or 6 (no file); on a stream being written, 0 with StreamError 15.
 [[nodiscard]] int64_t ReadShorts(AudioStream* stream, int16_t* buffer, int64_t count);
 
-// Writes `count` samples (a whole number of frames). Returns the samples
-// written, fewer when the file refused them; 4 or 6 for a handle that is not
-// valid.
+// Writes `count` samples. REQUIRES: a whole number of frames (else 0 with
+// StreamError 13). Samples of a stream narrower than 16 bits are on its own
+// scale; values beyond it are clipped. Returns the samples written, fewer
+// when the file refused them; 4 or 6 for a handle that is not valid; 0 with
+// StreamError 16 on a stream being read.
 [[nodiscard]] int64_t WriteShorts(AudioStream* stream, const int16_t* buffer, int64_t count);
 
-// Completes and closes the stream and releases the handle. Returns 0; 4 or 6
-// for a handle that is not valid; or the error number with which the module
-// failed to complete a stream being written (20 for a failed header or data
-// write, 21 when the encoder refused its settings).
+// Completes and closes the stream and releases the handle, which must not be
+// used afterwards. Returns 0; 4 or 6 for a handle that is not valid; or, for
+// a stream being written, the error number with which it could not be
+// completed (20 for a failed header or data write, or a file of
+// OpenFileWrite that could not be closed and renamed into place; 21 when an
+// encoder refused its settings).
 int CloseStream(AudioStream* stream);
 
-// 1 when `info` describes a stream that may be written, else 0.
+// 1 when `info` describes a stream that may be written (channels 1 to 256 and
+// a container, encoding and bit width of the format table), else 0.
 [[nodiscard]] int FormatCheck(const AudioInfo* info);
 
 // The error number of the most recent open (0 after a successful one).
 [[nodiscard]] int LastError();
-// The log of the most recent stream whose opening failed.
+// The log of the most recent open when it failed; empty after a success.
 [[nodiscard]] const char* LastLog();
-// The message of an error number 0..87 ("Maximum error number." beyond).
+// The message of an error number 0..87 ("Maximum error number." otherwise).
 [[nodiscard]] const char* ErrorMessage(int error);
-// The stream's own last error number.
+// The stream's own last error number (4 or 6 for a handle that is not valid).
 [[nodiscard]] int StreamError(const AudioStream* stream);
 
 // Closes a stream when the owning pointer goes away.

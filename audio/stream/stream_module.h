@@ -5,7 +5,10 @@
 // layer hands it an AudioStream whose file, fileoffset, filelength, mode,
 // filename and (for writing, and for raw reading) info are filled in; the
 // module reads or writes what it must, completes info and the layout fields,
-// places its functions in the slots and returns 0 or an error number.
+// places its functions in the slots and returns 0 or an error number. For
+// reading, info.format holds the code being opened (for raw reading, the
+// caller's whole description). Every position a module uses is counted from
+// fileoffset, and a reader stays inside the filelength bytes from there.
 //
 // Callers outside the audio layer use audio/stream/audio_stream.h instead.
 #pragma once
@@ -41,6 +44,43 @@ using ModuleOpenFn = int (*)(AudioStream& stream);
 struct CodecState {
   virtual ~CodecState() = default;
 };
+
+// Error numbers the layer and its modules use by name (ErrorMessage in
+// audio_stream.h gives the text of every number 0..87).
+inline constexpr int kErrorNone = 0;
+inline constexpr int kErrorCannotOpen = 2;
+inline constexpr int kErrorBadFormat = 3;
+inline constexpr int kErrorBadHandle = 4;
+inline constexpr int kErrorNoInfo = 5;
+inline constexpr int kErrorBadFile = 6;
+inline constexpr int kErrorBadPointer = 7;
+inline constexpr int kErrorMemory = 8;
+inline constexpr int kErrorSeek = 9;
+inline constexpr int kErrorUnimplemented = 11;
+inline constexpr int kErrorReadChannels = 12;
+inline constexpr int kErrorWriteChannels = 13;
+inline constexpr int kErrorUnknownFormat = 14;
+inline constexpr int kErrorReadOnWrite = 15;
+inline constexpr int kErrorWriteOnRead = 16;
+inline constexpr int kErrorInfoIncomplete = 18;
+inline constexpr int kErrorShortRead = 19;
+inline constexpr int kErrorShortWrite = 20;
+inline constexpr int kErrorInternal = 21;
+inline constexpr int kErrorRawNeedsLayout = 51;
+inline constexpr int kErrorRawBitWidth = 52;
+inline constexpr int kErrorVqfLibrary = 79;
+inline constexpr int kErrorAacLibrary = 82;
+inline constexpr int kErrorOggLibrary = 84;
+inline constexpr int kErrorMaximum = 87;
+
+// A chunk marker as the int whose bytes, lowest first, are a, b, c, d: the
+// value HeaderRead's "m" yields for those four bytes in the file.
+constexpr int MakeMarker(char a, char b, char c, char d) {
+  return static_cast<int>(static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+                          (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+                          (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+                          (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24));
+}
 
 inline constexpr uint32_t kStreamMagic = 0x1234C0DE;
 inline constexpr int kStreamModeRead = 11;
@@ -92,30 +132,45 @@ struct AudioStream {
   StreamWriteHeaderFn writeHeader = nullptr;
   StreamCloseFn close = nullptr;
 
-  // The file that OpenFileWrite created; `file` points at it then.
-  platform::File ownedFile;
+  // The file that OpenFileWrite created, under a temporary name until
+  // CloseStream completes the stream; `file` points at its File then.
+  platform::PendingFile ownedFile;
 };
 
 // Stream log and binary header fields.
 
-// Appends text to the stream's log (at most 4095 characters are kept).
-// Conversions: %s string, %d int, %X int in upper-case hex, %c char, %D the
-// four bytes of an int as a chunk marker; "%" before anything else appends
-// "*", that character, "*".
+// Appends text to the stream's log; the log keeps at most 4095 characters and
+// a terminator and silently drops the rest. Conversions: %s string, %d int in
+// signed decimal, %X int in upper-case hex, %c char, %D the four bytes of an
+// int, lowest first, up to the first zero byte (a chunk marker as text). "%"
+// before any other character c appends "*", c, "*" and takes no argument.
 void LogPrintf(AudioStream& stream, const char* format, ...);
 
 // Writes the description dump of stream.info into the log.
 void LogInfo(AudioStream& stream);
 
-// Appends binary fields to stream.header at headindex. Upper-case letters are
-// big-endian, lower-case little-endian: B (pointer, count), F/f (double), L/l
-// (int), W/w (int), b (int), m (marker int), S/s (string), z (count). Returns
-// the bytes the conversions account for.
+// Appends binary fields to stream.header at headindex, one per format
+// character; upper-case letters are big-endian, lower-case little-endian:
+// B (const void*, int count) the bytes as they stand; F/f (double) 4 bytes of
+// 32-bit float; L/l (int) 4; W/w (int) 2; b (int) 1; m (int marker) its 4
+// bytes lowest first; S/s (const char*) its length with terminator rounded up
+// to even as 4 bytes, then that many bytes; z (int count) zero bytes. Returns
+// the bytes the conversions account for. A field is stored whole only when it
+// ends before the header's last byte (a 4-byte field below headindex 2044, a
+// 2-byte one below 2046, a byte below 2047; the same holds for B, S, s and z);
+// otherwise nothing is stored and headindex stays (its bytes still count). An unknown
+// character logs "*** Invalid format specifier `c'" and sets error 21.
 int HeaderWrite(AudioStream& stream, const char* format, ...);
 
 // Reads binary fields from the stream's file at its current position: B
-// (pointer, count), F/f (float*), L/l (int*), t (int*, 3 bytes LE), W/w
-// (short*), b (char*), m (int*), j (count: relative move), p (position: move
-// to fileoffset + position). Returns the bytes read since the start or the
-// last j or p. With a null format, returns the position minus fileoffset.
+// (void*, int count) cleared then read; F/f (float*); L/l (int*); t (int*, 3
+// bytes little-endian); W/w (int16_t*); b (char*); m (int*, 4 bytes as they
+// lie); j (int count: move by count, the byte count starts again); p (int
+// position: move to fileoffset + position, the byte count starts again). S, s
+// and z print "Format conversion not implemented yet." on standard output; an
+// unknown character logs and sets error 21. A stream open for reading never
+// reads past its window: bytes beyond fileoffset + filelength read as zero,
+// and no move goes before fileoffset. Returns the bytes asked for since the
+// start or the last j or p (short reads are not reported). With a null
+// format, returns the file's position minus fileoffset.
 int HeaderRead(AudioStream& stream, const char* format, ...);

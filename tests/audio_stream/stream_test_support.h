@@ -1,0 +1,99 @@
+// Helpers for the audio stream tests: a temporary folder, files as bytes,
+// sox as the independent decoder, and reading a stream through the layer.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "audio/stream/audio_stream.h"
+#include "audio/stream/stream_module.h"
+
+namespace stream_test {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "spoolex-stream-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Runs a shell command quietly; true when it exits with 0.
+inline bool RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Decodes `input` with sox (`options` describe the input; "ffmpeg" decodes
+// with ffmpeg instead) to 32-bit signed samples, without dither. Fails the
+// test when the decoder fails.
+inline std::vector<int32_t> SoxDecode(const TempDir& dir, const std::string& options, const std::string& input) {
+  const std::string out = dir / "sox-decoded.raw";
+  const std::string command =
+      options == "ffmpeg" ? "ffmpeg -v error -y -i '" + input + "' -f s32le '" + out + "'"
+                          : "sox -D " + options + " '" + input + "' -t raw -e signed -b 32 -L '" + out + "'";
+  EXPECT_TRUE(RunQuietly(command)) << command;
+  const std::vector<uint8_t> bytes = ReadBytes(out);
+  std::vector<int32_t> samples(bytes.size() / 4);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int32_t>(uint32_t{bytes[4 * i]} | uint32_t{bytes[4 * i + 1]} << 8 |
+                                      uint32_t{bytes[4 * i + 2]} << 16 | uint32_t{bytes[4 * i + 3]} << 24);
+  }
+  return samples;
+}
+
+// Opens `path` at byte `offset` with `length` (0: to the end) and reads every
+// sample through the layer. `info` gives the format to open with and
+// receives the description; on failure the result is empty.
+inline std::vector<int16_t> ReadThroughLayer(const std::string& path, AudioInfo& info, int64_t offset = 0,
+                                             uint32_t length = 0) {
+  platform::File file = platform::OpenExistingReadOnly(path);
+  EXPECT_TRUE(file.IsOpen()) << path;
+  EXPECT_EQ(platform::SeekFile(file, offset, platform::SeekOrigin::kBegin), offset);
+  StreamPtr stream(OpenStreamRead(path.c_str(), &file, &info, length));
+  if (!stream) return {};
+  std::vector<int16_t> samples(static_cast<size_t>(info.samples) * info.channels);
+  EXPECT_EQ(ReadShorts(stream.get(), samples.data(), static_cast<int64_t>(samples.size())),
+            static_cast<int64_t>(samples.size()));
+  return samples;
+}
+
+// Writes `samples` as a new file through the layer; returns CloseStream's
+// result, or -1 when the open failed.
+inline int WriteThroughLayer(const std::string& path, AudioInfo info, const std::vector<int16_t>& samples) {
+  AudioStream* stream = OpenFileWrite(path.c_str(), &info);
+  if (stream == nullptr) return -1;
+  EXPECT_EQ(WriteShorts(stream, samples.data(), static_cast<int64_t>(samples.size())),
+            static_cast<int64_t>(samples.size()));
+  return CloseStream(stream);
+}
+
+inline AudioInfo Describe(uint32_t format, uint32_t bits, uint32_t channels, uint32_t rate = 8000) {
+  AudioInfo info;
+  info.format = format;
+  info.pcmbitwidth = bits;
+  info.channels = channels;
+  info.samplerate = rate;
+  return info;
+}
+
+}  // namespace stream_test
