@@ -1,6 +1,8 @@
 // Sine tables, radix-4 FFT and the Kaiser-windowed filter designs.
 #include "convert/fft.h"
 
+#include "convert/double_pair.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -30,53 +32,47 @@ inline uint32_t ReverseBase4(uint32_t t, int digits) {
   return r >> (16 - 2 * digits);
 }
 
-// One radix-4 butterfly over the points a, b, c, d (each a complex pair),
-// with b, c, d first multiplied by w^k, w^2k, w^3k given as cosine and sine.
-// The forward transform uses w = exp(-2 pi i/m), the inverse its conjugate.
+// Multiplies by i (inverse) or -i (forward), the rotation of the radix-4
+// butterfly: -i (r, m) = (m, -r), i (r, m) = (-m, r).
 template <bool kInverse>
-inline void Butterfly4(double* a, double* b, double* c, double* d, double c1, double s1,
-                       double c2, double s2, double c3, double s3) {
-  double br, bi, cr, ci, dr, di;
-  if constexpr (kInverse) {
-    br = b[0] * c1 - b[1] * s1;
-    bi = b[1] * c1 + b[0] * s1;
-    cr = c[0] * c2 - c[1] * s2;
-    ci = c[1] * c2 + c[0] * s2;
-    dr = d[0] * c3 - d[1] * s3;
-    di = d[1] * c3 + d[0] * s3;
-  } else {
-    br = b[0] * c1 + b[1] * s1;
-    bi = b[1] * c1 - b[0] * s1;
-    cr = c[0] * c2 + c[1] * s2;
-    ci = c[1] * c2 - c[0] * s2;
-    dr = d[0] * c3 + d[1] * s3;
-    di = d[1] * c3 - d[0] * s3;
-  }
-  const double t0r = a[0] + cr, t0i = a[1] + ci;
-  const double t1r = a[0] - cr, t1i = a[1] - ci;
-  const double t2r = br + dr, t2i = bi + di;
-  const double t3r = br - dr, t3i = bi - di;
-  a[0] = t0r + t2r;
-  a[1] = t0i + t2i;
-  c[0] = t0r - t2r;
-  c[1] = t0i - t2i;
-  if constexpr (kInverse) {  // t1 + i t3 and t1 - i t3
-    b[0] = t1r - t3i;
-    b[1] = t1i + t3r;
-    d[0] = t1r + t3i;
-    d[1] = t1i - t3r;
-  } else {  // t1 - i t3 and t1 + i t3
-    b[0] = t1r + t3i;
-    b[1] = t1i - t3r;
-    d[0] = t1r - t3i;
-    d[1] = t1i + t3r;
-  }
+inline DoublePair RotateQuarter(DoublePair v) {
+  return SwapPair(v) * (kInverse ? DoublePair{-1.0, 1.0} : DoublePair{1.0, -1.0});
+}
+
+// One radix-4 butterfly over the points a, b, c, d, with b, c, d first
+// multiplied by w^k, w^2k, w^3k. The forward transform uses
+// w = exp(-2 pi i/m), the inverse its conjugate; `cosines` holds the three
+// cosines and `sines` the three sines, already signed for the direction:
+// (s, -s) forward and (-s, s) inverse, so x w = x cos + swap(x) sines.
+template <bool kInverse>
+inline void Butterfly4(double* a, double* b, double* c, double* d, const DoublePair cosines[3],
+                       const DoublePair sines[3]) {
+  const DoublePair pa = LoadPair(a);
+  const DoublePair pb = LoadPair(b);
+  const DoublePair pc = LoadPair(c);
+  const DoublePair pd = LoadPair(d);
+  const DoublePair wb = pb * cosines[0] + SwapPair(pb) * sines[0];
+  const DoublePair wc = pc * cosines[1] + SwapPair(pc) * sines[1];
+  const DoublePair wd = pd * cosines[2] + SwapPair(pd) * sines[2];
+  const DoublePair t0 = pa + wc, t1 = pa - wc;
+  const DoublePair t2 = wb + wd, t3 = RotateQuarter<kInverse>(wb - wd);
+  StorePair(a, t0 + t2);
+  StorePair(c, t0 - t2);
+  StorePair(b, t1 + t3);
+  StorePair(d, t1 - t3);
 }
 
 // Twiddle-free radix-4 butterfly: the 4-point DFT of consecutive points.
 template <bool kInverse>
 inline void Dft4(double* p) {
-  Butterfly4<kInverse>(p, p + 2, p + 4, p + 6, 1.0, 0.0, 1.0, 0.0, 1.0, 0.0);
+  const DoublePair pa = LoadPair(p), pb = LoadPair(p + 2), pc = LoadPair(p + 4),
+                   pd = LoadPair(p + 6);
+  const DoublePair t0 = pa + pc, t1 = pa - pc;
+  const DoublePair t2 = pb + pd, t3 = RotateQuarter<kInverse>(pb - pd);
+  StorePair(p, t0 + t2);
+  StorePair(p + 4, t0 - t2);
+  StorePair(p + 2, t1 + t3);
+  StorePair(p + 6, t1 - t3);
 }
 
 template <bool kInverse>
@@ -91,13 +87,10 @@ void Transform(double* x, int e, const double* table, double* scratch) {
     std::copy(x, x + 2 * n, scratch);
     for (size_t t = 0; t < half; ++t) {
       const size_t r = ReverseBase4(static_cast<uint32_t>(t), digits);
-      const double* a = scratch + 2 * r;
-      const double* b = scratch + 2 * (half + r);
-      double* out = x + 4 * t;
-      out[0] = a[0] + b[0];
-      out[1] = a[1] + b[1];
-      out[2] = a[0] - b[0];
-      out[3] = a[1] - b[1];
+      const DoublePair a = LoadPair(scratch + 2 * r);
+      const DoublePair b = LoadPair(scratch + 2 * (half + r));
+      StorePair(x + 4 * t, a + b);
+      StorePair(x + 4 * t + 2, a - b);
     }
     m = 8;
   } else {
@@ -122,8 +115,12 @@ void Transform(double* x, int e, const double* table, double* scratch) {
       double* p2 = p1 + 2 * q;
       double* p3 = p2 + 2 * q;
       for (size_t k = 0; k < q; ++k) {
-        Butterfly4<kInverse>(p0 + 2 * k, p1 + 2 * k, p2 + 2 * k, p3 + 2 * k, t[k + q], t[k],
-                             t[2 * k + q], t[2 * k], t[3 * k + q], t[3 * k]);
+        const DoublePair cosines[3] = {SplatPair(t[k + q]), SplatPair(t[2 * k + q]),
+                                       SplatPair(t[3 * k + q])};
+        const DoublePair sign = kInverse ? DoublePair{-1.0, 1.0} : DoublePair{1.0, -1.0};
+        const DoublePair sines[3] = {SplatPair(t[k]) * sign, SplatPair(t[2 * k]) * sign,
+                                     SplatPair(t[3 * k]) * sign};
+        Butterfly4<kInverse>(p0 + 2 * k, p1 + 2 * k, p2 + 2 * k, p3 + 2 * k, cosines, sines);
       }
     }
   }

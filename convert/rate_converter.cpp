@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <new>
 
+#include "convert/double_pair.h"
 #include "convert/fft.h"
 
 int debugLevel = 0;
@@ -146,48 +147,109 @@ struct Instant {
 
 inline Instant SplitInstant(double pos) {
   const double scaled = pos * kInterpPhases;
-  const int v = static_cast<int>(scaled);
-  return {v / kInterpPhases, v % kInterpPhases, scaled - v};
+  const unsigned v = static_cast<unsigned>(scaled);
+  return {static_cast<int>(v / kInterpPhases), static_cast<int>(v % kInterpPhases), scaled - v};
 }
 
-// S(q) over the sequence s (stride 2 doubles, s[0] at output instant 0):
-// the 16 taps of phase q around index i.
-inline double PhaseSum(const double* s, const double* table, int i, int q) {
-  double acc = 0.0;
-  for (int m = 0; m < 8; ++m) {
-    acc += table[q + kInterpPhases * m] * s[2 * (i - m)] +
-           table[kInterpPhases * (m + 1) - q] * s[2 * (i + 1 + m)];
+// The one-channel layout interpolates the real or the imaginary parts alone
+// (one double per point); the two-channel layout both at once.
+struct OneLane {
+  using Value = double;
+  static constexpr int kWidth = 1;
+  static double Load(const double* p) { return *p; }
+  static double Splat(double x) { return x; }
+  static void Put(double v, float* out) { out[0] = static_cast<float>(v); }
+};
+
+struct TwoLanes {
+  using Value = DoublePair;
+  static constexpr int kWidth = 2;
+  static DoublePair Load(const double* p) { return LoadPair(p); }
+  static DoublePair Splat(double x) { return SplatPair(x); }
+  static void Put(DoublePair v, float* out) {
+    out[0] = static_cast<float>(v[0]);
+    out[1] = static_cast<float>(v[1]);
   }
-  return acc;
-}
+};
 
-// The interpolated value of one sequence (real or imaginary parts) at pos.
-inline float Interpolate(const double* s, const double* table, double pos) {
-  const Instant t = SplitInstant(pos);
-  const double a = PhaseSum(s, table, t.i, t.p);
-  const double b = PhaseSum(s, table, t.i, t.p + 1);
-  return static_cast<float>(a + t.f * (b - a));
-}
+// Phase q of the kernel around sample index i.
+struct PhaseRef {
+  int i;
+  int q;
+};
 
-// Interpolate over the real and the imaginary parts at once (two channels);
-// each result is computed exactly as by Interpolate.
-inline void InterpolatePair(const double* s, const double* table, double pos, float* out) {
-  const Instant t = SplitInstant(pos);
-  double a0 = 0.0, a1 = 0.0, b0 = 0.0, b1 = 0.0;
-  for (int m = 0; m < 8; ++m) {
-    const double* before = s + 2 * (t.i - m);
-    const double* after = s + 2 * (t.i + 1 + m);
-    const double ta = table[t.p + kInterpPhases * m];
-    const double tb = table[kInterpPhases * (m + 1) - t.p];
-    const double ua = table[t.p + 1 + kInterpPhases * m];
-    const double ub = table[kInterpPhases * (m + 1) - t.p - 1];
-    a0 += ta * before[0] + tb * after[0];
-    a1 += ta * before[1] + tb * after[1];
-    b0 += ua * before[0] + ub * after[0];
-    b1 += ua * before[1] + ub * after[1];
+// S(q) for K phase references over the sequence s (stride 2 doubles, s[0] at
+// output instant 0): sum over m = 0 ... 7 of
+// table[q + 128m] s[i - m] + table[128(m + 1) - q] s[i + 1 + m], in that
+// order. The K sums are independent chains, so they overlap in the pipeline.
+template <int K, class Lanes>
+inline void PhaseSums(const double* s, const double* table, const PhaseRef* refs,
+                      typename Lanes::Value* acc) {
+  const double* before[K];
+  const double* rising[K];
+  const double* falling[K];
+#pragma GCC unroll 4
+  for (int k = 0; k < K; ++k) {
+    before[k] = s + 2 * refs[k].i;
+    rising[k] = table + refs[k].q;
+    falling[k] = table + kInterpPhases - refs[k].q;
+    acc[k] = typename Lanes::Value{};
   }
-  out[0] = static_cast<float>(a0 + t.f * (b0 - a0));
-  out[1] = static_cast<float>(a1 + t.f * (b1 - a1));
+#pragma GCC unroll 8
+  for (int m = 0; m < 8; ++m) {
+#pragma GCC unroll 4
+    for (int k = 0; k < K; ++k) {
+      acc[k] += Lanes::Splat(rising[k][kInterpPhases * m]) * Lanes::Load(before[k] - 2 * m) +
+                Lanes::Splat(falling[k][kInterpPhases * m]) * Lanes::Load(before[k] + 2 + 2 * m);
+    }
+  }
+}
+
+// Interpolate: the values at the n (1 or 2) output instants pos[] over s,
+// each S(p) + f (S(p + 1) - S(p)) as a 32-bit float (S(p) alone when f = 0,
+// which is the same value). Writes Lanes::kWidth floats per instant.
+template <class Lanes>
+inline void Interpolate(const double* s, const double* table, const double* pos, int n,
+                        float* out) {
+  Instant t[2];
+  int first[2];
+  PhaseRef refs[4];
+  int k = 0;
+  for (int j = 0; j < n; ++j) {
+    t[j] = SplitInstant(pos[j]);
+    first[j] = k;
+    refs[k++] = {t[j].i, t[j].p};
+    if (t[j].f != 0.0) refs[k++] = {t[j].i, t[j].p + 1};
+  }
+  typename Lanes::Value acc[4];
+  switch (k) {
+    case 1: PhaseSums<1, Lanes>(s, table, refs, acc); break;
+    case 2: PhaseSums<2, Lanes>(s, table, refs, acc); break;
+    case 3: PhaseSums<3, Lanes>(s, table, refs, acc); break;
+    default: PhaseSums<4, Lanes>(s, table, refs, acc); break;
+  }
+  for (int j = 0; j < n; ++j) {
+    typename Lanes::Value v = acc[first[j]];
+    if (t[j].f != 0.0) v += Lanes::Splat(t[j].f) * (acc[first[j] + 1] - v);
+    Lanes::Put(v, out + j * Lanes::kWidth);
+  }
+}
+
+// Writes the output instants pos, pos + step, ... below span over s to out
+// (two at a time), keeping count within capacity; returns the first instant
+// not written.
+template <class Lanes>
+double RunInstants(const double* s, const double* table, double pos, double span, double step,
+                   float* out, long& count, long capacity) {
+  constexpr int w = Lanes::kWidth;
+  while (pos < span && count + w <= capacity) {
+    const double at[2] = {pos, pos + step};
+    const int n = at[1] < span && count + 2 * w <= capacity ? 2 : 1;
+    Interpolate<Lanes>(s, table, at, n, out + count);
+    count += n * w;
+    pos = n == 2 ? at[1] + step : at[1];
+  }
+  return pos;
 }
 
 }  // namespace
@@ -292,16 +354,11 @@ int RateConv(RateConvState& st, const int16_t* input, long numSampleIn, const fl
   long count = 0;
   double pos = st.position;
   if (st.numChannel == 1) {
-    for (; pos < span && count < capacity; pos += step) out[count++] = Interpolate(real, table, pos);
+    pos = RunInstants<OneLane>(real, table, pos, span, step, out, count, capacity);
     pos -= span;
-    for (; pos < span && count < capacity; pos += step) {
-      out[count++] = Interpolate(real + 1, table, pos);
-    }
+    pos = RunInstants<OneLane>(real + 1, table, pos, span, step, out, count, capacity);
   } else {
-    for (; pos < span && count + 2 <= capacity; pos += step) {
-      InterpolatePair(real, table, pos, out + count);
-      count += 2;
-    }
+    pos = RunInstants<TwoLanes>(real, table, pos, span, step, out, count, capacity);
   }
   st.position = pos - span;
   st.sampleIn += 2L * st.newLen;

@@ -18,10 +18,10 @@ constexpr uint32_t kMaxChannels = 256;
 // Cap on the samples of the converted buffer (4 GiB).
 constexpr uint64_t kMaxSamples = uint64_t{1} << 31;
 
-// Resizes `v` to `count` samples (new ones zero); false when memory runs out.
-bool TryResize(std::vector<int16_t>& v, uint64_t count) {
+// Reserves room for `count` samples; false when memory runs out.
+bool TryReserve(std::vector<int16_t>& v, uint64_t count) {
   try {
-    v.resize(static_cast<size_t>(count));
+    v.reserve(static_cast<size_t>(count));
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -31,8 +31,12 @@ bool TryResize(std::vector<int16_t>& v, uint64_t count) {
 }
 
 // Runs channels first ... first + group - 1 (group 1, or 2 for a stereo pair)
-// of `in` (interleaved, `channels` per frame) through one converter and writes
-// `frames` output frames of those channels into `out` (same interleaving).
+// of `in` (interleaved, `channels` per frame) through one converter and puts
+// `frames` output frames of those channels into `out`, interleaved the same
+// way. When the group is every channel, the frames are appended to `out`,
+// which REQUIRES room reserved for them (so appending never allocates);
+// otherwise `out` must already hold channels * frames samples and the
+// group's are overwritten.
 // Output frame j lies at input time j / ratio; once the input runs out the
 // converter is fed zeros. Returns false when the converter cannot be set up
 // or memory runs out; `out` may then be partly written.
@@ -42,14 +46,16 @@ bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_
   std::unique_ptr<RateConvState> conv = RateConvInit(0, ratio, group, -1, -1.0f, -1.0f, -1.0f, inSize);
   if (!conv) return false;
   std::vector<int16_t> block;
-  if (!TryResize(block, static_cast<uint64_t>(inSize))) return false;
+  if (!TryReserve(block, static_cast<uint64_t>(inSize))) return false;
+  block.resize(static_cast<size_t>(inSize));
   const uint64_t blockFrames = static_cast<uint64_t>(inSize) / group;
   const uint64_t available = in.size() / channels;
+  const bool whole = static_cast<uint32_t>(group) == channels;
   uint64_t nextIn = 0;
   uint64_t produced = 0;
   while (produced < frames) {
     const int16_t* src = block.data();
-    if (static_cast<uint32_t>(group) == channels && nextIn + blockFrames <= available) {
+    if (whole && nextIn + blockFrames <= available) {
       src = in.data() + nextIn * channels;
     } else {
       for (uint64_t i = 0; i < blockFrames; ++i) {
@@ -63,7 +69,12 @@ bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_
     const int count = RateConv(*conv, src, inSize, values);
     for (int k = 0; k + group <= count && produced < frames; k += group, ++produced) {
       for (int c = 0; c < group; ++c) {
-        out[produced * channels + first + c] = SampleFromFloat(values[k + c]);
+        const int16_t v = SampleFromFloat(values[k + c]);
+        if (whole) {
+          out.push_back(v);
+        } else {
+          out[produced * channels + first + c] = v;
+        }
       }
     }
     nextIn += blockFrames;
@@ -133,13 +144,6 @@ void MapChannels(int from, int to, int16_t frame[kFrameScratch]) {
   }
 }
 
-int16_t SampleFromFloat(float v) {
-  if (std::isnan(v)) return 0;
-  if (v > 32767.0f) return 32767;
-  if (v < -32768.0f) return -32768;
-  return static_cast<int16_t>(static_cast<int>(v));
-}
-
 int ConvertToStoredInfo(const AudioInfo& decoded, const AudioInfo& stored,
                         std::vector<int16_t>& samples) {
   if (decoded.pcmbitwidth == stored.pcmbitwidth && decoded.channels == stored.channels &&
@@ -168,21 +172,24 @@ int ConvertToStoredInfo(const AudioInfo& decoded, const AudioInfo& stored,
   std::vector<int16_t> fresh;
   std::vector<int16_t>* work = &samples;
   if (rateStep || from != to) {
-    if (!TryResize(fresh, workCount)) return 0;
+    if (!TryReserve(fresh, workCount)) return 0;
     if (rateStep) {
       const double ratio = static_cast<double>(stored.samplerate) / decoded.samplerate;
       bool ok = true;
-      if (from == 2) {
-        ok = ResampleChannels(samples, from, 0, 2, ratio, frames, fresh);
+      if (from <= 2) {
+        ok = ResampleChannels(samples, from, 0, static_cast<int>(from), ratio, frames, fresh);
       } else {
+        // One converter per channel: the two-channel layout pairs neighbours.
+        fresh.resize(static_cast<size_t>(decodedCount));
         for (uint32_t c = 0; c < from && ok; ++c) {
           ok = ResampleChannels(samples, from, c, 1, ratio, frames, fresh);
         }
       }
       if (!ok) return 0;
     } else {
-      std::copy_n(samples.begin(), decodedCount, fresh.begin());
+      fresh.assign(samples.begin(), samples.begin() + static_cast<ptrdiff_t>(decodedCount));
     }
+    fresh.resize(static_cast<size_t>(workCount));  // within the reserved room
     work = &fresh;
   }
 

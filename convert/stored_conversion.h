@@ -15,4 +15,9 @@ void MapChannels(int from, int to, int16_t frame[kFrameScratch]);
 
 // The 16-bit sample for a converter output value: truncated toward zero,
 // clipped to -32768 ... 32767, 0 for NaN.
-[[nodiscard]] int16_t SampleFromFloat(float v);
+[[nodiscard]] inline int16_t SampleFromFloat(float v) {
+  if (v != v) return 0;  // NaN
+  if (v > 32767.0f) return 32767;
+  if (v < -32768.0f) return -32768;
+  return static_cast<int16_t>(static_cast<int>(v));
+}
