@@ -57,7 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Geometry{1.0, 0, 2048, 1797, 3602, 2.0, 0.97265625f},
                       Geometry{-3.0, 0, 2048, 1797, 3602, 2.0, 0.97265625f},  // as 1.0
                       Geometry{0.5, 1, 4096, 3594, 3600, 2.0, 0.97265625f},
-                      Geometry{0.25, 1, 4096, 3594, 1802, 4.0, 0.47265625f}));
+                      Geometry{0.25, 1, 4096, 3594, 1802, 4.0, 0.47265625f}),
+    [](const auto& info) {
+      const double r = info.param.ratio;
+      return std::string(r < 0 ? "minus" : "ratio") + std::to_string(static_cast<int>(std::abs(r) * 100));
+    });
 
 // Output instant j lies at input time j / ratio and a call's instants stop
 // (h + 9) / 2 input frames (h + 9 when filtering at the input rate) before
@@ -78,22 +82,12 @@ TEST(RateConv, CountsFollowTheOutputInstants) {
         const double consumed = static_cast<double>(k) * inSize / channels;
         const long expected = channels * static_cast<long>(std::ceil((consumed - lag) * ratio));
         EXPECT_NEAR(total, expected, channels) << "ratio " << ratio << " call " << k;
+        if (ratio == 2.0 && k <= 2) {  // the documented first and later counts
+          EXPECT_EQ(total, channels == 1 ? 6937 + (k - 1) * 7188 : 6686 + (k - 1) * 7188);
+        }
       }
     }
   }
-}
-
-TEST(RateConv, DocumentedCountsForRatioTwo) {
-  long inSize = 0;
-  auto mono = Defaults(2.0, 1, inSize);
-  const std::vector<int16_t> input = Noise(static_cast<size_t>(inSize), 3);
-  const float* out = nullptr;
-  EXPECT_EQ(RateConv(*mono, input.data(), inSize, out), 6937);
-  EXPECT_EQ(mono->position, 0.0);
-  EXPECT_EQ(RateConv(*mono, input.data(), inSize, out), 7188);
-  EXPECT_EQ(RateConv(*mono, input.data(), inSize, out), 7188);
-  auto stereo = Defaults(2.0, 2, inSize);
-  EXPECT_EQ(RateConv(*stereo, input.data(), inSize, out), 6686);
 }
 
 std::vector<float> RunBlocks(RateConvState& st, const std::vector<int16_t>& input, long inSize,

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "convert/convert.h"
@@ -79,22 +80,21 @@ INSTANTIATE_TEST_SUITE_P(
         MapRow{6, 1, {-11, 0, 0, 0, 0, 0}, {-1}},
         MapRow{6, 2, {-5, 1, 0, 0, 0, 0}, {-1, 0}},
         MapRow{6, 4, {-3, 4, 5, -7, 0, 0}, {-1, 2, 2, -3}},
+        // Several frames: widening must run backwards, narrowing forwards.
+        MapRow{1, 2, {1, 2, 3}, {1, 1, 2, 2, 3, 3}},
+        MapRow{2, 4, {1, 2, 3, 4}, {1, 2, 2, 1, 3, 4, 4, 3}},
+        MapRow{2, 1, {2, 4, 6, 8, 10, 12}, {3, 7, 11}},
         // Pairs without a rule: channels kept where there is one, else silent.
         MapRow{3, 2, {1, 2, 3, 4, 5, 6}, {1, 2, 4, 5}}, MapRow{3, 1, {1, 2, 3}, {1}},
         MapRow{2, 3, {1, 2, 3, 4, 5, 6}, {1, 2, 0, 3, 4, 0, 5, 6, 0}},
         MapRow{1, 3, {5, 6}, {5, 0, 0, 6, 0, 0}},
         MapRow{8, 2, {1, 2, 3, 4, 5, 6, 7, 8}, {1, 2}},
         MapRow{2, 8, {1, 2, 3, 4}, {1, 2, 0, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0, 0, 0, 0}},
-        MapRow{7, 8, {1, 2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6, 7, 0}}));
-
-// Widening runs backwards and narrowing forwards through the frames, so no
-// frame is overwritten before it is read.
-TEST(ChannelStep, ManyFramesInPlace) {
-  EXPECT_EQ(Remap({1, 2, 3}, 1, 2), (std::vector<int16_t>{1, 1, 2, 2, 3, 3}));
-  EXPECT_EQ(Remap({1, 2, 3, 4, 5, 6}, 2, 4),
-            (std::vector<int16_t>{1, 2, 2, 1, 3, 4, 4, 3, 5, 6, 6, 5}));
-  EXPECT_EQ(Remap({2, 4, 6, 8, 10, 12}, 2, 1), (std::vector<int16_t>{3, 7, 11}));
-}
+        MapRow{7, 8, {1, 2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6, 7, 0}}),
+    [](const auto& info) {
+      return std::to_string(info.param.from) + "to" + std::to_string(info.param.to) + "_" +
+             std::to_string(info.index);
+    });
 
 TEST(Refusals, ImpossibleDescriptionsTouchNothing) {
   const std::vector<int16_t> original = {100, -100, 200, -200};
@@ -229,7 +229,11 @@ TEST_P(RateChange, KeepsPitchLengthAndPhase) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, RateChange,
                          ::testing::Values(RatePair{22050, 44100}, RatePair{44100, 48000},
-                                           RatePair{48000, 44100}, RatePair{44100, 22050}));
+                                           RatePair{48000, 44100}, RatePair{44100, 22050}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.in) + "to" +
+                                  std::to_string(info.param.out);
+                         });
 
 TEST(RateStep, AboveTheNewNyquistIsRemoved) {
   const std::vector<int16_t> s = Resample({15000}, 44100, 22050, 44100, 22050);
