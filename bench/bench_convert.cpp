@@ -23,7 +23,7 @@
 
 namespace {
 
-int16_t SwapBytes(int16_t v) {
+[[maybe_unused]] int16_t SwapBytes(int16_t v) {
   const auto u = static_cast<uint16_t>(v);
   return static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,35 @@ TEST(Refusals, ImpossibleDescriptionsTouchNothing) {
     EXPECT_EQ(ConvertToStoredInfo(c.decoded, c.stored, s), 0);
     EXPECT_EQ(s.data(), before);
     EXPECT_EQ(s, original);
+  }
+}
+
+// Descriptions as an untrusted pack may give them, against buffers of every
+// nearby size: any result is allowed, but never an access out of bounds
+// (sanitizer builds) and a success always leaves the stored sample count.
+TEST(Refusals, SweepOfOddDescriptions) {
+  const uint32_t channels[] = {0, 1, 2, 3, 6, 7, 257};
+  const uint32_t rates[] = {0, 1, 300, 8000, 44100, 4000000000u};
+  const uint32_t bits[] = {0, 8, 15, 16, 32};
+  std::mt19937 rng(5);
+  auto pick = [&rng](const auto& set) { return set[rng() % std::size(set)]; };
+  for (int round = 0; round < 150; ++round) {
+    const AudioInfo decoded = Info(pick(rates), pick(bits), pick(channels), rng() % 40);
+    const AudioInfo stored = Info(round % 2 == 0 ? decoded.samplerate : pick(rates), pick(bits),
+                                  pick(channels), decoded.samples);
+    const size_t needed = size_t{decoded.channels} * decoded.samples;
+    std::vector<int16_t> s(needed + rng() % 3 - (needed > 0 ? rng() % 2 : 0), 1000);
+    const bool shortBuffer = s.size() < needed;
+    const bool same = decoded.pcmbitwidth == stored.pcmbitwidth &&
+                      decoded.channels == stored.channels &&
+                      decoded.samplerate == stored.samplerate;
+    const int result = ConvertToStoredInfo(decoded, stored, s);
+    if (!same && result == 1) {
+      EXPECT_EQ(s.size(), size_t{stored.channels} * stored.samples);
+    }
+    if (!same && shortBuffer) {
+      EXPECT_EQ(result, 0);
+    }
   }
 }
 
