@@ -131,7 +131,9 @@ void Transform(double* x, int e, const double* table, double* scratch) {
 void MakeSineTables(double* tables, size_t n) {
   for (size_t m = n; m >= 1; m /= 2) {
     double* t = tables + 2 * n - 2 * m;
-    for (size_t k = 0; k < m; ++k) t[k] = std::sin(kTwoPi * static_cast<double>(k) / static_cast<double>(m));
+    for (size_t k = 0; k < m; ++k) {
+      t[k] = std::sin(kTwoPi * static_cast<double>(k) / static_cast<double>(m));
+    }
   }
 }
 
@@ -155,7 +157,8 @@ void DesignKaiserLowpass(double cutoff, double alpha, size_t n, int h, double* b
   for (int k = 1; k <= h; ++k) {
     const double r = k / width;
     const double pk = std::numbers::pi * k;
-    const double tap = std::sin(pk * cutoff) / pk * BesselI0(alpha * std::sqrt(1.0 - r * r)) / window0;
+    const double tap =
+        std::sin(pk * cutoff) / pk * BesselI0(alpha * std::sqrt(1.0 - r * r)) / window0;
     buffer[2 * k] = tap;
     buffer[2 * (n - k)] = tap;
   }

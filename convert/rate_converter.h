@@ -53,12 +53,13 @@ struct RateConvState {
 // the input Nyquist frequency, are derived from the ratio when negative.
 // `debug` sets debugLevel. On success stores in inSize the number of input
 // values that every RateConv call consumes and returns the converter.
-// Returns null when the cutoff comes out as zero or less (a ratio of 0, or
-// 2 * ratio <= the transition width, about 0.027), when ratio, a1, fc or fd is
-// not finite, when a1 exceeds 100, when the taps leave no room for new input
-// in a block (htaps1 below 6, 16 or 17, or above 16385), when one call's output
-// would exceed 2^24 floats (with the default taps, a ratio above about 4600),
-// or when memory runs out.
+// Returns null when the cutoff comes out as zero or less (a ratio of 0; with a
+// derived cutoff, 2 * ratio <= the measured transition width, about 0.027 with
+// the defaults, which very short filters make wide), when ratio is NaN or
+// infinite or a1, fc or fd NaN, when a1 exceeds 100, when the taps leave no
+// room for new input in a block (htaps1 from 0 to 5, 16 or 17) or exceed
+// 16385, when one call's output would exceed 2^24 floats (with the default
+// taps, a ratio above about 4600), or when memory runs out.
 [[nodiscard]] std::unique_ptr<RateConvState> RateConvInit(int debug, double ratio, int numChannel,
                                                           int htaps1, float a1, float fc, float fd,
                                                           long& inSize);

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
+#include <initializer_list>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -43,7 +44,8 @@ bool TryReserve(std::vector<int16_t>& v, uint64_t count) {
 bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_t first,
                       int group, double ratio, uint64_t frames, std::vector<int16_t>& out) {
   long inSize = 0;
-  std::unique_ptr<RateConvState> conv = RateConvInit(0, ratio, group, -1, -1.0f, -1.0f, -1.0f, inSize);
+  std::unique_ptr<RateConvState> conv =
+      RateConvInit(0, ratio, group, -1, -1.0f, -1.0f, -1.0f, inSize);
   if (!conv) return false;
   std::vector<int16_t> block;
   if (!TryReserve(block, static_cast<uint64_t>(inSize))) return false;
@@ -166,7 +168,9 @@ int ConvertToStoredInfo(const AudioInfo& decoded, const AudioInfo& stored,
     // Every sample the buffer holds: those beyond the stored frame count still
     // feed the rate step.
     const int shift = 16 - static_cast<int>(decoded.pcmbitwidth);
-    for (int16_t& s : samples) s = static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(s)) << shift);
+    for (int16_t& s : samples) {
+      s = static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(s)) << shift);
+    }
   }
 
   std::vector<int16_t> fresh;

@@ -60,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Geometry{0.25, 1, 4096, 3594, 1802, 4.0, 0.47265625f}),
     [](const auto& info) {
       const double r = info.param.ratio;
-      return std::string(r < 0 ? "minus" : "ratio") + std::to_string(static_cast<int>(std::abs(r) * 100));
+      return std::string(r < 0 ? "minus" : "ratio") +
+             std::to_string(static_cast<int>(std::abs(r) * 100));
     });
 
 // Output instant j lies at input time j / ratio and a call's instants stop
