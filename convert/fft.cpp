@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
-#include <utility>
 
 namespace {
 
@@ -75,6 +74,31 @@ inline void Dft4(double* p) {
   StorePair(p + 6, t1 - t3);
 }
 
+// Puts the n = 4^digits points at x into base-4 digit-reversed order, in
+// place. An index splits into a high part u, an optional middle digit and a
+// low part whose reversal is v; its reversed index swaps u and v, so every
+// pair is visited once as u < v, without a test per point.
+void PutDigitReversed(double* x, int digits) {
+  const int half = digits / 2;
+  const size_t low = size_t{1} << (2 * half);    // values of the low part
+  const size_t middles = digits % 2 != 0 ? 4 : 1;
+  const size_t high = middles * low;              // weight of the high part
+  std::array<uint32_t, 256> reversed;
+  for (size_t t = 0; t < low; ++t) reversed[t] = ReverseBase4(static_cast<uint32_t>(t), half);
+  for (size_t m = 0; m < middles; ++m) {
+    double* base = x + 2 * m * low;
+    for (size_t u = 0; u < low; ++u) {
+      for (size_t v = u + 1; v < low; ++v) {
+        double* a = base + 2 * (u * high + reversed[v]);
+        double* b = base + 2 * (v * high + reversed[u]);
+        const DoublePair t = LoadPair(a);
+        StorePair(a, LoadPair(b));
+        StorePair(b, t);
+      }
+    }
+  }
+}
+
 template <bool kInverse>
 void Transform(double* x, int e, const double* table, double* scratch) {
   const size_t n = size_t{1} << e;
@@ -94,14 +118,7 @@ void Transform(double* x, int e, const double* table, double* scratch) {
     }
     m = 8;
   } else {
-    const int digits = e / 2;
-    for (size_t p = 0; p < n; ++p) {
-      const size_t r = ReverseBase4(static_cast<uint32_t>(p), digits);
-      if (r > p) {
-        std::swap(x[2 * p], x[2 * r]);
-        std::swap(x[2 * p + 1], x[2 * r + 1]);
-      }
-    }
+    PutDigitReversed(x, e / 2);
     for (size_t b = 0; b < 2 * n; b += 8) Dft4<kInverse>(x + b);
     m = 16;
   }
