@@ -127,10 +127,10 @@ int ReadHeaders(VorbisSession& s, Window& window) {
 // toward zero, clipped; NaN gives 0.
 inline int16_t ScaleSample(float value) {
   double scaled = static_cast<double>(value) * kScaleTo16;
-  if (scaled >= 32767.0) return 32767;
-  if (scaled <= -32768.0) return -32768;
-  if (scaled != scaled) return 0;
-  return static_cast<int16_t>(scaled);
+  scaled = scaled == scaled ? scaled : 0.0;
+  // Truncation and clipping commute at these integer bounds.
+  scaled = std::min(std::max(scaled, -32768.0), 32767.0);
+  return static_cast<int16_t>(static_cast<int32_t>(scaled));
 }
 
 // Appends `frames` decoded frames, interleaving the channel arrays.
@@ -185,6 +185,7 @@ int DecodeAudio(VorbisSession& s, Window& window, SampleBuffer& store) {
           factor *= 2;
           if (!ReserveSamples(store, channels * factor * 1024)) return kErrorMemory;
         }
+        PrepareSamples(store, after);
         AppendFrames(pcm, channels, frames, store.samples.get() + stored);
         stored = after;
         codec::vorbis_synthesis_read(&s.dsp, frames);
@@ -284,25 +285,51 @@ int SetUpEncoder(VorbisSession& s, const AudioInfo& info) {
   return codec::vorbis_encode_init_vbr(&s.info, channels, rate, info.quality);
 }
 
+// Takes every block the analysis can complete, encodes it and writes its
+// packets, flushing pages after each packet until the page that ends the
+// stream is out. Returns false on a short write.
+bool DrainAnalysis(AudioStream& stream, VorbisSession& s, bool& endWritten) {
+  while (codec::vorbis_analysis_blockout(&s.dsp, &s.block) == 1) {
+    codec::vorbis_analysis(&s.block, nullptr);
+    codec::vorbis_bitrate_addblock(&s.block);
+    while (codec::vorbis_bitrate_flushpacket(&s.dsp, &s.packet) > 0) {
+      codec::ogg_stream_packetin(&s.stream, &s.packet);
+      if (endWritten) continue;
+      bool endOfStream = false;
+      if (!FlushPages(stream, s, endOfStream)) return false;
+      endWritten = endOfStream;
+    }
+  }
+  return true;
+}
+
 // Hands the stored samples to the analysis in chunks of up to 1024 samples
-// of whole frames, then marks the end of the input. Returns false when the
-// library gives no buffer.
-bool SubmitSamples(VorbisSession& s, const SampleBuffer& store, int channels) {
-  const int chunkFrames = kEncodeChunkSamples / channels;
+// of whole frames, encoding what each chunk completes, then marks the end of
+// the input and encodes the rest. Returns 0, 20 on a short write, or 21 when
+// the library gives no buffer.
+int SubmitSamples(AudioStream& stream, VorbisSession& s, const SampleBuffer& store, int channels) {
+  const int chunkFrames = std::max(kEncodeChunkSamples / channels, 1);
   const int16_t* from = store.samples.get();
   int64_t framesLeft = store.count / channels;
+  bool endWritten = false;
   while (framesLeft > 0) {
     float** to = codec::vorbis_analysis_buffer(&s.dsp, kEncodeChunkSamples);
-    if (to == nullptr) return false;
+    if (to == nullptr) return kErrorInternal;
     int frames = static_cast<int>(std::min<int64_t>(chunkFrames, framesLeft));
-    for (int i = 0; i < frames; ++i) {
-      for (int c = 0; c < channels; ++c) to[c][i] = static_cast<float>(*from++) * kScaleFrom16;
+    for (int c = 0; c < channels; ++c) {
+      float* channel = to[c];
+      const int16_t* sample = from + c;
+      for (int i = 0; i < frames; ++i) channel[i] = static_cast<float>(sample[i * channels]) * kScaleFrom16;
     }
+    from += static_cast<int64_t>(frames) * channels;
     codec::vorbis_analysis_wrote(&s.dsp, frames);
     framesLeft -= frames;
+    // Encoding as the input arrives keeps the library's own buffer short; it
+    // would otherwise hold, and shift after every block, the whole stream.
+    if (!DrainAnalysis(stream, s, endWritten)) return kErrorShortWrite;
   }
   codec::vorbis_analysis_wrote(&s.dsp, 0);
-  return true;
+  return DrainAnalysis(stream, s, endWritten) ? 0 : kErrorShortWrite;
 }
 
 // Encodes every stored sample and writes the pages at the file's position.
@@ -335,20 +362,7 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   bool endOfStream = false;
   if (!FlushPages(stream, s, endOfStream)) return kErrorShortWrite;
 
-  if (!SubmitSamples(s, store, s.info.channels)) return kErrorInternal;
-
-  bool endWritten = false;
-  while (codec::vorbis_analysis_blockout(&s.dsp, &s.block) == 1) {
-    codec::vorbis_analysis(&s.block, nullptr);
-    codec::vorbis_bitrate_addblock(&s.block);
-    while (codec::vorbis_bitrate_flushpacket(&s.dsp, &s.packet) > 0) {
-      codec::ogg_stream_packetin(&s.stream, &s.packet);
-      if (endWritten) continue;
-      if (!FlushPages(stream, s, endOfStream)) return kErrorShortWrite;
-      endWritten = endOfStream;
-    }
-  }
-  return 0;
+  return SubmitSamples(stream, s, store, s.info.channels);
 }
 
 int OggVorbisClose(AudioStream& stream) {

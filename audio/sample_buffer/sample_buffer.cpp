@@ -1,13 +1,14 @@
 #include "audio/sample_buffer/sample_buffer.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 constexpr int64_t kErrorMemory = 8;
 
-inline int16_t ToShort(int16_t value) { return value; }
-inline int16_t ToShort(float value) { return FloatToShortSample(value); }
 
 template <typename T>
 int64_t ReadFromStore(AudioStream& stream, int16_t* buffer, int64_t count) {
@@ -15,7 +16,11 @@ int64_t ReadFromStore(AudioStream& stream, int16_t* buffer, int64_t count) {
   if (store == nullptr || count <= 0 || store->cursor >= store->count) return 0;
   int64_t k = std::min<int64_t>(count, store->count - store->cursor);
   const T* from = store->samples.get() + store->cursor;
-  for (int64_t i = 0; i < k; ++i) buffer[i] = ToShort(from[i]);
+  if constexpr (std::is_same_v<T, int16_t>) {
+    std::memcpy(buffer, from, static_cast<size_t>(k) * sizeof(T));
+  } else {
+    for (int64_t i = 0; i < k; ++i) buffer[i] = FloatToShortSample(from[i]);
+  }
   store->cursor += static_cast<int32_t>(k);
   return k;
 }
@@ -31,8 +36,13 @@ int64_t WriteToStore(AudioStream& stream, const int16_t* buffer, int64_t count) 
     int64_t grown = std::min(std::max(needed, store->capacity * 2), kSampleStoreMax);
     if (!ReserveSamples(*store, grown) && !ReserveSamples(*store, needed)) return kErrorMemory;
   }
+  PrepareSamples(*store, needed);
   T* to = store->samples.get() + store->cursor;
-  for (int64_t i = 0; i < count; ++i) to[i] = static_cast<T>(buffer[i]);
+  if constexpr (std::is_same_v<T, int16_t>) {
+    std::memcpy(to, buffer, static_cast<size_t>(count) * sizeof(T));
+  } else {
+    for (int64_t i = 0; i < count; ++i) to[i] = static_cast<T>(buffer[i]);
+  }
   store->cursor = static_cast<int32_t>(needed);
   store->count = std::max(store->count, store->cursor);
   stream.info.samples = stream.info.channels != 0
@@ -61,6 +71,21 @@ bool ReserveSamples(SampleStore<T>& store, int64_t elements) {
 }
 
 template <typename T>
+void PrepareSamples(SampleStore<T>& store, int64_t end) {
+  if (end <= store.prepared) return;
+  // Ahead of the writer in steps, so most pages are ready before first use.
+  constexpr int64_t kStepBytes = int64_t{1} << 20;
+  int64_t upTo = std::min(store.capacity, end + kStepBytes / static_cast<int64_t>(sizeof(T)));
+#ifdef MADV_POPULATE_WRITE
+  constexpr uintptr_t kPage = 4096;
+  auto begin = reinterpret_cast<uintptr_t>(store.samples.get() + store.prepared) & ~(kPage - 1);
+  auto stop = reinterpret_cast<uintptr_t>(store.samples.get() + upTo) & ~(kPage - 1);
+  if (stop > begin) (void)::madvise(reinterpret_cast<void*>(begin), stop - begin, MADV_POPULATE_WRITE);
+#endif
+  store.prepared = upTo;
+}
+
+template <typename T>
 bool ShrinkSamples(SampleStore<T>& store) {
   if (store.count >= store.capacity) return true;
   if (store.count == 0) {
@@ -74,6 +99,8 @@ bool ShrinkSamples(SampleStore<T>& store) {
 template bool ReserveSamples(SampleStore<int16_t>&, int64_t);
 template bool ReserveSamples(SampleStore<float>&, int64_t);
 template bool ShrinkSamples(SampleStore<int16_t>&);
+template void PrepareSamples(SampleStore<int16_t>&, int64_t);
+template void PrepareSamples(SampleStore<float>&, int64_t);
 template bool ShrinkSamples(SampleStore<float>&);
 
 int16_t FloatToShortSample(float value) {

@@ -29,6 +29,7 @@ struct SampleStore : CodecState {
   // The array: `capacity` elements allocated, the first `count` in use.
   std::unique_ptr<T[], FreeDeleter> samples;
   int64_t capacity = 0;
+  int64_t prepared = 0;  // elements PrepareSamples has made ready
 };
 using SampleBuffer = SampleStore<int16_t>;
 using FloatSampleBuffer = SampleStore<float>;
@@ -38,6 +39,13 @@ using FloatSampleBuffer = SampleStore<float>;
 // or memory is refused.
 template <typename T>
 [[nodiscard]] bool ReserveSamples(SampleStore<T>& store, int64_t elements);
+
+// Asks the system to back the elements before `end` (and some beyond, within
+// the capacity) with memory in one go, instead of one page fault per page as
+// the writer first touches them. A hint only: nothing changes if refused.
+// REQUIRES: end <= capacity.
+template <typename T>
+void PrepareSamples(SampleStore<T>& store, int64_t end);
 
 // Releases the capacity beyond `count`. Returns false when memory is refused
 // (the store stays usable as it was).
