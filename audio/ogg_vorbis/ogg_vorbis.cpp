@@ -88,8 +88,9 @@ int ReadHeaders(VorbisSession& s, Window& window) {
   int64_t bytes = 0;
   if (int error = FeedSync(s, window, bytes)) return error;
   if (codec::ogg_sync_pageout(&s.sync, &s.page) != 1) return kErrorNotVorbis;
-  if (codec::ogg_stream_init(&s.stream, codec::ogg_page_serialno(&s.page)) != 0) return kErrorMemory;
+  // The records start zeroed, so clearing one whose set-up failed is safe.
   s.streamReady = true;
+  if (codec::ogg_stream_init(&s.stream, codec::ogg_page_serialno(&s.page)) != 0) return kErrorMemory;
   codec::vorbis_info_init(&s.info);
   s.infoReady = true;
   codec::vorbis_comment_init(&s.comment);
@@ -199,7 +200,7 @@ int DecodeAudio(VorbisSession& s, Window& window, SampleBuffer& store) {
 
 int OggVorbisClose(AudioStream& stream);
 
-// Opens for reading once the libraries are loaded: everything after step 2.
+// Opens for reading once the libraries are loaded.
 int DecodeStream(AudioStream& stream) {
   if (platform::SeekFile(*stream.file, stream.fileoffset, platform::SeekOrigin::kBegin) < 0) {
     return kErrorShortRead;
@@ -229,10 +230,10 @@ int DecodeStream(AudioStream& stream) {
     stream.readShort = SampleBufferReadShort;
     stream.close = OggVorbisClose;
 
-    if (codec::vorbis_synthesis_init(&session.dsp, &session.info) != 0) return kErrorNotVorbis;
     session.dspReady = true;
-    if (codec::vorbis_block_init(&session.dsp, &session.block) != 0) return kErrorMemory;
+    if (codec::vorbis_synthesis_init(&session.dsp, &session.info) != 0) return kErrorNotVorbis;
     session.blockReady = true;
+    if (codec::vorbis_block_init(&session.dsp, &session.block) != 0) return kErrorMemory;
     if (int error = DecodeAudio(session, window, *store)) return error;
   }
   if (store->count == 0 || !ShrinkSamples(*store)) return kErrorMemory;
@@ -342,15 +343,15 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   if (SetUpEncoder(s, stream.info) != 0) return kErrorInternal;
   codec::vorbis_comment_init(&s.comment);
   s.commentReady = true;
-  if (codec::vorbis_analysis_init(&s.dsp, &s.info) != 0) return kErrorInternal;
   s.dspReady = true;
-  if (codec::vorbis_block_init(&s.dsp, &s.block) != 0) return kErrorInternal;
+  if (codec::vorbis_analysis_init(&s.dsp, &s.info) != 0) return kErrorInternal;
   s.blockReady = true;
+  if (codec::vorbis_block_init(&s.dsp, &s.block) != 0) return kErrorInternal;
 
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   int serial = std::rand() % 32768;
-  if (codec::ogg_stream_init(&s.stream, serial) != 0) return kErrorInternal;
   s.streamReady = true;
+  if (codec::ogg_stream_init(&s.stream, serial) != 0) return kErrorInternal;
 
   ogg_packet identification{}, comment{}, setup{};
   if (codec::vorbis_analysis_headerout(&s.dsp, &s.comment, &identification, &comment, &setup) != 0) {

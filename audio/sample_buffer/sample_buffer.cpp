@@ -3,12 +3,13 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
 constexpr int64_t kErrorMemory = 8;
-
 
 template <typename T>
 int64_t ReadFromStore(AudioStream& stream, int16_t* buffer, int64_t count) {
@@ -51,17 +52,64 @@ int64_t WriteToStore(AudioStream& stream, const int16_t* buffer, int64_t count) 
   return count;
 }
 
+constexpr size_t kPageBytes = 4096;
+
+size_t RoundUpToPage(size_t bytes) { return (bytes + kPageBytes - 1) & ~(kPageBytes - 1); }
+
+// Gives the store room for exactly `elements` (more or fewer than now).
+// The first array is, where the system allows, a reservation of address
+// space for the largest store, backed by memory only as pages are used: the
+// array then never moves as it grows, which spares copying and remapping
+// a whole decoded stream. Elsewhere the array is a malloc block.
 template <typename T>
 bool Reallocate(SampleStore<T>& store, int64_t elements) {
-  void* grown = std::realloc(store.samples.get(), static_cast<size_t>(elements) * sizeof(T));
+  const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
+  SampleMemory& memory = store.samples.get_deleter();
+  if (store.samples == nullptr) {
+    const size_t reserve = RoundUpToPage(static_cast<size_t>(kSampleStoreMax) * sizeof(T));
+    void* data = ::mmap(nullptr, reserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                        -1, 0);
+    if (data != MAP_FAILED) {
+#ifdef MADV_HUGEPAGE
+      // Large pages make the first touch of a long stream far cheaper.
+      (void)::madvise(data, reserve, MADV_HUGEPAGE);
+#endif
+      store.samples = std::unique_ptr<T[], SampleMemory>(static_cast<T*>(data), SampleMemory{reserve});
+      store.capacity = elements;
+      return true;
+    }
+  } else if (memory.reservedBytes != 0) {
+    const size_t keep = RoundUpToPage(bytes);
+    if (keep > memory.reservedBytes) return false;
+    if (elements < store.capacity) {
+      // Shrinking: hand back the pages and the address space past the end.
+      if (::munmap(reinterpret_cast<char*>(store.samples.get()) + keep, memory.reservedBytes - keep) != 0) {
+        return false;
+      }
+      memory.reservedBytes = keep;
+    }
+    store.capacity = elements;
+    store.prepared = std::min(store.prepared, elements);
+    return true;
+  }
+  void* grown = std::realloc(store.samples.get(), bytes);
   if (grown == nullptr) return false;
   (void)store.samples.release();
   store.samples.reset(static_cast<T*>(grown));
   store.capacity = elements;
+  store.prepared = std::min(store.prepared, elements);
   return true;
 }
 
 }  // namespace
+
+void SampleMemory::operator()(void* data) const {
+  if (reservedBytes != 0) {
+    ::munmap(data, reservedBytes);
+  } else {
+    std::free(data);
+  }
+}
 
 template <typename T>
 bool ReserveSamples(SampleStore<T>& store, int64_t elements) {
@@ -77,9 +125,8 @@ void PrepareSamples(SampleStore<T>& store, int64_t end) {
   constexpr int64_t kStepBytes = int64_t{1} << 20;
   int64_t upTo = std::min(store.capacity, end + kStepBytes / static_cast<int64_t>(sizeof(T)));
 #ifdef MADV_POPULATE_WRITE
-  constexpr uintptr_t kPage = 4096;
-  auto begin = reinterpret_cast<uintptr_t>(store.samples.get() + store.prepared) & ~(kPage - 1);
-  auto stop = reinterpret_cast<uintptr_t>(store.samples.get() + upTo) & ~(kPage - 1);
+  auto begin = reinterpret_cast<uintptr_t>(store.samples.get() + store.prepared) & ~(kPageBytes - 1);
+  auto stop = reinterpret_cast<uintptr_t>(store.samples.get() + upTo) & ~(kPageBytes - 1);
   if (stop > begin) (void)::madvise(reinterpret_cast<void*>(begin), stop - begin, MADV_POPULATE_WRITE);
 #endif
   store.prepared = upTo;

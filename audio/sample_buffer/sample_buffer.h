@@ -9,13 +9,16 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstddef>
 #include <memory>
 
 #include "audio/stream/stream_module.h"
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
+// Releases a store's array: an address-space reservation when reservedBytes
+// is not 0, else a block from malloc.
+struct SampleMemory {
+  size_t reservedBytes = 0;
+  void operator()(void* data) const;
 };
 
 // Most samples a store holds (its counts are 32-bit signed).
@@ -26,8 +29,8 @@ template <typename T>
 struct SampleStore : CodecState {
   int32_t cursor = 0;  // next sample to read (reading) or to write (writing)
   int32_t count = 0;   // samples held
-  // The array: `capacity` elements allocated, the first `count` in use.
-  std::unique_ptr<T[], FreeDeleter> samples;
+  // The array: room for `capacity` elements, the first `count` in use.
+  std::unique_ptr<T[], SampleMemory> samples;
   int64_t capacity = 0;
   int64_t prepared = 0;  // elements PrepareSamples has made ready
 };
