@@ -3,8 +3,6 @@
 #include "audio/codec_libraries/codec_libraries.h"
 
 #include <dlfcn.h>
-#include <cstring>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,16 +11,9 @@
 
 namespace {
 
-using ogg_test::TempDir;
-
-// A page header that only says "serial number 1234".
-struct SerialPage {
-  unsigned char header[27] = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xD2, 0x04, 0, 0};
-  ogg_page page{header, 27, nullptr, 0};
-};
-
-// Runs each test from a temporary working directory holding kervdll/ with
-// the stub library, under its own name and as "libogg.so.0".
+// Each test runs in a temporary working directory whose kervdll/ holds the
+// stub library under its own name and as "libogg.so.0". The stub answers
+// ogg_page_serialno with 4242; libogg reads 1234 from page_.
 class CodecLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,7 +21,6 @@ class CodecLibraryTest : public ::testing::Test {
     std::filesystem::create_directory(dir_.path / "kervdll");
     std::filesystem::copy_file(STUB_LIBRARY_PATH, dir_.path / "kervdll" / STUB_LIBRARY_NAME);
     std::filesystem::copy_file(STUB_LIBRARY_PATH, dir_.path / "kervdll" / "libogg.so.0");
-    previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path);
   }
   void TearDown() override {
@@ -43,40 +33,39 @@ class CodecLibraryTest : public ::testing::Test {
     if (handle != nullptr) ::dlclose(handle);
     return handle != nullptr;
   }
-  CodecLibrary& ogg() { return GetCodecLibrary(CodecLibraryId::kOgg); }
+  static bool Loaded(CodecLibraryId id) { return GetCodecLibrary(id).module != nullptr; }
 
-  TempDir dir_;
-  std::filesystem::path previous_;
-  SerialPage page_;
+  std::filesystem::path previous_ = std::filesystem::current_path();
+  ogg_test::TempDir dir_;
+  unsigned char header_[27] = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0xD2, 0x04};
+  ogg_page page_{header_, 27, nullptr, 0};
 };
 
 TEST_F(CodecLibraryTest, KervdllFallbackLoadsOnceAndUnloadForgetsIt) {
   SetCodecLibraryFileName(CodecLibraryId::kOgg, STUB_LIBRARY_NAME);
   ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kOgg), 0);
-  platform::LibraryHandle first = ogg().module;
-  EXPECT_EQ(codec::ogg_page_serialno(&page_.page), 4242);
+  EXPECT_EQ(codec::ogg_page_serialno(&page_), 4242);
   // An entry the library does not export does nothing and yields 0.
   EXPECT_EQ(codec::ogg_sync_pageout(nullptr, nullptr), 0);
   ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kOgg), 0);
-  EXPECT_EQ(LoadCodecLibrary(ogg(), "no-such-library.so"), 1);
-  EXPECT_EQ(ogg().module, first);
-  // Loaded once, so one release unmaps it.
+  EXPECT_EQ(LoadCodecLibrary(GetCodecLibrary(CodecLibraryId::kOgg), "no-such-library.so"), 1);
+  // Loaded once, so one release unmaps it; a second unload does nothing.
   UnloadCodecLibraries();
-  EXPECT_EQ(ogg().module, nullptr);
+  UnloadCodecLibraries();
+  EXPECT_FALSE(Loaded(CodecLibraryId::kOgg));
   EXPECT_FALSE(Resident((dir_.path / "kervdll" / STUB_LIBRARY_NAME).string()));
-  UnloadCodecLibraries();
   // A call into the unloaded library yields 0 and loads nothing.
-  EXPECT_EQ(codec::ogg_page_serialno(&page_.page), 0);
-  EXPECT_EQ(ogg().module, nullptr);
-  // Loaded again, now the real libogg: no address of the stub survives.
+  EXPECT_EQ(codec::ogg_page_serialno(&page_), 0);
+  EXPECT_FALSE(Loaded(CodecLibraryId::kOgg));
+  // Loaded again, now as the real libogg: no address of the stub survives.
   SetCodecLibraryFileName(CodecLibraryId::kOgg, nullptr);
   ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kOgg), 0);
-  EXPECT_EQ(codec::ogg_page_serialno(&page_.page), 1234);
+  EXPECT_EQ(codec::ogg_page_serialno(&page_), 1234);
 }
 
 TEST_F(CodecLibraryTest, BareNameWinsOverKervdll) {
   ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kOgg), 0);
-  EXPECT_EQ(codec::ogg_page_serialno(&page_.page), 1234);
+  EXPECT_EQ(codec::ogg_page_serialno(&page_), 1234);
   EXPECT_FALSE(Resident("kervdll/libogg.so.0"));
 }
 
@@ -85,7 +74,7 @@ TEST_F(CodecLibraryTest, EachMissingLibraryGivesItsErrorNumber) {
   for (size_t i = 0; i < kCodecLibraryCount; ++i) {
     SetCodecLibraryFileName(CodecLibraryId(i), "libspoolex-missing.so");
     EXPECT_EQ(OpenCodecLibrary(CodecLibraryId(i)), expected[i]) << i;
-    EXPECT_EQ(GetCodecLibrary(CodecLibraryId(i)).module, nullptr);
+    EXPECT_FALSE(Loaded(CodecLibraryId(i)));
   }
 }
 
@@ -93,57 +82,36 @@ TEST_F(CodecLibraryTest, EachMissingLibraryGivesItsErrorNumber) {
 // leave the ones before it loaded; nothing is written.
 TEST_F(CodecLibraryTest, OggOpensStopAtTheFirstMissingLibrary) {
   platform::File file = platform::CreateReplacing("out.ogg");
-  AudioInfo info;
-  info.channels = 1;
-  info.samplerate = 8000;
-  info.quality = 0.4f;
-  auto open = [&](bool write) {
+  auto open = [&](bool write, const char* missing, CodecLibraryId id) {
     UnloadCodecLibraries();
-    auto stream = write ? ogg_test::WriteStream(file, info) : ogg_test::ReadStream(file, 0);
+    SetCodecLibraryFileName(id, missing);
+    auto stream = ogg_test::MakeStream(file, write ? kStreamModeWrite : kStreamModeRead);
     int result = write ? OggVorbisOpenWrite(*stream) : OggVorbisOpenRead(*stream);
     EXPECT_EQ(stream->codecdata, nullptr);
     return result;
   };
-  auto loaded = [](CodecLibraryId id) { return GetCodecLibrary(id).module != nullptr; };
-
-  SetCodecLibraryFileName(CodecLibraryId::kVorbisEncoder, "libspoolex-missing.so");
-  EXPECT_EQ(open(true), 86);
-  EXPECT_TRUE(loaded(CodecLibraryId::kOgg) && loaded(CodecLibraryId::kVorbis));
-  SetCodecLibraryFileName(CodecLibraryId::kVorbis, "libspoolex-missing.so");
-  EXPECT_EQ(open(false), 85);
-  EXPECT_TRUE(loaded(CodecLibraryId::kOgg));
-  EXPECT_FALSE(loaded(CodecLibraryId::kVorbisEncoder));
-  SetCodecLibraryFileName(CodecLibraryId::kOgg, "libspoolex-missing.so");
-  EXPECT_EQ(open(true), 84);
-  EXPECT_FALSE(loaded(CodecLibraryId::kVorbis));
+  EXPECT_EQ(open(true, "libspoolex-missing.so", CodecLibraryId::kVorbisEncoder), 86);
+  EXPECT_TRUE(Loaded(CodecLibraryId::kOgg) && Loaded(CodecLibraryId::kVorbis));
+  EXPECT_EQ(open(false, "libspoolex-missing.so", CodecLibraryId::kVorbis), 85);
+  EXPECT_TRUE(Loaded(CodecLibraryId::kOgg) && !Loaded(CodecLibraryId::kVorbisEncoder));
+  EXPECT_EQ(open(true, "libspoolex-missing.so", CodecLibraryId::kOgg), 84);
+  EXPECT_FALSE(Loaded(CodecLibraryId::kVorbis));
   EXPECT_EQ(platform::FileSize(file), 0);
 }
 
-// The DT_NEEDED entries of an executable, as readelf lists them.
-std::vector<std::string> NeededLibraries(const std::string& executable) {
-  std::vector<std::string> needed;
-  FILE* pipe = ::popen(("readelf -d '" + executable + "'").c_str(), "r");
-  if (pipe == nullptr) return needed;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    if (std::strstr(line, "(NEEDED)") != nullptr) needed.emplace_back(line);
-  }
-  ::pclose(pipe);
-  return needed;
-}
-
 TEST(CodecLinking, NoExecutableNeedsACodecLibrary) {
+  ogg_test::TempDir dir;
   std::vector<std::string> executables = {std::filesystem::read_symlink("/proc/self/exe").string()};
 #ifdef SPOOLEX_EXECUTABLE
   executables.push_back(SPOOLEX_EXECUTABLE);
 #endif
   for (const std::string& executable : executables) {
-    std::vector<std::string> needed = NeededLibraries(executable);
-    EXPECT_FALSE(needed.empty()) << executable;  // readelf ran and saw libc at least
-    for (const std::string& line : needed) {
-      for (const char* codec : {"libogg", "libvorbis", "libfaad", "libmp4enc", "libtvq"}) {
-        EXPECT_EQ(line.find(codec), std::string::npos) << executable << ": " << line;
-      }
+    ASSERT_TRUE(ogg_test::Run("readelf -d '" + executable + "' | tee '" + dir / "dynamic" + "'"));
+    std::vector<uint8_t> bytes = ogg_test::ReadBytes(dir / "dynamic");
+    std::string listing(bytes.begin(), bytes.end());
+    EXPECT_NE(listing.find("(NEEDED)"), std::string::npos) << executable;  // readelf saw libc at least
+    for (const char* codec : {"libogg", "libvorbis", "libfaad", "libmp4enc", "libtvq"}) {
+      EXPECT_EQ(listing.find(codec), std::string::npos) << executable << " needs " << codec;
     }
   }
 }
