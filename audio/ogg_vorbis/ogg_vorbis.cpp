@@ -12,12 +12,6 @@
 
 namespace {
 
-constexpr int kErrorMemory = 8;
-constexpr int kErrorShortRead = 19;
-constexpr int kErrorShortWrite = 20;
-constexpr int kErrorInternal = 21;
-constexpr int kErrorNotVorbis = 83;
-
 constexpr long kReadChunkBytes = 4096;
 // First sample array: channels x factor x 1024 samples; the factor doubles
 // whenever the array fills.

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int64_t kErrorMemory = 8;
-
 template <typename T>
 int64_t ReadFromStore(AudioStream& stream, int16_t* buffer, int64_t count) {
   auto* store = dynamic_cast<SampleStore<T>*>(stream.codecdata.get());

@@ -70,7 +70,10 @@ inline constexpr int kErrorRawNeedsLayout = 51;
 inline constexpr int kErrorRawBitWidth = 52;
 inline constexpr int kErrorVqfLibrary = 79;
 inline constexpr int kErrorAacLibrary = 82;
+inline constexpr int kErrorNotVorbis = 83;
 inline constexpr int kErrorOggLibrary = 84;
+inline constexpr int kErrorVorbisLibrary = 85;
+inline constexpr int kErrorVorbisEncLibrary = 86;
 inline constexpr int kErrorMaximum = 87;
 
 // A chunk marker as the int whose bytes, lowest first, are a, b, c, d: the
