@@ -20,11 +20,11 @@ TEST(InstallTest, InstalledProgramsRunFromThePrefix) {
   TempDir work;
   std::filesystem::create_directory(work / "src");
   std::filesystem::create_directory(work / "dest");
-  WriteBytes(work / "src/f.txt", SampleText(4000));
+  WriteBytes(work / "src/f.txt", Sample(4000));
   ASSERT_EQ(RunProgram({bin + "/spoolpack", "create", work / "game", work / "src"}).status, 0);
   RunResult run = RunProgram({bin + "/spoolex", work / "game", work / "dest"});
   EXPECT_NE(run.out.find("f.txt...compressed"), std::string::npos);
-  EXPECT_EQ(ReadBytes(work / "dest/f.txt"), SampleText(4000));
+  EXPECT_EQ(ReadBytes(work / "dest/f.txt"), Sample(4000));
 }
 
 }  // namespace
