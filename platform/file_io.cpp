@@ -132,7 +132,17 @@ bool CloseFile(File& file) {
   return ::close(fd) == 0;
 }
 
+bool TruncateFile(File& file, int64_t size) {
+  if (size < 0) return false;
+  return RetryOnInterrupt([&] { return ::ftruncate(file.Descriptor(), static_cast<off_t>(size)); }) == 0;
+}
+
 bool DeleteFileByName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : file_(std::move(other.file_)),

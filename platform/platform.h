@@ -73,8 +73,16 @@ int64_t SeekFile(File& file, int64_t offset, SeekOrigin origin);
 // write error can surface here). The record is closed afterwards either way.
 bool CloseFile(File& file);
 
+// Sets the length of the open file to `size` bytes, cutting what lies beyond
+// (or extending with zeros). Returns false when the system refuses.
+[[nodiscard]] bool TruncateFile(File& file, int64_t size);
+
 // Deletes the file `path`. Returns false when it could not be deleted.
 bool DeleteFileByName(const std::string& path);
+
+// True when `path` names a symbolic link itself (the link is not followed).
+// False when it names anything else or nothing.
+[[nodiscard]] bool IsSymbolicLink(const std::string& path);
 
 // An output file that appears under its final name only when complete. The
 // data is written to a fresh temporary file in the same directory; Commit

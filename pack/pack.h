@@ -1,0 +1,163 @@
+// Pack archives: open a pack, hand out its entries one at a time (writing
+// each as a file under a destination directory), and create packs.
+//
+// Reader codes (also those of RestoreAudioEntry):
+//    0  the entry was written
+//   -1  memory cannot be had; on open also: the directory cannot be read whole
+//   -2  on open: the pack file cannot be opened or its directory does not
+//       inflate; on an entry: its data cannot be read or inflated, or its
+//       output file cannot be created, written or put in place, or its name
+//       would leave the destination
+//   -3  on open: wrong magic or an unfinished pack; on an entry: a record that
+//       runs past the end of the directory
+//   -4  the packed audio stream of an Audio entry cannot be opened
+//   -5  the directory has no further record
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "audio/stream/audio_info.h"
+#include "pack/pack_format.h"
+#include "platform/platform.h"
+
+inline constexpr int kPackOk = 0;
+inline constexpr int kPackNoMemory = -1;
+inline constexpr int kPackFileError = -2;
+inline constexpr int kPackBadPack = -3;
+inline constexpr int kPackAudioFailed = -4;
+inline constexpr int kPackEnd = -5;
+
+// One open pack (read or write mode). Owned through PackPtr; its fields are
+// internal to the pack module.
+struct PackHandle;
+
+// Closing a PackPtr does what ClosePack does.
+struct PackCloser {
+  void operator()(PackHandle* pack) const;
+};
+using PackPtr = std::unique_ptr<PackHandle, PackCloser>;
+
+// One directory record. `unpackedSize` belongs to Deflated records,
+// `streamFormat` and `info` to Audio records; the other kinds ignore them.
+struct DirectoryEntry {
+  std::string name;  // backslash-separated, as stored
+  uint32_t dataOffset = 0;
+  uint32_t packedSize = 0;
+  uint32_t unpackedSize = 0;
+  uint32_t streamFormat = 0;
+  AudioInfo info;
+};
+
+enum class PackAccess { kReadWrite, kReadOnly };
+
+// ---- Reading -------------------------------------------------------------
+
+// Opens the pack file at `path` (a Linux path) as a pack of `kind` and reads
+// its directory. kReadWrite opens the file for reading and writing, as the
+// extraction run does, so a pack that cannot be written is refused; the file
+// is never written in read mode. Returns 0 and sets *pack, or -1, -2 or -3
+// with *pack empty. `reason`, when given, receives one line saying why the
+// open failed; it stays empty when the file does not exist.
+[[nodiscard]] int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason = nullptr,
+                           PackAccess access = PackAccess::kReadWrite);
+
+// Writes the next entry under `destination` (joined by JoinEntryPath, then
+// mapped for Linux) and returns 0, or returns a reader code. The entry's
+// name goes to *entryName as soon as its record is read, *packedSize to its
+// packedSize and, on 0, *unpackedSize to the length of the file written.
+// After any result the pack stands at the next record. An output file appears
+// under its name only when complete: a failed entry leaves no file and an
+// existing file of that name untouched. `reason` receives one line on failure.
+// REQUIRES: a pack opened for reading.
+[[nodiscard]] int NextEntry(const std::string& destination, std::string* entryName, PackHandle& pack,
+                            uint32_t* packedSize, uint32_t* unpackedSize, std::string* reason = nullptr);
+
+// Reads the next directory record without touching its data. Returns 0,
+// -3 for a record that runs past the end of the directory, or -5 at the end.
+[[nodiscard]] int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason = nullptr);
+
+// Reads (and for a Deflated entry inflates) the data of `entry` without
+// writing anything. Returns 0 with *unpackedSize set, or -2 when the data runs
+// past the pack, cannot be read, or does not inflate within its recorded
+// size; -4 for an Audio entry, whose stream this module cannot decode.
+[[nodiscard]] int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize,
+                              std::string* reason = nullptr);
+
+// The kind the pack was opened or created as.
+[[nodiscard]] PackKind KindOf(const PackHandle& pack);
+
+// Finishes the pack when it is in write mode (see FinishPack), closes the
+// file, unloads every codec library and releases the handle. Null is ignored.
+void ClosePack(PackPtr pack);
+
+// ---- Output paths ----------------------------------------------------------
+
+// Joins an entry name to a destination, both backslash-separated: an empty
+// name gives the destination; otherwise one leading backslash of the name is
+// dropped, an empty destination gives the name, a destination ending with a
+// backslash gets the name appended, any other gets a backslash and the name.
+[[nodiscard]] std::string JoinEntryPath(std::string_view destination, std::string_view name);
+
+// True when a file named `name` stays inside the destination: after the one
+// leading backslash that joining drops, the name is not empty, does not begin
+// with a separator ('\\' or '/'), has no ".." part and holds no zero byte.
+[[nodiscard]] bool NameStaysInside(std::string_view name);
+
+// ---- Writing ---------------------------------------------------------------
+
+enum class PackWriteResult {
+  kOk,
+  kNotSmaller,     // the deflated data reached its limit and was taken back
+  kBadName,        // empty, longer than kMaxNameBytes, or holding a zero byte
+  kTooLarge,       // the pack would pass its size limit (4 GiB)
+  kReadFailed,     // the source could not be read
+  kWriteFailed,    // the pack file could not be created or written
+  kNoMemory,       // memory or a zlib stream could not be had
+  kNotWritable,    // the pack is not in write mode, or an earlier step failed
+};
+
+// A one-line description of a write result.
+[[nodiscard]] const char* WriteResultMessage(PackWriteResult result);
+
+// Creates the pack file `path` (replacing a file of that name) in write mode:
+// the header carries the kind's magic and the unfinished marker until the
+// pack is finished. `sizeLimit` is the largest file the pack may become.
+[[nodiscard]] PackWriteResult CreatePack(const std::string& path, PackKind kind, PackPtr* pack,
+                                         uint64_t sizeLimit = kMaxPackBytes);
+
+// Copies `source` from its current position to its end as a Stored entry.
+// REQUIRES: a Stored pack in write mode. Any failure but kBadName leaves the
+// pack unable to finish (its marker stays).
+[[nodiscard]] PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, platform::File& source);
+
+// Deflates `source` from its current position to its end at level 9 as a
+// Deflated entry. When the deflated stream would reach `packedLimit` bytes
+// the data written so far is taken back and kNotSmaller returned, the pack
+// unchanged and `source` read part way. REQUIRES: a Deflated pack in write
+// mode. Other failures but kBadName leave the pack unable to finish.
+[[nodiscard]] PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
+                                                  uint64_t packedLimit = UINT64_MAX);
+
+// For writers that put an entry's data into the pack themselves: the pack's
+// file, positioned at DataEnd(), where the next entry's data begins.
+[[nodiscard]] platform::File& PackFile(PackHandle& pack);
+[[nodiscard]] uint64_t DataEnd(const PackHandle& pack);
+
+// Adds a record for data already written at entry.dataOffset (normally the
+// DataEnd() before writing) and moves the data end past it. Refuses
+// (kTooLarge, the pack then unable to finish) data beyond the size limit.
+[[nodiscard]] PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry);
+
+// Entries added so far.
+[[nodiscard]] size_t EntryCount(const PackHandle& pack);
+
+// Writes the directory after the data, then the header's directoryOffset and
+// directorySize, and closes the file. On failure the header keeps the
+// unfinished marker. Afterwards the pack is no longer in write mode.
+[[nodiscard]] PackWriteResult FinishPack(PackHandle& pack);
+
+// Closes a pack without finishing it: a pack in write mode keeps its marker.
+void AbandonPack(PackPtr pack);

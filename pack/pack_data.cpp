@@ -1,0 +1,95 @@
+// Chunked movement of entry data: copying a run of the pack file and
+// inflating a zlib stream that lies in it, in bounded memory.
+#include <algorithm>
+
+#include "pack/pack_internal.h"
+
+namespace pack_internal {
+
+ZStream::~ZStream() {
+  if (!ready_) return;
+  if (direction_ == Direction::kInflate) {
+    inflateEnd(&stream_);
+  } else {
+    deflateEnd(&stream_);
+  }
+}
+
+bool ZStream::Start() {
+  if (ready_) {
+    int rc = direction_ == Direction::kInflate ? inflateReset(&stream_) : deflateReset(&stream_);
+    if (rc == Z_OK) return true;
+    ready_ = false;
+  }
+  stream_ = z_stream{};
+  int rc = direction_ == Direction::kInflate ? inflateInit(&stream_) : deflateInit(&stream_, Z_BEST_COMPRESSION);
+  ready_ = rc == Z_OK;
+  return ready_;
+}
+
+void EnsureChunks(PackHandle& pack) {
+  if (pack.inChunk.size() != kChunkBytes) pack.inChunk.resize(kChunkBytes);
+  if (pack.outChunk.size() != kChunkBytes) pack.outChunk.resize(kChunkBytes);
+}
+
+DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink) {
+  EnsureChunks(pack);
+  while (length > 0) {
+    size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kChunkBytes));
+    if (!platform::ReadFileAt(pack.file, static_cast<int64_t>(offset), pack.inChunk.data(), piece)) {
+      return DataResult::kReadFailed;
+    }
+    if (!sink(pack.inChunk.data(), piece)) return DataResult::kSinkFailed;
+    offset += piece;
+    length -= piece;
+  }
+  return DataResult::kOk;
+}
+
+DataResult InflateFromPack(PackHandle& pack, uint64_t offset, uint64_t length, uint64_t capacity,
+                           const ChunkSink& sink, uint64_t* produced, std::string* detail) {
+  *produced = 0;
+  EnsureChunks(pack);
+  if (!pack.inflater.Start()) return DataResult::kNoMemory;
+  z_stream& zs = pack.inflater.get();
+  zs.next_in = nullptr;
+  zs.avail_in = 0;
+  uint64_t total = 0;
+  for (;;) {
+    if (zs.avail_in == 0 && length > 0) {
+      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kChunkBytes));
+      if (!platform::ReadFileAt(pack.file, static_cast<int64_t>(offset), pack.inChunk.data(), piece)) {
+        return DataResult::kReadFailed;
+      }
+      zs.next_in = pack.inChunk.data();
+      zs.avail_in = static_cast<uInt>(piece);
+      offset += piece;
+      length -= piece;
+    }
+    zs.next_out = pack.outChunk.data();
+    zs.avail_out = static_cast<uInt>(kChunkBytes);
+    int rc = inflate(&zs, Z_NO_FLUSH);
+    size_t got = kChunkBytes - zs.avail_out;
+    if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_STREAM_ERROR) {
+      if (detail != nullptr) *detail = zs.msg != nullptr ? zs.msg : "damaged zlib stream";
+      return DataResult::kCorrupt;
+    }
+    if (rc == Z_MEM_ERROR) return DataResult::kNoMemory;
+    total += got;
+    *produced = total;
+    if (total > capacity) return DataResult::kTooLong;
+    if (got > 0 && !sink(pack.outChunk.data(), got)) return DataResult::kSinkFailed;
+    if (rc == Z_STREAM_END) return DataResult::kOk;
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0 && length == 0) {
+      if (detail != nullptr) *detail = "zlib stream cut short";
+      return DataResult::kCorrupt;
+    }
+  }
+}
+
+int Fail(std::string* reason, int code, const std::string& text) {
+  if (reason != nullptr) *reason = text;
+  return code;
+}
+
+}  // namespace pack_internal

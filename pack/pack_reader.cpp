@@ -1,0 +1,266 @@
+// The pack reader: opening a pack, walking its directory and writing each
+// Stored or Deflated entry as a file; Audio entries go to RestoreAudioEntry.
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "audio/codec_libraries/codec_libraries.h"
+#include "pack/audio_entry.h"
+#include "pack/pack_internal.h"
+
+using pack_internal::DataResult;
+using pack_internal::Fail;
+using pack_internal::Mode;
+
+namespace {
+
+std::string SystemError() { return std::strerror(errno); }
+
+// Reads the raw directory of a Stored pack. Returns 0 or -1.
+int ReadStoredDirectory(PackHandle& pack, uint64_t offset, uint64_t size, std::string* reason) {
+  if (offset > pack.fileSize || size > pack.fileSize - offset) {
+    return Fail(reason, kPackNoMemory, "directory runs past the end of the file");
+  }
+  if (size > pack_internal::kMaxDirectoryBytes) return Fail(reason, kPackNoMemory, "directory too large");
+  pack.directoryBuffer.resize(static_cast<size_t>(size));
+  if (size > 0 && !platform::ReadFileAt(pack.file, static_cast<int64_t>(offset), pack.directoryBuffer.data(),
+                                        pack.directoryBuffer.size())) {
+    return Fail(reason, kPackNoMemory, "directory cannot be read: " + SystemError());
+  }
+  return kPackOk;
+}
+
+// Inflates the directory of an Audio or Deflated pack: every byte from
+// `offset` to the end of the file, into at most `capacity` bytes. Memory
+// grows with the records that actually arrive. Returns 0, -1 or -2.
+int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity, std::string* reason) {
+  if (offset > pack.fileSize) return Fail(reason, kPackNoMemory, "directory runs past the end of the file");
+  std::vector<uint8_t>& records = pack.directoryBuffer;
+  bool tooLarge = false;
+  auto append = [&](const uint8_t* data, size_t size) {
+    if (size > pack_internal::kMaxDirectoryBytes - records.size()) {
+      tooLarge = true;
+      return false;
+    }
+    records.insert(records.end(), data, data + size);
+    return true;
+  };
+  uint64_t produced = 0;
+  std::string detail;
+  DataResult r = pack_internal::InflateFromPack(pack, offset, pack.fileSize - offset, capacity, append, &produced,
+                                                &detail);
+  switch (r) {
+    case DataResult::kOk: return kPackOk;
+    case DataResult::kReadFailed:
+      return Fail(reason, kPackNoMemory, "directory cannot be read: " + SystemError());
+    case DataResult::kNoMemory: return Fail(reason, kPackNoMemory, "out of memory for the directory");
+    case DataResult::kSinkFailed:
+      return Fail(reason, kPackNoMemory, tooLarge ? "directory too large" : "directory cannot be kept");
+    case DataResult::kTooLong:
+      return Fail(reason, kPackFileError, "directory inflates to more than its recorded size");
+    case DataResult::kCorrupt: break;
+  }
+  return Fail(reason, kPackFileError, "directory does not inflate (" + detail + ")");
+}
+
+// The joined output path of `name`, mapped for Linux, after the checks that
+// keep it inside the destination. Returns 0 or -2.
+int OutputPathFor(const std::string& destination, const std::string& name, std::string* path, std::string* reason) {
+  if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
+  if (!NameStaysInside(name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  std::string joined = JoinEntryPath(destination, name);
+  if (joined.size() > kMaxPathBytes) return Fail(reason, kPackFileError, "output path longer than 259 bytes");
+  // A symbolic link on the way (a directory of the name that is a link)
+  // could lead anywhere: refuse it. A link at the final name is replaced.
+  std::string_view rest(name);
+  if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != '\\' && rest[i] != '/') continue;
+    std::string part = platform::MapPath(JoinEntryPath(destination, rest.substr(0, i)));
+    if (platform::IsSymbolicLink(part)) {
+      return Fail(reason, kPackFileError, "a directory of the name is a symbolic link: " + part);
+    }
+  }
+  *path = platform::MapPath(joined);
+  return kPackOk;
+}
+
+// Whether the entry's data lies inside the pack file.
+bool DataInsidePack(const PackHandle& pack, const DirectoryEntry& entry) {
+  return uint64_t{entry.dataOffset} + entry.packedSize <= pack.fileSize;
+}
+
+// Reads or inflates the data of a Stored or Deflated entry into `sink`.
+// Returns 0 with *unpacked set, or -1/-2; `sinkError` explains a sink failure
+// (it is read only after the sink has failed).
+int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::ChunkSink& sink,
+                uint32_t* unpacked, const std::string& sinkError, std::string* reason) {
+  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  DataResult r;
+  std::string detail;
+  if (pack.kind == PackKind::kDeflated) {
+    uint64_t produced = 0;
+    r = pack_internal::InflateFromPack(pack, entry.dataOffset, entry.packedSize, entry.unpackedSize, sink, &produced,
+                                       &detail);
+    *unpacked = static_cast<uint32_t>(produced);
+  } else {
+    r = pack_internal::CopyFromPack(pack, entry.dataOffset, entry.packedSize, sink);
+    *unpacked = entry.packedSize;
+  }
+  switch (r) {
+    case DataResult::kOk: return kPackOk;
+    case DataResult::kReadFailed: return Fail(reason, kPackFileError, "data cannot be read: " + SystemError());
+    case DataResult::kNoMemory: return Fail(reason, kPackNoMemory, "out of memory for inflating");
+    case DataResult::kSinkFailed: return Fail(reason, kPackFileError, sinkError);
+    case DataResult::kTooLong: return Fail(reason, kPackFileError, "data inflates to more than its recorded size");
+    case DataResult::kCorrupt: break;
+  }
+  return Fail(reason, kPackFileError, "data does not inflate (" + detail + ")");
+}
+
+// Writes a Stored or Deflated entry to `path` through a temporary file.
+int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const std::string& path, uint32_t* unpacked,
+                   std::string* reason) {
+  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  platform::PendingFile output;
+  if (!output.Create(path)) return Fail(reason, kPackFileError, "cannot create " + path + ": " + SystemError());
+  std::string writeError;
+  auto write = [&](const uint8_t* data, size_t size) {
+    if (platform::WriteFile(output.file(), data, size) == static_cast<int64_t>(size)) return true;
+    writeError = "cannot write " + path + ": " + SystemError();
+    return false;
+  };
+  // writeError is filled by the sink before ExtractData reads it.
+  int rc = ExtractData(pack, entry, write, unpacked, writeError, reason);
+  if (rc != kPackOk) return rc;
+  if (!output.Commit()) return Fail(reason, kPackFileError, "cannot put " + path + " in place: " + SystemError());
+  return kPackOk;
+}
+
+}  // namespace
+
+void PackCloser::operator()(PackHandle* pack) const {
+  if (pack == nullptr) return;
+  if (pack->mode == Mode::kWrite) (void)FinishPack(*pack);
+  platform::CloseFile(pack->file);
+  pack->mode = Mode::kClosed;
+  UnloadCodecLibraries();
+  delete pack;
+}
+
+void ClosePack(PackPtr pack) { pack.reset(); }
+
+PackKind KindOf(const PackHandle& pack) { return pack.kind; }
+
+int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason, PackAccess access) {
+  pack->reset();
+  if (reason != nullptr) reason->clear();
+  PackPtr handle(new (std::nothrow) PackHandle);
+  if (!handle) return Fail(reason, kPackNoMemory, "out of memory");
+  handle->kind = kind;
+  handle->file = access == PackAccess::kReadWrite ? platform::OpenExistingReadWrite(path)
+                                                  : platform::OpenExistingReadOnly(path);
+  if (!handle->file.IsOpen()) {
+    int error = errno;
+    return Fail(reason, kPackFileError, error == ENOENT ? std::string() : "cannot open: " + SystemError());
+  }
+  uint8_t header[kHeaderBytes];
+  if (!platform::ReadFileAt(handle->file, 0, header, sizeof header)) {
+    return Fail(reason, kPackBadPack, "too short for a pack header");
+  }
+  std::string_view magic = PackMagic(kind);
+  if (std::memcmp(header + kHeaderMagicOffset, magic.data(), kMagicBytes) != 0) {
+    return Fail(reason, kPackBadPack, "not a pack of this kind (magic is not " + std::string(magic) + ")");
+  }
+  if (std::memcmp(header + kHeaderDirectoryOffsetOffset, kUnfinishedMarker, sizeof kUnfinishedMarker) == 0) {
+    return Fail(reason, kPackBadPack, "unfinished pack");
+  }
+  uint32_t directoryOffset = LoadU32(header + kHeaderDirectoryOffsetOffset);
+  uint32_t directorySize = LoadU32(header + kHeaderDirectorySizeOffset);
+  int64_t size = platform::FileSize(handle->file);
+  if (size < 0) return Fail(reason, kPackFileError, "cannot measure: " + SystemError());
+  handle->fileSize = static_cast<uint64_t>(size);
+  int rc = kind == PackKind::kStored ? ReadStoredDirectory(*handle, directoryOffset, directorySize, reason)
+                                     : ReadCompressedDirectory(*handle, directoryOffset, directorySize, reason);
+  if (rc != kPackOk) return rc;
+  handle->cursor = 0;
+  handle->mode = Mode::kRead;
+  *pack = std::move(handle);
+  return kPackOk;
+}
+
+int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason) {
+  const std::vector<uint8_t>& records = pack.directoryBuffer;
+  if (pack.mode != Mode::kRead) return Fail(reason, kPackFileError, "pack is not open for reading");
+  if (pack.cursor >= records.size()) return kPackEnd;
+  const size_t remaining = records.size() - pack.cursor;
+  const uint8_t* p = records.data() + pack.cursor;
+  if (remaining < kRecordNameLengthBytes) {
+    pack.cursor = records.size();
+    return Fail(reason, kPackBadPack, "directory record runs past the end of the directory");
+  }
+  const auto nameLength = static_cast<int16_t>(LoadU16(p));
+  if (nameLength < 0) {
+    pack.cursor = records.size();
+    return Fail(reason, kPackBadPack, "directory record with a negative name length");
+  }
+  const size_t nameBytes = static_cast<size_t>(nameLength);
+  const size_t recordBytes = nameBytes + RecordFixedBytes(pack.kind);
+  if (remaining < recordBytes) {
+    pack.cursor = records.size();
+    return Fail(reason, kPackBadPack, "directory record runs past the end of the directory");
+  }
+  const uint8_t* q = p + kRecordNameLengthBytes;
+  entry->name.assign(reinterpret_cast<const char*>(q), nameBytes);
+  q += nameBytes;
+  entry->dataOffset = LoadU32(q);
+  entry->packedSize = LoadU32(q + 4);
+  q += 8;
+  entry->unpackedSize = 0;
+  entry->streamFormat = 0;
+  entry->info = AudioInfo{};
+  if (pack.kind == PackKind::kDeflated) {
+    entry->unpackedSize = LoadU32(q);
+  } else if (pack.kind == PackKind::kAudio) {
+    entry->streamFormat = LoadU32(q);
+    entry->info = LoadAudioInfo(q + 4);
+  }
+  pack.cursor += recordBytes;
+  return kPackOk;
+}
+
+int NextEntry(const std::string& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
+              uint32_t* unpackedSize, std::string* reason) {
+  DirectoryEntry entry;
+  entryName->clear();
+  int rc = NextRecord(pack, &entry, reason);
+  if (rc != kPackOk) return rc;
+  *entryName = entry.name;
+  *packedSize = entry.packedSize;
+  std::string path;
+  rc = OutputPathFor(destination, entry.name, &path, reason);
+  if (rc != kPackOk) return rc;
+  if (pack.kind != PackKind::kAudio) return WriteEntryFile(pack, entry, path, unpackedSize, reason);
+
+  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  if (platform::SeekFile(pack.file, entry.dataOffset, platform::SeekOrigin::kBegin) < 0) {
+    return Fail(reason, kPackFileError, "cannot move to the entry's data: " + SystemError());
+  }
+  rc = RestoreAudioEntry(path, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
+                         entry.streamFormat);
+  if (rc == kPackAudioFailed) return Fail(reason, rc, "the packed audio stream cannot be opened");
+  if (rc == kPackNoMemory) return Fail(reason, rc, "out of memory for the samples");
+  if (rc != kPackOk) return Fail(reason, rc, "cannot write " + path);
+  return kPackOk;
+}
+
+int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
+  if (entry.name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
+  if (!NameStaysInside(entry.name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  if (pack.kind == PackKind::kAudio) {
+    if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+    return Fail(reason, kPackAudioFailed, "audio streams cannot be checked yet");
+  }
+  auto discard = [](const uint8_t*, size_t) { return true; };
+  return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);
+}

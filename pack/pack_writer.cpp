@@ -1,0 +1,232 @@
+// The pack writer: a pack is created with the unfinished marker, entries'
+// data is appended after the header while their records collect in memory,
+// and finishing writes the directory and then the header's two fields.
+#include <algorithm>
+#include <new>
+
+#include "pack/pack_internal.h"
+
+using pack_internal::Mode;
+
+namespace {
+
+// Marks a write-mode pack as failed (it will never be finished) and returns
+// `result`.
+PackWriteResult Broken(PackHandle& pack, PackWriteResult result) {
+  if (pack.mode == Mode::kWrite) pack.mode = Mode::kWriteFailed;
+  return result;
+}
+
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.size() <= kMaxNameBytes && name.find('\0') == std::string::npos;
+}
+
+bool Writable(const PackHandle& pack, PackKind kind) { return pack.mode == Mode::kWrite && pack.kind == kind; }
+
+// Writes `size` bytes at the data end, within the size limit.
+PackWriteResult WriteData(PackHandle& pack, const uint8_t* data, size_t size) {
+  if (size > pack.sizeLimit || pack.dataEnd > pack.sizeLimit - size) return Broken(pack, PackWriteResult::kTooLarge);
+  if (platform::WriteFile(pack.file, data, size) != static_cast<int64_t>(size)) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  pack.dataEnd += size;
+  return PackWriteResult::kOk;
+}
+
+// Appends the record of `entry` to the directory being built.
+PackWriteResult AppendRecord(PackHandle& pack, const DirectoryEntry& entry) {
+  const size_t start = pack.directoryBuffer.size();
+  const size_t bytes = entry.name.size() + RecordFixedBytes(pack.kind);
+  if (bytes > pack_internal::kMaxDirectoryBytes - start) return Broken(pack, PackWriteResult::kTooLarge);
+  pack.directoryBuffer.resize(start + bytes);
+  uint8_t* p = pack.directoryBuffer.data() + start;
+  StoreU16(p, static_cast<uint16_t>(entry.name.size()));
+  p += kRecordNameLengthBytes;
+  std::copy(entry.name.begin(), entry.name.end(), p);
+  p += entry.name.size();
+  StoreU32(p, entry.dataOffset);
+  StoreU32(p + 4, entry.packedSize);
+  p += 8;
+  if (pack.kind == PackKind::kDeflated) {
+    StoreU32(p, entry.unpackedSize);
+  } else if (pack.kind == PackKind::kAudio) {
+    StoreU32(p, entry.streamFormat);
+    StoreAudioInfo(entry.info, p + 4);
+  }
+  ++pack.entryCount;
+  return PackWriteResult::kOk;
+}
+
+// Reads the next chunk of `source` into the handle's input buffer. Returns
+// the bytes read (0 at the end) or -1.
+int64_t ReadSourceChunk(PackHandle& pack, platform::File& source) {
+  return platform::ReadFile(source, pack.inChunk.data(), pack.inChunk.size());
+}
+
+// Takes back the data written since `offset`: the pack ends there again.
+PackWriteResult Rewind(PackHandle& pack, uint64_t offset) {
+  if (platform::SeekFile(pack.file, static_cast<int64_t>(offset), platform::SeekOrigin::kBegin) < 0 ||
+      !platform::TruncateFile(pack.file, static_cast<int64_t>(offset))) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  pack.dataEnd = offset;
+  return PackWriteResult::kOk;
+}
+
+}  // namespace
+
+const char* WriteResultMessage(PackWriteResult result) {
+  switch (result) {
+    case PackWriteResult::kOk: return "done";
+    case PackWriteResult::kNotSmaller: return "does not get smaller when deflated";
+    case PackWriteResult::kBadName: return "name is empty, longer than 259 bytes or holds a zero byte";
+    case PackWriteResult::kTooLarge: return "the pack would pass its size limit of 4 GiB";
+    case PackWriteResult::kReadFailed: return "the source file cannot be read";
+    case PackWriteResult::kWriteFailed: return "the pack file cannot be written";
+    case PackWriteResult::kNoMemory: return "out of memory";
+    case PackWriteResult::kNotWritable: return "the pack is not open for writing";
+  }
+  return "unknown result";
+}
+
+PackWriteResult CreatePack(const std::string& path, PackKind kind, PackPtr* pack, uint64_t sizeLimit) {
+  pack->reset();
+  PackPtr handle(new (std::nothrow) PackHandle);
+  if (!handle) return PackWriteResult::kNoMemory;
+  handle->kind = kind;
+  handle->mode = Mode::kWriteFailed;  // until the header is on disk
+  handle->sizeLimit = std::min(sizeLimit, kMaxPackBytes);
+  if (handle->sizeLimit < kHeaderBytes) return PackWriteResult::kTooLarge;
+  handle->file = platform::CreateReplacing(path);
+  if (!handle->file.IsOpen()) return PackWriteResult::kWriteFailed;
+  uint8_t header[kHeaderBytes] = {};
+  std::copy_n(PackMagic(kind).data(), kMagicBytes, header + kHeaderMagicOffset);
+  std::copy_n(kUnfinishedMarker, sizeof kUnfinishedMarker, header + kHeaderDirectoryOffsetOffset);
+  if (platform::WriteFile(handle->file, header, sizeof header) != static_cast<int64_t>(sizeof header)) {
+    return PackWriteResult::kWriteFailed;
+  }
+  handle->dataEnd = kHeaderBytes;
+  handle->mode = Mode::kWrite;
+  *pack = std::move(handle);
+  return PackWriteResult::kOk;
+}
+
+PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, platform::File& source) {
+  if (!Writable(pack, PackKind::kStored)) return PackWriteResult::kNotWritable;
+  if (!ValidName(name)) return PackWriteResult::kBadName;
+  pack_internal::EnsureChunks(pack);
+  DirectoryEntry entry;
+  entry.name = name;
+  entry.dataOffset = static_cast<uint32_t>(pack.dataEnd);
+  for (;;) {
+    int64_t got = ReadSourceChunk(pack, source);
+    if (got < 0) return Broken(pack, PackWriteResult::kReadFailed);
+    if (got == 0) break;
+    PackWriteResult r = WriteData(pack, pack.inChunk.data(), static_cast<size_t>(got));
+    if (r != PackWriteResult::kOk) return r;
+  }
+  entry.packedSize = static_cast<uint32_t>(pack.dataEnd - entry.dataOffset);
+  return AppendRecord(pack, entry);
+}
+
+PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
+                                    uint64_t packedLimit) {
+  if (!Writable(pack, PackKind::kDeflated)) return PackWriteResult::kNotWritable;
+  if (!ValidName(name)) return PackWriteResult::kBadName;
+  pack_internal::EnsureChunks(pack);
+  if (!pack.deflater.Start()) return Broken(pack, PackWriteResult::kNoMemory);
+  z_stream& zs = pack.deflater.get();
+  DirectoryEntry entry;
+  entry.name = name;
+  entry.dataOffset = static_cast<uint32_t>(pack.dataEnd);
+  uint64_t unpacked = 0;
+  bool atEnd = false;
+  int rc = Z_OK;
+  while (rc != Z_STREAM_END) {
+    if (zs.avail_in == 0 && !atEnd) {
+      int64_t got = ReadSourceChunk(pack, source);
+      if (got < 0) return Broken(pack, PackWriteResult::kReadFailed);
+      atEnd = got == 0;
+      unpacked += static_cast<uint64_t>(got);
+      // The unpacked size must fit its 32-bit field too.
+      if (unpacked > kMaxPackBytes) return Broken(pack, PackWriteResult::kTooLarge);
+      zs.next_in = pack.inChunk.data();
+      zs.avail_in = static_cast<uInt>(got);
+    }
+    zs.next_out = pack.outChunk.data();
+    zs.avail_out = static_cast<uInt>(pack.outChunk.size());
+    rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
+    if (rc == Z_STREAM_ERROR) return Broken(pack, PackWriteResult::kNoMemory);
+    size_t produced = pack.outChunk.size() - zs.avail_out;
+    if (pack.dataEnd - entry.dataOffset + produced >= packedLimit) return Rewind(pack, entry.dataOffset) ==
+        PackWriteResult::kOk ? PackWriteResult::kNotSmaller : PackWriteResult::kWriteFailed;
+    PackWriteResult r = WriteData(pack, pack.outChunk.data(), produced);
+    if (r != PackWriteResult::kOk) return r;
+  }
+  entry.packedSize = static_cast<uint32_t>(pack.dataEnd - entry.dataOffset);
+  entry.unpackedSize = static_cast<uint32_t>(unpacked);
+  return AppendRecord(pack, entry);
+}
+
+platform::File& PackFile(PackHandle& pack) { return pack.file; }
+
+uint64_t DataEnd(const PackHandle& pack) { return pack.dataEnd; }
+
+size_t EntryCount(const PackHandle& pack) { return pack.entryCount; }
+
+PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry) {
+  if (pack.mode != Mode::kWrite) return PackWriteResult::kNotWritable;
+  if (!ValidName(entry.name)) return PackWriteResult::kBadName;
+  const uint64_t end = uint64_t{entry.dataOffset} + entry.packedSize;
+  if (end > pack.sizeLimit) return Broken(pack, PackWriteResult::kTooLarge);
+  if (end > pack.dataEnd) pack.dataEnd = end;
+  if (platform::SeekFile(pack.file, static_cast<int64_t>(pack.dataEnd), platform::SeekOrigin::kBegin) < 0) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  return AppendRecord(pack, entry);
+}
+
+PackWriteResult FinishPack(PackHandle& pack) {
+  if (pack.mode != Mode::kWrite) return PackWriteResult::kNotWritable;
+  const std::vector<uint8_t>& records = pack.directoryBuffer;
+  std::vector<uint8_t> compressed;
+  const uint8_t* directory = records.data();
+  size_t directoryBytes = records.size();
+  if (pack.kind != PackKind::kStored) {
+    // compressBound is enough for any input, an empty directory included.
+    uLongf length = compressBound(static_cast<uLong>(records.size()));
+    compressed.resize(length);
+    if (compress2(compressed.data(), &length, records.data(), static_cast<uLong>(records.size()),
+                  Z_BEST_COMPRESSION) != Z_OK) {
+      return Broken(pack, PackWriteResult::kNoMemory);
+    }
+    directory = compressed.data();
+    directoryBytes = length;
+  }
+  const uint64_t directoryOffset = pack.dataEnd;
+  if (platform::SeekFile(pack.file, static_cast<int64_t>(directoryOffset), platform::SeekOrigin::kBegin) < 0) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  PackWriteResult r = WriteData(pack, directory, directoryBytes);
+  if (r != PackWriteResult::kOk) return r;
+  if (!platform::TruncateFile(pack.file, static_cast<int64_t>(pack.dataEnd))) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  // Only now, with the directory in place, does the header point at it.
+  uint8_t fields[8];
+  StoreU32(fields, static_cast<uint32_t>(directoryOffset));
+  StoreU32(fields + 4, static_cast<uint32_t>(records.size()));
+  if (platform::SeekFile(pack.file, kHeaderDirectoryOffsetOffset, platform::SeekOrigin::kBegin) < 0 ||
+      platform::WriteFile(pack.file, fields, sizeof fields) != static_cast<int64_t>(sizeof fields)) {
+    return Broken(pack, PackWriteResult::kWriteFailed);
+  }
+  pack.mode = Mode::kClosed;
+  if (!platform::CloseFile(pack.file)) return PackWriteResult::kWriteFailed;
+  return PackWriteResult::kOk;
+}
+
+void AbandonPack(PackPtr pack) {
+  if (!pack) return;
+  if (pack->mode == Mode::kWrite) pack->mode = Mode::kWriteFailed;
+  pack.reset();
+}

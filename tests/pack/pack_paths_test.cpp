@@ -1,0 +1,27 @@
+// The joining rules for entry names and the check that keeps output inside
+// the destination.
+#include <gtest/gtest.h>
+
+#include "pack/pack.h"
+
+namespace {
+
+TEST(JoinEntryPathTest, FollowsTheRulesInOrder) {
+  EXPECT_EQ(JoinEntryPath("dest", "a\\b"), "dest\\a\\b");
+  EXPECT_EQ(JoinEntryPath("dest", "\\a"), "dest\\a");     // one leading backslash dropped
+  EXPECT_EQ(JoinEntryPath("dest\\", "\\a"), "dest\\a");   // no second backslash
+  EXPECT_EQ(JoinEntryPath("", "\\a"), "a");               // empty destination: the name
+  EXPECT_EQ(JoinEntryPath("dest", "\\\\a"), "dest\\\\a");  // only one dropped
+  EXPECT_EQ(JoinEntryPath("dest", ""), "dest");           // empty name: the destination
+  EXPECT_EQ(JoinEntryPath("dest/", "a"), "dest/\\a");     // '/' is not special
+}
+
+TEST(NameStaysInsideTest, RefusesParentPartsAbsoluteNamesAndZeroBytes) {
+  for (const char* good : {"a.txt", "\\a\\b", "a\\..b\\c..\\...\\d", "a\\.\\b"}) EXPECT_TRUE(NameStaysInside(good));
+  for (const char* bad : {"..", "..\\a", "a\\..\\..\\b", "a/../b", "a\\..", "\\\\a", "/etc", "\\/etc", "", "\\"}) {
+    EXPECT_FALSE(NameStaysInside(bad)) << bad;
+  }
+  EXPECT_FALSE(NameStaysInside(std::string_view("a\0b", 3)));
+}
+
+}  // namespace

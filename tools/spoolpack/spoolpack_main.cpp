@@ -1,0 +1,383 @@
+// spoolpack create <pakname> <dir> [--store GLOB]...
+// spoolpack list <pack>
+// spoolpack verify <pakname>
+//
+// Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
+#include <fnmatch.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pack/pack.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void PrintHelp(FILE* out) {
+  std::fprintf(out,
+               "usage: spoolpack create <pakname> <dir> [--store GLOB]...\n"
+               "       spoolpack list <pack>\n"
+               "       spoolpack verify <pakname>\n"
+               "\n"
+               "create  packs every file under <dir> (sorted, names relative to <dir>) into\n"
+               "        <pakname>.ZPAK (deflated) and <pakname>.UPAK (stored: files that\n"
+               "        deflate by less than 5 %%, and files whose name or relative path\n"
+               "        matches a --store GLOB). A kind without files gets no pack; packs\n"
+               "        of the set left from earlier runs are removed.\n"
+               "list    prints one line per entry of a .APAK, .UPAK or .ZPAK file:\n"
+               "        kind, data offset, packed size, unpacked size, name.\n"
+               "verify  reads and inflates every entry of <pakname>'s packs without\n"
+               "        writing anything; problems go to standard error, exit status 1.\n");
+}
+
+void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", text.c_str()); }
+
+const char* KindName(PackKind kind) {
+  switch (kind) {
+    case PackKind::kAudio: return "audio";
+    case PackKind::kStored: return "stored";
+    case PackKind::kDeflated: return "deflated";
+  }
+  return "";
+}
+
+// ---- create ----------------------------------------------------------------
+
+struct SourceFile {
+  std::string name;  // relative, backslash-separated: the entry name
+  std::string path;  // where to read it
+  std::string relative;  // relative, '/'-separated, for --store matching
+};
+
+struct Walk {
+  std::vector<SourceFile> files;
+  std::vector<fs::path> skipPaths;  // the packs being written
+  bool ok = true;
+};
+
+bool IsSkipped(const Walk& walk, const fs::path& path) {
+  std::error_code ec;
+  fs::path canonical = fs::weakly_canonical(path, ec);
+  if (ec) return false;
+  return std::find(walk.skipPaths.begin(), walk.skipPaths.end(), canonical) != walk.skipPaths.end();
+}
+
+// Collects the regular files under `dir` depth first in byte order of names.
+void WalkDirectory(const fs::path& dir, const std::string& relative, Walk& walk) {
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  if (ec) {
+    Complain("cannot read directory " + dir.string() + ": " + ec.message());
+    walk.ok = false;
+    return;
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const fs::path path = dir / name;
+    const std::string rel = relative.empty() ? name : relative + "/" + name;
+    fs::file_status own = fs::symlink_status(path, ec);
+    if (!ec && fs::is_directory(own)) {
+      WalkDirectory(path, rel, walk);
+      continue;
+    }
+    fs::file_status target = fs::status(path, ec);
+    if (ec || !fs::is_regular_file(target)) {
+      Complain("skipped " + path.string() + ": not a regular file");
+      continue;
+    }
+    if (IsSkipped(walk, path)) continue;
+    if (rel.find('\\') != std::string::npos) {
+      Complain("cannot pack " + path.string() + ": the name holds a backslash, the separator of pack names");
+      walk.ok = false;
+      continue;
+    }
+    std::string entryName = rel;
+    std::replace(entryName.begin(), entryName.end(), '/', '\\');
+    if (entryName.size() > kMaxNameBytes) {
+      Complain("cannot pack " + path.string() + ": its name is longer than 259 bytes");
+      walk.ok = false;
+      continue;
+    }
+    walk.files.push_back({entryName, path.string(), rel});
+  }
+}
+
+bool MatchesStore(const std::vector<std::string>& globs, const SourceFile& file) {
+  std::string base = fs::path(file.relative).filename().string();
+  for (const std::string& glob : globs) {
+    if (fnmatch(glob.c_str(), file.relative.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The packs of one create run, made on first use.
+struct PackSet {
+  std::string pakname;
+  PackPtr stored;
+  PackPtr deflated;
+  uint64_t deflatedIn = 0;
+  uint64_t deflatedOut = 0;
+  uint64_t storedBytes = 0;
+};
+
+std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
+
+PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
+  PackPtr& slot = kind == PackKind::kStored ? set.stored : set.deflated;
+  if (!slot) {
+    const std::string path = PackPathOf(set.pakname, kind);
+    PackWriteResult r = CreatePack(path, kind, &slot);
+    if (r != PackWriteResult::kOk) {
+      Complain("cannot create " + path + ": " + WriteResultMessage(r) + " (" + std::strerror(errno) + ")");
+      return nullptr;
+    }
+  }
+  return slot.get();
+}
+
+bool AddFile(PackSet& set, const SourceFile& file, bool store) {
+  platform::File source = platform::OpenExistingReadOnly(file.path);
+  if (!source.IsOpen()) {
+    Complain("cannot read " + file.path + ": " + std::strerror(errno));
+    return false;
+  }
+  const int64_t size = platform::FileSize(source);
+  if (!store) {
+    PackHandle* pack = OpenForWriting(set, PackKind::kDeflated);
+    if (pack == nullptr) return false;
+    // Kept deflated only when it saves at least 5 %.
+    const uint64_t limit = static_cast<uint64_t>(size < 0 ? 0 : size) * 19 / 20 + 1;
+    const uint64_t before = DataEnd(*pack);
+    PackWriteResult r = AppendDeflatedEntry(*pack, file.name, source, limit);
+    if (r == PackWriteResult::kOk) {
+      set.deflatedIn += static_cast<uint64_t>(size);
+      set.deflatedOut += DataEnd(*pack) - before;
+      return true;
+    }
+    if (r != PackWriteResult::kNotSmaller) {
+      Complain("cannot pack " + file.path + ": " + WriteResultMessage(r));
+      return false;
+    }
+    if (platform::SeekFile(source, 0, platform::SeekOrigin::kBegin) != 0) {
+      Complain("cannot read " + file.path + " again: " + std::strerror(errno));
+      return false;
+    }
+  }
+  PackHandle* pack = OpenForWriting(set, PackKind::kStored);
+  if (pack == nullptr) return false;
+  const uint64_t before = DataEnd(*pack);
+  PackWriteResult r = AppendStoredEntry(*pack, file.name, source);
+  if (r != PackWriteResult::kOk) {
+    Complain("cannot pack " + file.path + ": " + WriteResultMessage(r));
+    return false;
+  }
+  set.storedBytes += DataEnd(*pack) - before;
+  return true;
+}
+
+// Finishes a pack with entries; removes one without (made only for trying).
+bool Complete(PackSet& set, PackKind kind, PackPtr& pack) {
+  const std::string path = PackPathOf(set.pakname, kind);
+  if (!pack) {
+    // A pack of this kind left from an earlier run would be unpacked with
+    // the new set: the set is replaced as a whole.
+    if (platform::DeleteFileByName(path)) std::printf("%s: removed (no files of this kind)\n", path.c_str());
+    return true;
+  }
+  if (EntryCount(*pack) == 0) {
+    AbandonPack(std::move(pack));
+    platform::DeleteFileByName(path);
+    return true;
+  }
+  const size_t count = EntryCount(*pack);
+  PackWriteResult r = FinishPack(*pack);
+  ClosePack(std::move(pack));
+  if (r != PackWriteResult::kOk) {
+    Complain("cannot finish " + path + ": " + WriteResultMessage(r));
+    return false;
+  }
+  if (kind == PackKind::kStored) {
+    std::printf("%s: %zu files stored, %" PRIu64 " bytes\n", path.c_str(), count, set.storedBytes);
+  } else {
+    std::printf("%s: %zu files deflated, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.deflatedIn,
+                set.deflatedOut);
+  }
+  return true;
+}
+
+int Create(const std::string& pakname, const std::string& dir, const std::vector<std::string>& storeGlobs) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    Complain(dir + " is not a directory");
+    return kExitFailed;
+  }
+  Walk walk;
+  for (PackKind kind : kPackKindsInRunOrder) {
+    fs::path canonical = fs::weakly_canonical(PackPathOf(pakname, kind), ec);
+    if (!ec) walk.skipPaths.push_back(canonical);
+  }
+  WalkDirectory(dir, "", walk);
+  if (!walk.ok) {
+    Complain("nothing written");
+    return kExitFailed;
+  }
+  PackSet set;
+  set.pakname = pakname;
+  for (const SourceFile& file : walk.files) {
+    if (!AddFile(set, file, MatchesStore(storeGlobs, file))) {
+      // The packs keep their unfinished marker: spoolex skips them.
+      AbandonPack(std::move(set.stored));
+      AbandonPack(std::move(set.deflated));
+      Complain("stopped; the packs written so far are unfinished");
+      return kExitFailed;
+    }
+  }
+  bool ok = Complete(set, PackKind::kStored, set.stored);
+  ok = Complete(set, PackKind::kDeflated, set.deflated) && ok;
+  PackPtr none;
+  ok = Complete(set, PackKind::kAudio, none) && ok;
+  return ok ? kExitOk : kExitFailed;
+}
+
+// ---- list and verify -------------------------------------------------------
+
+bool KindFromExtension(const std::string& path, PackKind* kind) {
+  if (path.size() < 5) return false;
+  std::string ext = path.substr(path.size() - 5);
+  for (char& c : ext) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  for (PackKind k : kPackKindsInRunOrder) {
+    if (ext == PackExtension(k)) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+int List(const std::string& path) {
+  PackKind kind;
+  if (!KindFromExtension(path, &kind)) {
+    Complain(path + ": not a .APAK, .UPAK or .ZPAK file");
+    return kExitFailed;
+  }
+  PackPtr pack;
+  std::string reason;
+  if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
+    Complain(path + ": " + (reason.empty() ? "no such file" : reason));
+    return kExitFailed;
+  }
+  DirectoryEntry entry;
+  int rc;
+  while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
+    std::string unpacked = kind == PackKind::kAudio    ? "-"
+                           : kind == PackKind::kStored ? std::to_string(entry.packedSize)
+                                                       : std::to_string(entry.unpackedSize);
+    std::printf("%s %" PRIu32 " %" PRIu32 " %s %s\n", KindName(kind), entry.dataOffset, entry.packedSize,
+                unpacked.c_str(), entry.name.c_str());
+  }
+  if (rc != kPackEnd) {
+    Complain(path + ": " + reason);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+// Checks one pack; returns false when it has problems.
+bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
+  PackPtr pack;
+  std::string reason;
+  if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
+    if (reason.empty()) return true;  // no pack of this kind
+    *found = true;
+    Complain(path + ": " + reason);
+    return false;
+  }
+  *found = true;
+  size_t entries = 0;
+  size_t problems = 0;
+  DirectoryEntry entry;
+  int rc;
+  while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
+    ++entries;
+    uint32_t unpacked = 0;
+    int v = VerifyEntry(*pack, entry, &unpacked, &reason);
+    if (v == kPackAudioFailed && kind == PackKind::kAudio) continue;
+    if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
+      v = kPackFileError;
+      reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
+    }
+    if (v != kPackOk) {
+      ++problems;
+      Complain(path + ": entry \"" + entry.name + "\": " + reason);
+    }
+  }
+  if (rc != kPackEnd) {
+    ++problems;
+    Complain(path + ": " + reason);
+  }
+  if (problems > 0) {
+    std::printf("%s: %zu entries, %zu problems\n", path.c_str(), entries, problems);
+    return false;
+  }
+  std::printf("%s: %zu entries ok%s\n", path.c_str(), entries,
+              kind == PackKind::kAudio ? " (audio streams not decoded)" : "");
+  return true;
+}
+
+int Verify(const std::string& pakname) {
+  bool ok = true;
+  bool found = false;
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(PackPathOf(pakname, kind), kind, &found) && ok;
+  if (!found) {
+    Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
+    return kExitFailed;
+  }
+  return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    PrintHelp(stderr);
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    PrintHelp(stdout);
+    return kExitOk;
+  }
+  if (command == "create" && args.size() >= 3) {
+    std::vector<std::string> globs;
+    for (size_t i = 3; i < args.size(); ++i) {
+      if (args[i] == "--store" && i + 1 < args.size()) {
+        globs.push_back(args[++i]);
+      } else {
+        PrintHelp(stderr);
+        return kExitUsage;
+      }
+    }
+    return Create(args[1], args[2], globs);
+  }
+  if (command == "list" && args.size() == 2) return List(args[1]);
+  if (command == "verify" && args.size() == 2) return Verify(args[1]);
+  PrintHelp(stderr);
+  return kExitUsage;
+}
