@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,15 @@ inline RunResult RunProgram(const std::vector<std::string>& args, const RunOptio
   TempDir capture;
   const std::string outPath = capture / "stdout";
   const std::string errPath = capture / "stderr";
+  std::vector<std::string> argsToRun = args;
+  if (options.asNobody && ::geteuid() == 0) {
+    // The build folder may lie where that user cannot reach (a checkout in
+    // a private temporary folder): run a copy of the program from here.
+    const std::string copy = capture / "program";
+    std::filesystem::copy_file(args[0], copy);
+    if (::chmod(capture.path().c_str(), 0755) != 0 || ::chmod(copy.c_str(), 0755) != 0) return result;
+    argsToRun[0] = copy;
+  }
   pid_t pid = ::fork();
   if (pid == 0) {
     int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -49,7 +60,7 @@ inline RunResult RunProgram(const std::vector<std::string>& args, const RunOptio
       if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(126);
     }
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argsToRun) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
