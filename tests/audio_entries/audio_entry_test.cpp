@@ -49,10 +49,12 @@ class AudioEntries : public ::testing::Test {
     packed_.push_back(entry.packedSize);
   }
   // Adds an entry whose packed stream is `samples` written through the layer
-  // as `packed`, at the pack's data end.
+  // as `packed`, at the pack's data end; its streamFormat is `packed`'s
+  // major code unless `streamFormat` is given.
   void AddSamples(const std::string& name, AudioInfo packed, const std::vector<int16_t>& samples,
-                  const AudioInfo& stored) {
-    DirectoryEntry entry{name, static_cast<uint32_t>(DataEnd(*pack_)), 0, 0, FormatMajor(packed.format), stored};
+                  const AudioInfo& stored, int64_t streamFormat = -1) {
+    DirectoryEntry entry{name, static_cast<uint32_t>(DataEnd(*pack_)), 0, 0,
+                         streamFormat < 0 ? FormatMajor(packed.format) : uint32_t(streamFormat), stored};
     AudioStream* stream = OpenStreamWrite(name.c_str(), &PackFile(*pack_), &packed);
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(WriteShorts(stream, samples.data(), int64_t(samples.size())), int64_t(samples.size()));
@@ -159,7 +161,12 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
              Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 1200));
   AddSamples("rate.wav", Describe(FMT_WAV | FMT_PCM, 16, 1, 22050), Sine(1000, 22050, 22050),
              Describe(FMT_WAV | FMT_PCM, 16, 1, 44100, 44100));
-  const std::vector<std::string> names{"container.wav", "narrow.wav", "widen.au", "down.aiff", "longer.wav", "rate.wav"};
+  // An Ogg Vorbis stream recognised by its first bytes (streamFormat 0).
+  AudioInfo ogg = Describe(FMT_OGG, 16, 1, 8000);
+  ogg.quality = 0.4f;
+  AddSamples("ogg.wav", ogg, mono, Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 800), 0);
+  const std::vector<std::string> names{"container.wav", "narrow.wav", "widen.au", "down.aiff",
+                                       "longer.wav",    "rate.wav",   "ogg.wav"};
   const std::vector<uint32_t>& packed = packed_;
   RunResult run = Restore("delete");
   std::string expected = "KERV_SPOOLEX v1.0\nDecompressing audio...\n";
@@ -172,7 +179,7 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
     unpackedTotal += unpacked;
   }
   char summary[100];
-  std::snprintf(summary, sizeof summary, "0006  audio files %08llu packed size %08llu unpacked size\n",
+  std::snprintf(summary, sizeof summary, "0007  audio files %08llu packed size %08llu unpacked size\n",
                 static_cast<unsigned long long>(packedTotal), static_cast<unsigned long long>(unpackedTotal));
   EXPECT_EQ(run.out, expected + kRule + summary);
   EXPECT_EQ(run.err, "");
@@ -194,6 +201,7 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
   EXPECT_EQ(sox("widen.au"), widened);
   EXPECT_EQ(sox("down.aiff"), down);
   EXPECT_EQ(sox("longer.wav"), longer);
+  EXPECT_EQ(sox("ogg.wav").size(), 800u);
   // The rate step: the stored length, the tone's pitch, little error.
   const std::vector<int32_t> rate = sox("rate.wav");
   ASSERT_EQ(rate.size(), 44100u);
