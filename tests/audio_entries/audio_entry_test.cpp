@@ -265,27 +265,6 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
   EXPECT_TRUE(ListTree(dest_).empty());
 }
 
-// A failed entry stops the pack: what came before is written, nothing after,
-// and DELETE keeps the pack.
-TEST_F(AudioEntries, AnUnrecognisedStreamStopsThePackWhichIsKept) {
-  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 8000 -b 16 -c 1 '" + base_ + "' synth 0.1 sine 500"));
-  AudioInfo info;
-  ASSERT_FALSE(stream_test::ReadThroughLayer(base_, info).empty());
-  AddBytes("first.wav", ReadBytes(base_), info);
-  AddBytes("second.wav", ToBytes("not an audio stream"), info);
-  AddBytes("third.wav", ReadBytes(base_), info);
-  RunResult run = Restore("DELETE");
-  char summary[100];
-  std::snprintf(summary, sizeof summary, "0001  audio files %08u packed size %08u unpacked size\n", packed_[0],
-                packed_[0]);
-  EXPECT_EQ(run.out.substr(run.out.find("Decompressing")),
-            "Decompressing audio...\nfirst.wav...audio packed (100%)\n" + kRule + summary);
-  EXPECT_EQ(LineCount(run.err), 1u);
-  EXPECT_NE(run.err.find("entry \"second.wav\": the packed audio stream cannot be opened"), std::string::npos);
-  EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"first.wav"});
-  EXPECT_TRUE(std::filesystem::exists(pak_ + ".APAK"));
-}
-
 // An output that cannot be written whole fails the entry and leaves the old
 // file of that name, and no temporary file, behind.
 TEST_F(AudioEntries, AFailedOutputLeavesTheOldFile) {
