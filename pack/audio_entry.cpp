@@ -61,9 +61,12 @@ bool Reserve(std::vector<int16_t>& samples, uint64_t count) {
   }
 #ifdef MADV_HUGEPAGE
   constexpr uintptr_t kPage = 4096;
+  constexpr uint64_t kHugePageBytes = 2 << 20;
   const auto begin = (reinterpret_cast<uintptr_t>(samples.data()) + kPage - 1) & ~(kPage - 1);
   const auto end = (reinterpret_cast<uintptr_t>(samples.data() + samples.capacity())) & ~(kPage - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  if (end > begin && end - begin >= kHugePageBytes) {
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
 #endif
   return true;
 }

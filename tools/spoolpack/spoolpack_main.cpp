@@ -467,10 +467,7 @@ int Usage(const std::string& error) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    PrintHelp(stderr);
-    return kExitUsage;
-  }
+  if (args.empty()) return Usage("");
   const std::string& command = args[0];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintHelp(stdout);
@@ -499,6 +496,5 @@ int main(int argc, char** argv) {
   }
   if (command == "list" && args.size() == 2) return List(args[1]);
   if (command == "verify" && args.size() == 2) return Verify(args[1]);
-  PrintHelp(stderr);
-  return kExitUsage;
+  return Usage("");
 }
