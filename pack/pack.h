@@ -9,8 +9,10 @@
 //       output file cannot be created, written or put in place, or its name
 //       would leave the destination
 //   -3  on open: wrong magic or an unfinished pack; on an entry: a record that
-//       runs past the end of the directory
-//   -4  the packed audio stream of an Audio entry cannot be opened
+//       runs past the end of the directory, or an Audio record whose stored
+//       description no stream can have (see pack/audio_entry.h)
+//   -4  the packed audio stream of an Audio entry cannot be opened, is not
+//       plausible, or cannot be brought to the stored description
 //   -5  the directory has no further record
 #pragma once
 
@@ -82,9 +84,20 @@ enum class PackAccess { kReadWrite, kReadOnly };
 // Reads (and for a Deflated entry inflates) the data of `entry` without
 // writing anything. Returns 0 with *unpackedSize set, or -2 when the data runs
 // past the pack, cannot be read, or does not inflate within its recorded
-// size; -4 for an Audio entry, whose stream this module cannot decode.
+// size. An Audio entry's stream is decoded and converted to its stored
+// description (*unpackedSize is then 0); it yields -1, -3 or -4 as
+// restoring it would, and -4 also when the stream delivers fewer samples
+// than it announces.
 [[nodiscard]] int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize,
                               std::string* reason = nullptr);
+
+// Restores the Audio entry `entry` of `pack` (read or write mode) as the file
+// `path` (a Linux path, used as it is), as NextEntry does for an Audio entry:
+// for writers that try an entry's data before adding its record. Returns 0
+// with *unpackedSize set, or -1 to -4 as NextEntry does. Moves the pack file:
+// a writer then goes on at DataEnd(). REQUIRES: an Audio pack.
+[[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::string& path,
+                                   uint32_t* unpackedSize, std::string* reason = nullptr);
 
 // The kind the pack was opened or created as.
 [[nodiscard]] PackKind KindOf(const PackHandle& pack);

@@ -85,9 +85,20 @@ int OutputPathFor(const std::string& destination, const std::string& name, std::
   return kPackOk;
 }
 
-// Whether the entry's data lies inside the pack file.
-bool DataInsidePack(const PackHandle& pack, const DirectoryEntry& entry) {
-  return uint64_t{entry.dataOffset} + entry.packedSize <= pack.fileSize;
+// Whether the entry's data lies inside the pack file (for a pack being
+// written, inside what has been written so far).
+bool DataInsidePack(PackHandle& pack, const DirectoryEntry& entry) {
+  const int64_t size = pack.mode == Mode::kRead ? static_cast<int64_t>(pack.fileSize) : platform::FileSize(pack.file);
+  return size >= 0 && uint64_t{entry.dataOffset} + entry.packedSize <= static_cast<uint64_t>(size);
+}
+
+// Positions the pack file at an Audio entry's data. Returns 0 or -2.
+int SeekAudioData(PackHandle& pack, const DirectoryEntry& entry, std::string* reason) {
+  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  if (platform::SeekFile(pack.file, entry.dataOffset, platform::SeekOrigin::kBegin) < 0) {
+    return Fail(reason, kPackFileError, "cannot move to the entry's data: " + SystemError());
+  }
+  return kPackOk;
 }
 
 // Reads or inflates the data of a Stored or Deflated entry into `sink`.
@@ -241,25 +252,26 @@ int NextEntry(const std::string& destination, std::string* entryName, PackHandle
   rc = OutputPathFor(destination, entry.name, &path, reason);
   if (rc != kPackOk) return rc;
   if (pack.kind != PackKind::kAudio) return WriteEntryFile(pack, entry, path, unpackedSize, reason);
+  return RestoreAudioData(pack, entry, path, unpackedSize, reason);
+}
 
-  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
-  if (platform::SeekFile(pack.file, entry.dataOffset, platform::SeekOrigin::kBegin) < 0) {
-    return Fail(reason, kPackFileError, "cannot move to the entry's data: " + SystemError());
-  }
-  rc = RestoreAudioEntry(path, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
-                         entry.streamFormat);
-  if (rc == kPackAudioFailed) return Fail(reason, rc, "the packed audio stream cannot be opened");
-  if (rc == kPackNoMemory) return Fail(reason, rc, "out of memory for the samples");
-  if (rc != kPackOk) return Fail(reason, rc, "cannot write " + path);
-  return kPackOk;
+int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::string& path, uint32_t* unpackedSize,
+                     std::string* reason) {
+  *unpackedSize = 0;
+  const int rc = SeekAudioData(pack, entry, reason);
+  if (rc != kPackOk) return rc;
+  return RestoreAudioEntry(path, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
+                           entry.streamFormat, reason);
 }
 
 int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
   if (entry.name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
   if (!NameStaysInside(entry.name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
   if (pack.kind == PackKind::kAudio) {
-    if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
-    return Fail(reason, kPackAudioFailed, "audio streams cannot be checked yet");
+    *unpackedSize = 0;
+    const int rc = SeekAudioData(pack, entry, reason);
+    if (rc != kPackOk) return rc;
+    return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, reason);
   }
   auto discard = [](const uint8_t*, size_t) { return true; };
   return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);

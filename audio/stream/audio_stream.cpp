@@ -327,6 +327,17 @@ int CloseStream(AudioStream* stream) {
   return result;
 }
 
+int AbandonStream(AudioStream* stream) {
+  if (const int invalid = CheckHandle(stream)) return invalid;
+  // The module's state goes without its close; a container may still write
+  // its header into the file, which is removed next when the stream owns it.
+  stream->close = nullptr;
+  stream->codecdata.reset();
+  if (stream->closefile == 1) stream->ownedFile.Abandon();
+  (void)DestroyStream(stream);
+  return kErrorNone;
+}
+
 int FormatCheck(const AudioInfo* info) {
   if (info == nullptr || info->channels < 1 || info->channels > 256) return 0;
   const uint32_t minor = FormatMinor(info->format);

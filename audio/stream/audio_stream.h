@@ -64,6 +64,14 @@ struct AudioStream;
 // encoder refused its settings).
 int CloseStream(AudioStream* stream);
 
+// Closes a stream without completing it and releases the handle, which must
+// not be used afterwards: nothing is encoded or finished, and the file of
+// OpenFileWrite is removed (a file already named by its path stays as it
+// was). For a stream of OpenStreamWrite, whatever was written stays in the
+// file, whose position is then undefined. Returns 0, or 4 or 6 for a handle
+// that is not valid.
+int AbandonStream(AudioStream* stream);
+
 // 1 when `info` describes a stream that may be written (channels 1 to 256 and
 // a container, encoding and bit width of the format table), else 0.
 [[nodiscard]] int FormatCheck(const AudioInfo* info);
@@ -82,3 +90,10 @@ struct StreamCloser {
   void operator()(AudioStream* stream) const { (void)CloseStream(stream); }
 };
 using StreamPtr = std::unique_ptr<AudioStream, StreamCloser>;
+
+// Abandons a stream being written when the owning pointer goes away; one that
+// is to be completed is released and passed to CloseStream.
+struct StreamAbandoner {
+  void operator()(AudioStream* stream) const { (void)AbandonStream(stream); }
+};
+using WriteStreamPtr = std::unique_ptr<AudioStream, StreamAbandoner>;

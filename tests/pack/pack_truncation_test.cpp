@@ -44,8 +44,9 @@ TEST(PackTruncationTest, NoCutPackUnpacksWhole) {
     }
     ASSERT_EQ(FinishPack(*pack), PackWriteResult::kOk);
     const Bytes whole = ReadBytes(tmp / "whole");
-    // The whole pack reaches the end (Audio entries stop at -4 for now).
-    ASSERT_EQ(Unpack(tmp / "whole", kind, dest), kind == PackKind::kAudio ? kPackAudioFailed : kPackEnd);
+    // The whole pack reaches the end (Audio entries, whose descriptions are
+    // all zero, stop at -3).
+    ASSERT_EQ(Unpack(tmp / "whole", kind, dest), kind == PackKind::kAudio ? kPackBadPack : kPackEnd);
     for (size_t cut = 0; cut < whole.size(); ++cut) {
       WriteBytes(tmp / "cut", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
       const int rc = Unpack(tmp / "cut", kind, dest);

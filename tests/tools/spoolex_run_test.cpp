@@ -92,7 +92,7 @@ TEST_F(SpoolexRunTest, DeleteInAnyCaseDeletesPacksUnpackedWhole) {
 }
 
 TEST_F(SpoolexRunTest, PacksRunInOrderAndOnlyThoseUnpackedWholeAreDeleted) {
-  Put(".APAK", {{"clip.wav", ToBytes("RIFF")}});  // audio streams are not decoded yet
+  Put(".APAK", {{"clip.wav", ToBytes("RIFF")}});  // no stream the audio layer knows
   Put(".UPAK", {{"a", ToBytes("a")}, {"missing\\b", ToBytes("b")}, {"c", ToBytes("c")}});
   Put(".ZPAK", {{"z", ToBytes("zzz")}});
   RunResult r = Spoolex({pak_, dest_, "delete"});

@@ -1,4 +1,5 @@
-// spoolpack create <pakname> <dir> [--store GLOB]...
+// spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]
+//                  [--audio-for GLOB=MODE]...
 // spoolpack list <pack>
 // spoolpack verify <pakname>
 //
@@ -15,6 +16,7 @@
 
 #include "pack/pack.h"
 #include "platform/platform.h"
+#include "tools/spoolpack/spoolpack_audio.h"
 
 namespace fs = std::filesystem;
 
@@ -26,19 +28,36 @@ constexpr int kExitUsage = 2;
 
 void PrintHelp(FILE* out) {
   std::fprintf(out,
-               "usage: spoolpack create <pakname> <dir> [--store GLOB]...\n"
+               "usage: spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n"
+               "                        [--audio-for GLOB=MODE]...\n"
                "       spoolpack list <pack>\n"
                "       spoolpack verify <pakname>\n"
                "\n"
                "create  packs every file under <dir> (sorted, names relative to <dir>) into\n"
-               "        <pakname>.ZPAK (deflated) and <pakname>.UPAK (stored: files that\n"
-               "        deflate by less than 5 %%, and files whose name or relative path\n"
-               "        matches a --store GLOB). A kind without files gets no pack; packs\n"
-               "        of the set left from earlier runs are removed.\n"
+               "        <pakname>.APAK (audio files), <pakname>.ZPAK (deflated) and\n"
+               "        <pakname>.UPAK (stored: files that deflate by less than 5 %%, and\n"
+               "        files whose name or relative path matches a --store GLOB). A kind\n"
+               "        without files gets no pack; packs of the set left from earlier runs\n"
+               "        are removed.\n"
+               "        Audio files (WAV, AIFF, AU, PAF, 8SVX, NIST, IRCAM, VOC, Ogg Vorbis,\n"
+               "        ...) are packed by MODE, the last --audio-for GLOB that matches or\n"
+               "        else --audio (default keep):\n"
+               "          keep         the file's own bytes;\n"
+               "          pcm          its samples as a WAV stream;\n"
+               "          ogg[:Q]      re-encoded as Ogg Vorbis at quality Q (-1..10,\n"
+               "                       default 4): lossy; restores the container, rate,\n"
+               "                       channels and length, not the exact samples or the\n"
+               "                       metadata;\n"
+               "          none         packed as an ordinary file.\n"
+               "        With keep and pcm a file goes into the APAK only when restoring it\n"
+               "        gives its exact bytes; otherwise it is packed as an ordinary file\n"
+               "        and standard error says why. aac and vqf have no encoder yet.\n"
                "list    prints one line per entry of a .APAK, .UPAK or .ZPAK file:\n"
-               "        kind, data offset, packed size, unpacked size, name.\n"
-               "verify  reads and inflates every entry of <pakname>'s packs without\n"
-               "        writing anything; problems go to standard error, exit status 1.\n");
+               "        kind, data offset, packed size, unpacked size, name; audio entries\n"
+               "        also show the packed stream's format and the stored description.\n"
+               "verify  reads and inflates every entry of <pakname>'s packs, and decodes\n"
+               "        every audio entry, without writing anything; problems go to\n"
+               "        standard error, exit status 1.\n");
 }
 
 void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", text.c_str()); }
@@ -116,30 +135,72 @@ void WalkDirectory(const fs::path& dir, const std::string& relative, Walk& walk)
   }
 }
 
-bool MatchesStore(const std::vector<std::string>& globs, const SourceFile& file) {
+// Whether `glob` matches the file's relative path or its base name.
+bool Matches(const std::string& glob, const SourceFile& file) {
   std::string base = fs::path(file.relative).filename().string();
-  for (const std::string& glob : globs) {
-    if (fnmatch(glob.c_str(), file.relative.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0) {
-      return true;
-    }
-  }
-  return false;
+  return fnmatch(glob.c_str(), file.relative.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0;
 }
+
+bool MatchesStore(const std::vector<std::string>& globs, const SourceFile& file) {
+  return std::any_of(globs.begin(), globs.end(), [&](const std::string& glob) { return Matches(glob, file); });
+}
+
+// What create was asked to do besides walking the tree.
+struct CreateOptions {
+  std::vector<std::string> storeGlobs;
+  AudioChoice audio;                                          // --audio
+  std::vector<std::pair<std::string, AudioChoice>> audioFor;  // --audio-for, in order
+};
+
+AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file) {
+  AudioChoice choice = options.audio;
+  for (const auto& [glob, forGlob] : options.audioFor) {
+    if (Matches(glob, file)) choice = forGlob;
+  }
+  return choice;
+}
+
+// A folder for trial restorations, made on first use and removed with its
+// contents at the end of the run.
+struct TrialFolder {
+  std::string path;
+  ~TrialFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+  // The path of the trial file, or empty when no folder can be made.
+  std::string File() {
+    if (path.empty()) {
+      std::error_code ec;
+      std::string pattern = (fs::temp_directory_path(ec) / "spoolpack-XXXXXX").string();
+      if (!ec && ::mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    return path.empty() ? std::string() : path + "/restored";
+  }
+};
 
 // The packs of one create run, made on first use.
 struct PackSet {
   std::string pakname;
+  PackPtr audio;
   PackPtr stored;
   PackPtr deflated;
+  uint64_t audioIn = 0;
+  uint64_t audioOut = 0;
   uint64_t deflatedIn = 0;
   uint64_t deflatedOut = 0;
   uint64_t storedBytes = 0;
+  TrialFolder trial;
 };
 
 std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
 
+PackPtr& SlotOf(PackSet& set, PackKind kind) {
+  return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
+}
+
 PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
-  PackPtr& slot = kind == PackKind::kStored ? set.stored : set.deflated;
+  PackPtr& slot = SlotOf(set, kind);
   if (!slot) {
     const std::string path = PackPathOf(set.pakname, kind);
     PackWriteResult r = CreatePack(path, kind, &slot);
@@ -149,6 +210,37 @@ PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
     }
   }
   return slot.get();
+}
+
+enum class AudioOutcome { kPacked, kOrdinary, kFailed };
+
+// Packs `file` into the Audio pack when the audio layer reads it and `choice`
+// allows; otherwise it is to be packed as an ordinary file.
+AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoice& choice) {
+  if (choice.mode == AudioMode::kNone) return AudioOutcome::kOrdinary;
+  AudioSource source;
+  if (!OpenAudioSource(file.path, &source)) return AudioOutcome::kOrdinary;
+  const std::string trialPath = set.trial.File();
+  if (trialPath.empty()) {
+    Complain("cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
+    return AudioOutcome::kFailed;
+  }
+  PackHandle* pack = OpenForWriting(set, PackKind::kAudio);
+  if (pack == nullptr) return AudioOutcome::kFailed;
+  const uint64_t before = DataEnd(*pack);
+  std::string why;
+  switch (PackAudio(*pack, file.name, source, choice, trialPath, &why)) {
+    case AudioPackResult::kPacked:
+      set.audioIn += source.bytes;
+      set.audioOut += DataEnd(*pack) - before;
+      return AudioOutcome::kPacked;
+    case AudioPackResult::kFallBack:
+      Complain(file.path + ": packed as an ordinary file: " + why);
+      return AudioOutcome::kOrdinary;
+    case AudioPackResult::kFailed: break;
+  }
+  Complain("cannot pack " + file.path + ": " + why);
+  return AudioOutcome::kFailed;
 }
 
 bool AddFile(PackSet& set, const SourceFile& file, bool store) {
@@ -212,7 +304,10 @@ bool Complete(PackSet& set, PackKind kind, PackPtr& pack) {
     Complain("cannot finish " + path + ": " + WriteResultMessage(r));
     return false;
   }
-  if (kind == PackKind::kStored) {
+  if (kind == PackKind::kAudio) {
+    std::printf("%s: %zu audio files, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.audioIn,
+                set.audioOut);
+  } else if (kind == PackKind::kStored) {
     std::printf("%s: %zu files stored, %" PRIu64 " bytes\n", path.c_str(), count, set.storedBytes);
   } else {
     std::printf("%s: %zu files deflated, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.deflatedIn,
@@ -221,7 +316,7 @@ bool Complete(PackSet& set, PackKind kind, PackPtr& pack) {
   return true;
 }
 
-int Create(const std::string& pakname, const std::string& dir, const std::vector<std::string>& storeGlobs) {
+int Create(const std::string& pakname, const std::string& dir, const CreateOptions& options) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
     Complain(dir + " is not a directory");
@@ -240,18 +335,19 @@ int Create(const std::string& pakname, const std::string& dir, const std::vector
   PackSet set;
   set.pakname = pakname;
   for (const SourceFile& file : walk.files) {
-    if (!AddFile(set, file, MatchesStore(storeGlobs, file))) {
+    const AudioOutcome audio = AddAudioFile(set, file, AudioChoiceFor(options, file));
+    if (audio == AudioOutcome::kFailed ||
+        (audio == AudioOutcome::kOrdinary && !AddFile(set, file, MatchesStore(options.storeGlobs, file)))) {
       // The packs keep their unfinished marker: spoolex skips them.
+      AbandonPack(std::move(set.audio));
       AbandonPack(std::move(set.stored));
       AbandonPack(std::move(set.deflated));
       Complain("stopped; the packs written so far are unfinished");
       return kExitFailed;
     }
   }
-  bool ok = Complete(set, PackKind::kStored, set.stored);
-  ok = Complete(set, PackKind::kDeflated, set.deflated) && ok;
-  PackPtr none;
-  ok = Complete(set, PackKind::kAudio, none) && ok;
+  bool ok = true;
+  for (PackKind kind : kPackKindsInRunOrder) ok = Complete(set, kind, SlotOf(set, kind)) && ok;
   return ok ? kExitOk : kExitFailed;
 }
 
@@ -288,6 +384,17 @@ int List(const std::string& path) {
     std::string unpacked = kind == PackKind::kAudio    ? "-"
                            : kind == PackKind::kStored ? std::to_string(entry.packedSize)
                                                        : std::to_string(entry.unpackedSize);
+    if (kind == PackKind::kAudio) {
+      // The packed stream's format, then the stored description.
+      const AudioInfo& info = entry.info;
+      char audio[200];
+      std::snprintf(audio, sizeof audio,
+                    " stream=%s(0x%" PRIX32 ") stored=%s(0x%" PRIX32 "),%" PRIu32 "Hz,%" PRIu32 "bit,%" PRIu32
+                    "ch,%" PRIu32 "frames",
+                    FormatName(entry.streamFormat).c_str(), entry.streamFormat, FormatName(info.format).c_str(),
+                    info.format, info.samplerate, info.pcmbitwidth, info.channels, info.samples);
+      unpacked += audio;
+    }
     std::printf("%s %" PRIu32 " %" PRIu32 " %s %s\n", KindName(kind), entry.dataOffset, entry.packedSize,
                 unpacked.c_str(), entry.name.c_str());
   }
@@ -317,7 +424,6 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
     ++entries;
     uint32_t unpacked = 0;
     int v = VerifyEntry(*pack, entry, &unpacked, &reason);
-    if (v == kPackAudioFailed && kind == PackKind::kAudio) continue;
     if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
       v = kPackFileError;
       reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
@@ -335,8 +441,7 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
     std::printf("%s: %zu entries, %zu problems\n", path.c_str(), entries, problems);
     return false;
   }
-  std::printf("%s: %zu entries ok%s\n", path.c_str(), entries,
-              kind == PackKind::kAudio ? " (audio streams not decoded)" : "");
+  std::printf("%s: %zu entries ok\n", path.c_str(), entries);
   return true;
 }
 
@@ -351,33 +456,45 @@ int Verify(const std::string& pakname) {
   return ok ? kExitOk : kExitFailed;
 }
 
+// Says what was wrong (when anything is said) and prints the usage.
+int Usage(const std::string& error) {
+  if (!error.empty()) Complain(error);
+  PrintHelp(stderr);
+  return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) {
-    PrintHelp(stderr);
-    return kExitUsage;
-  }
+  if (args.empty()) return Usage("");
   const std::string& command = args[0];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintHelp(stdout);
     return kExitOk;
   }
   if (command == "create" && args.size() >= 3) {
-    std::vector<std::string> globs;
+    CreateOptions options;
     for (size_t i = 3; i < args.size(); ++i) {
-      if (args[i] == "--store" && i + 1 < args.size()) {
-        globs.push_back(args[++i]);
+      const bool hasValue = i + 1 < args.size();
+      std::string error;
+      if (args[i] == "--store" && hasValue) {
+        options.storeGlobs.push_back(args[++i]);
+      } else if (args[i] == "--audio" && hasValue) {
+        if (!ParseAudioMode(args[++i], &options.audio, &error)) return Usage(error);
+      } else if (args[i] == "--audio-for" && hasValue && args[i + 1].find('=') != std::string::npos) {
+        const std::string& value = args[++i];
+        const size_t equals = value.rfind('=');
+        AudioChoice choice;
+        if (!ParseAudioMode(value.substr(equals + 1), &choice, &error)) return Usage(error);
+        options.audioFor.emplace_back(value.substr(0, equals), choice);
       } else {
-        PrintHelp(stderr);
-        return kExitUsage;
+        return Usage("");
       }
     }
-    return Create(args[1], args[2], globs);
+    return Create(args[1], args[2], options);
   }
   if (command == "list" && args.size() == 2) return List(args[1]);
   if (command == "verify" && args.size() == 2) return Verify(args[1]);
-  PrintHelp(stderr);
-  return kExitUsage;
+  return Usage("");
 }

@@ -1,0 +1,288 @@
+// Packing one audio file into an Audio pack: its own bytes (keep), its
+// samples as a WAV stream (pcm) or re-encoded as Ogg Vorbis (ogg), written
+// in place at the pack's data end. The lossless modes are tried: the entry
+// is restored and compared with the source before its record is added.
+#include "tools/spoolpack/spoolpack_audio.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// CloseStream's number for an encoder that refused its settings.
+constexpr int kEncoderRefused = 21;
+// Bytes and samples moved at a time.
+constexpr size_t kCopyBytes = 256 * 1024;
+constexpr int64_t kChunkSamples = 64 * 1024;
+// The Ogg module reads a quality of 0.0 as "not set" (bitrate-managed mode):
+// oggenc's quality 0 is passed as this instead.
+constexpr float kQualityZero = 1e-4f;
+
+std::string StreamFailure(int error) { return std::string(ErrorMessage(error)) + " (" + std::to_string(error) + ")"; }
+
+// The format code to record for a kept file: the code it is opened with
+// again. A headerless AU file (and a u-law AU file, which reads alike) is
+// recognised from its bytes and name instead.
+uint32_t KeptFormat(uint32_t format) {
+  if (format == FMT_AU_HEADERLESS) return 0;
+  const uint32_t major = FormatMajor(format);
+  return major == FMT_AU_LE ? FMT_AU : major;
+}
+
+// Whether the file begins with an AU header's magic (either byte order).
+bool HasAuMagic(AudioSource& source) {
+  char magic[4] = {};
+  if (!platform::ReadFileAt(source.file, 0, magic, sizeof magic)) return false;
+  return std::memcmp(magic, ".snd", 4) == 0 || std::memcmp(magic, "dns.", 4) == 0;
+}
+
+bool SameBytes(const std::string& a, const std::string& b) {
+  platform::File fa = platform::OpenExistingReadOnly(a);
+  platform::File fb = platform::OpenExistingReadOnly(b);
+  if (!fa.IsOpen() || !fb.IsOpen()) return false;
+  std::vector<char> ba(kCopyBytes), bb(kCopyBytes);
+  for (;;) {
+    const int64_t na = platform::ReadFile(fa, ba.data(), ba.size());
+    const int64_t nb = platform::ReadFile(fb, bb.data(), bb.size());
+    if (na != nb || na < 0) return false;
+    if (na == 0) return true;
+    if (std::memcmp(ba.data(), bb.data(), static_cast<size_t>(na)) != 0) return false;
+  }
+}
+
+int64_t SizeOf(const std::string& path) {
+  platform::File f = platform::OpenExistingReadOnly(path);
+  return f.IsOpen() ? platform::FileSize(f) : -1;
+}
+
+std::string TooLarge() { return WriteResultMessage(PackWriteResult::kTooLarge); }
+
+// Copies the source file's bytes to the pack file's position.
+AudioPackResult CopyBytes(PackHandle& pack, AudioSource& source, std::string* why) {
+  if (DataEnd(pack) + source.bytes > kMaxPackBytes) {
+    *why = TooLarge();
+    return AudioPackResult::kFailed;
+  }
+  if (platform::SeekFile(source.file, 0, platform::SeekOrigin::kBegin) != 0) {
+    *why = "cannot read it: " + std::string(std::strerror(errno));
+    return AudioPackResult::kFailed;
+  }
+  std::vector<char> buffer(kCopyBytes);
+  uint64_t copied = 0;
+  for (int64_t got; (got = platform::ReadFile(source.file, buffer.data(), buffer.size())) != 0; copied += got) {
+    if (got < 0) {
+      *why = "cannot read it: " + std::string(std::strerror(errno));
+      return AudioPackResult::kFailed;
+    }
+    if (platform::WriteFile(PackFile(pack), buffer.data(), static_cast<size_t>(got)) != got) {
+      *why = WriteResultMessage(PackWriteResult::kWriteFailed);
+      return AudioPackResult::kFailed;
+    }
+  }
+  if (copied != source.bytes) {
+    *why = "it changed while it was packed";
+    return AudioPackResult::kFailed;
+  }
+  return AudioPackResult::kPacked;
+}
+
+// Writes every sample of the source as a new stream described by `target`
+// at the pack file's position, moved `shift` bits up to the target's scale.
+AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo target, int shift,
+                             std::string* why) {
+  WriteStreamPtr out(OpenStreamWrite(source.path.c_str(), &PackFile(pack), &target));
+  if (!out) {
+    *why = "it cannot be written as " + FormatName(target.format) + ": " + StreamFailure(LastError());
+    return AudioPackResult::kFallBack;
+  }
+  const int64_t channels = source.info.channels;
+  const int64_t total = static_cast<int64_t>(source.info.samples) * channels;
+  std::vector<int16_t> chunk(static_cast<size_t>(std::max<int64_t>(kChunkSamples / channels, 1) * channels));
+  for (int64_t done = 0; done < total;) {
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), total - done);
+    if (ReadShorts(source.stream.get(), chunk.data(), n) != n) {
+      *why = "it holds fewer samples than its header announces";
+      return AudioPackResult::kFallBack;
+    }
+    if (shift > 0) {
+      for (int64_t i = 0; i < n; ++i) chunk[i] = static_cast<int16_t>(static_cast<uint16_t>(chunk[i]) << shift);
+    }
+    if (WriteShorts(out.get(), chunk.data(), n) != n) {
+      *why = "cannot write the pack: " + StreamFailure(StreamError(out.get()));
+      return AudioPackResult::kFailed;
+    }
+    done += n;
+  }
+  const int closed = CloseStream(out.release());
+  if (closed == kEncoderRefused) {
+    *why = "the " + FormatName(target.format) + " encoder refuses " + std::to_string(target.channels) +
+           " channels at " + std::to_string(target.samplerate) + " Hz";
+    return AudioPackResult::kFallBack;
+  }
+  if (closed != 0) {
+    *why = "cannot write the pack: " + StreamFailure(closed);
+    return AudioPackResult::kFailed;
+  }
+  return AudioPackResult::kPacked;
+}
+
+// Restores `entry` as `trialPath` and compares it with the source. Returns
+// true when they are the same bytes; otherwise *why says what differs.
+bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioSource& source,
+                     const std::string& trialPath, std::string* why) {
+  uint32_t unpacked = 0;
+  std::string reason;
+  const bool restored = RestoreAudioData(pack, entry, trialPath, &unpacked, &reason) == kPackOk;
+  const int64_t size = restored ? SizeOf(trialPath) : -1;
+  const bool same = restored && SameBytes(trialPath, source.path);
+  platform::DeleteFileByName(trialPath);
+  if (!restored) {
+    *why = "restoring it fails: " + reason;
+  } else if (!same) {
+    *why = "restoring it would not give the same bytes (" +
+           (static_cast<uint64_t>(size) == source.bytes ? "another header, metadata or samples"
+                                                         : std::to_string(size) + " bytes instead of " +
+                                                               std::to_string(source.bytes)) +
+           ")";
+  }
+  return same;
+}
+
+}  // namespace
+
+bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* error) {
+  const std::string mode = text.substr(0, text.find(':'));
+  const bool hasArgument = mode.size() < text.size();
+  const std::string argument = hasArgument ? text.substr(mode.size() + 1) : "";
+  if ((mode == "aac" || mode == "vqf")) {
+    *error = "--audio " + mode + ": this build has no " + (mode == "aac" ? "AAC" : "TwinVQ") + " encoder yet";
+    return false;
+  }
+  if (!hasArgument && (mode == "none" || mode == "keep" || mode == "pcm")) {
+    choice->mode = mode == "none" ? AudioMode::kNone : mode == "keep" ? AudioMode::kKeep : AudioMode::kPcm;
+    return true;
+  }
+  if (mode == "ogg") {
+    double quality = 4;
+    if (hasArgument) {
+      char* end = nullptr;
+      quality = std::strtod(argument.c_str(), &end);
+      if (argument.empty() || *end != '\0' || !(quality >= -1 && quality <= 10)) {
+        *error = "--audio " + text + ": the Ogg Vorbis quality goes from -1 to 10";
+        return false;
+      }
+    }
+    choice->mode = AudioMode::kOgg;
+    choice->quality = quality == 0 ? kQualityZero : static_cast<float>(quality / 10);
+    return true;
+  }
+  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm or ogg[:QUALITY])";
+  return false;
+}
+
+bool OpenAudioSource(const std::string& path, AudioSource* source) {
+  source->path = path;
+  source->file = platform::OpenExistingReadOnly(path);
+  if (!source->file.IsOpen()) return false;
+  const int64_t size = platform::FileSize(source->file);
+  if (size <= 0) return false;
+  source->bytes = static_cast<uint64_t>(size);
+  source->info = AudioInfo{};
+  source->stream.reset(OpenStreamRead(path.c_str(), &source->file, &source->info, 0));
+  return source->stream != nullptr;
+}
+
+AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source, const AudioChoice& choice,
+                          const std::string& trialPath, std::string* why) {
+  const AudioInfo& info = source.info;
+  const bool lossless = choice.mode != AudioMode::kOgg;
+  if (!lossless && FormatCheck(&info) == 0) {
+    *why = "its container and encoding (" + FormatName(info.format) + ", " + std::to_string(info.pcmbitwidth) +
+           " bits) cannot be written back";
+    return AudioPackResult::kFallBack;
+  }
+  if (!lossless && info.format == FMT_AU_HEADERLESS && !HasAuMagic(source)) {
+    *why = "a headerless AU file would come back with a header";
+    return AudioPackResult::kFallBack;
+  }
+  DirectoryEntry entry;
+  entry.name = name;
+  entry.dataOffset = static_cast<uint32_t>(DataEnd(pack));
+  entry.info = info;
+  AudioPackResult result;
+  if (choice.mode == AudioMode::kKeep) {
+    entry.streamFormat = KeptFormat(info.format);
+    result = CopyBytes(pack, source, why);
+  } else {
+    AudioInfo target;
+    target.channels = info.channels;
+    target.samplerate = info.samplerate;
+    target.quality = choice.quality;
+    int shift = 0;
+    if (choice.mode == AudioMode::kPcm) {
+      target.format = FMT_WAV | FMT_PCM;
+      target.pcmbitwidth = info.pcmbitwidth <= 8 ? 8 : 16;
+    } else {
+      target.format = FMT_OGG;
+      target.pcmbitwidth = 16;
+      shift = info.pcmbitwidth < 16 ? static_cast<int>(16 - info.pcmbitwidth) : 0;
+    }
+    entry.streamFormat = FormatMajor(target.format);
+    result = WriteSamples(pack, source, target, shift, why);
+  }
+  const int64_t end = platform::TellFile(PackFile(pack));
+  if (result == AudioPackResult::kPacked && (end < 0 || static_cast<uint64_t>(end) > kMaxPackBytes)) {
+    *why = TooLarge();
+    result = AudioPackResult::kFailed;
+  }
+  if (result == AudioPackResult::kPacked) {
+    entry.packedSize = static_cast<uint32_t>(end - entry.dataOffset);
+    if (lossless && !RestoresExactly(pack, entry, source, trialPath, why)) result = AudioPackResult::kFallBack;
+  }
+  if (result == AudioPackResult::kPacked) {
+    const PackWriteResult added = AddEntryRecord(pack, entry);
+    if (added == PackWriteResult::kOk) return result;
+    *why = WriteResultMessage(added);
+    return AudioPackResult::kFailed;
+  }
+  // What was written after the data end is overwritten by the next entry or
+  // cut off when the pack is finished.
+  if (result == AudioPackResult::kFallBack &&
+      platform::SeekFile(PackFile(pack), static_cast<int64_t>(DataEnd(pack)), platform::SeekOrigin::kBegin) < 0) {
+    *why = WriteResultMessage(PackWriteResult::kWriteFailed);
+    return AudioPackResult::kFailed;
+  }
+  return result;
+}
+
+std::string FormatName(uint32_t format) {
+  static const struct {
+    uint32_t code;
+    const char* name;
+  } kMajors[] = {{FMT_WAV, "WAV"},   {FMT_AIFF, "AIFF"},         {FMT_AU, "AU"},     {FMT_AU_LE, "AU_LE"},
+                 {FMT_RAW, "RAW"},   {FMT_PAF, "PAF"},           {FMT_SVX, "SVX"},   {FMT_NIST, "NIST"},
+                 {FMT_ASF, "ASF"},   {FMT_SAMPLITUDE, "SAMPLITUDE"}, {FMT_VOC, "VOC"}, {FMT_REX2, "REX2"},
+                 {FMT_IRCAM, "IRCAM"}, {FMT_VQF, "VQF"},         {FMT_OGG, "OGG"},   {FMT_MP4, "MP4"}},
+    kMinors[] = {{FMT_PCM, "PCM"},         {FMT_FLOAT, "FLOAT"},       {FMT_ULAW, "ULAW"},
+                 {FMT_ALAW, "ALAW"},       {FMT_IMA_ADPCM, "IMA_ADPCM"}, {FMT_MS_ADPCM, "MS_ADPCM"},
+                 {FMT_PCM_BE, "PCM_BE"},   {FMT_PCM_LE, "PCM_LE"},     {FMT_PCM_S8, "PCM_S8"},
+                 {FMT_PCM_U8, "PCM_U8"},   {FMT_GSM610, "GSM610"},     {FMT_G721_32, "G721_32"},
+                 {FMT_G723_24, "G723_24"}, {FMT_FLOAT_BE, "FLOAT_BE"}, {FMT_FLOAT_LE, "FLOAT_LE"}};
+  if (format == 0) return "auto";
+  const uint32_t major = FormatMajor(format);
+  const uint32_t minor = FormatMinor(format);
+  std::string name = "?";
+  for (const auto& m : kMajors) {
+    if (m.code == major) name = m.name;
+  }
+  // The codec formats have no encodings of their own.
+  if (minor == 0 || major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF) return name;
+  const char* encoding = "?";
+  for (const auto& m : kMinors) {
+    if (m.code == minor) encoding = m.name;
+  }
+  return name + "/" + encoding;
+}
