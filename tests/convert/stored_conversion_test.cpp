@@ -151,21 +151,6 @@ double Snr(const Samples& s, size_t ch, size_t c, double freq, double rate, size
   return 10 * std::log10(signal / error);
 }
 
-// Frequency from the first and last upward zero crossings (interpolated).
-double Frequency(const Samples& s, size_t ch, size_t c, double rate, size_t begin, size_t end) {
-  double first = -1, last = -1;
-  int crossings = 0;
-  for (size_t f = begin; f + 1 < end; ++f) {
-    const double a = s[f * ch + c], b = s[(f + 1) * ch + c];
-    if (a < 0 && b >= 0) {
-      last = f + a / (a - b);
-      if (first < 0) first = last;
-      ++crossings;
-    }
-  }
-  return (crossings - 1) / (last - first) * rate;
-}
-
 // Converts `decodedFrames` of sines of `freqs` Hz (one per channel, 0:
 // silence) from rate `in` to `out`; the buffer has room for the larger frame
 // count, zero beyond the decoded frames.
@@ -182,7 +167,9 @@ Samples Resample(const std::vector<double>& freqs, uint32_t in, uint32_t out, si
 }
 
 // One second in each layout: one channel, a stereo pair, and three channels
-// converted one by one (a silent middle channel must stay silent).
+// converted one by one (a silent middle channel must stay silent). The SNR is
+// against the ideal sine at the stored rate, so it also holds the pitch: a
+// ratio 1 ppm off (0.001 Hz at 1 kHz) already fails it.
 TEST(RateStep, KeepsPitchLengthAndPhase) {
   for (auto [in, out] : {std::pair{22050u, 44100u}, {44100u, 48000u}, {48000u, 44100u}, {44100u, 22050u}}) {
     for (const std::vector<double>& freqs : {std::vector<double>{1000}, {1000, 2500}, {1000, 0, 3000}}) {
@@ -193,7 +180,6 @@ TEST(RateStep, KeepsPitchLengthAndPhase) {
           for (size_t f = 0; f < out; ++f) ASSERT_EQ(s[f * ch + c], 0) << "frame " << f;
           continue;
         }
-        EXPECT_NEAR(Frequency(s, ch, c, out, 1000, out - 1000), freqs[c], 0.5);
         EXPECT_GE(Snr(s, ch, c, freqs[c], out, 1000, out - 1000), 80.0) << in << "->" << out << " " << c;
       }
     }
