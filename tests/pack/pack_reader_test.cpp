@@ -2,6 +2,8 @@
 // what is and is not written.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "pack/pack.h"
 #include "pack/pack_test_support.h"
 
@@ -51,12 +53,7 @@ TEST_F(PackReaderTest, OpenRefusesWrongKindsBadHeadersAndDirectoriesTheFileCanno
   far[10] = 0x10;  // directoryOffset beyond the file
   damaged.back() ^= 0x55;  // the checksum
   const uint32_t length = static_cast<uint32_t>(deflated.records().size());
-  const struct {
-    const char* reason;
-    Bytes file;
-    PackKind kind;
-    int code;
-  } cases[] = {
+  const std::tuple<const char*, Bytes, PackKind, int> cases[] = {  // reason, file, kind, code
       {"too short for a pack header", ToBytes("KERVMAXU"), kStored, kPackBadPack},
       {"unfinished pack", unfinished, kDeflated, kPackBadPack},
       {"directory runs past", Bytes(storedFile.begin(), storedFile.end() - 1), kStored, kPackNoMemory},
@@ -67,9 +64,9 @@ TEST_F(PackReaderTest, OpenRefusesWrongKindsBadHeadersAndDirectoriesTheFileCanno
       {"directory inflates to more", deflated.Build(length - 1), kDeflated, kPackFileError},
       {"", deflated.Build(length + 1000), kDeflated, kPackOk},  // the recorded size is only a capacity
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Open(c.file, c.kind), c.code) << c.reason;
-    EXPECT_EQ(reason_.rfind(c.reason, 0), 0u) << c.reason << ": " << reason_;
+  for (const auto& [reason, file, kind, code] : cases) {
+    EXPECT_EQ(Open(file, kind), code) << reason;
+    EXPECT_EQ(reason_.rfind(reason, 0), 0u) << reason << ": " << reason_;
   }
   EXPECT_EQ(Next(), kPackOk);
   EXPECT_EQ(Next(), kPackEnd);
@@ -104,25 +101,21 @@ TEST_F(PackReaderTest, BadDataFailsTheEntryWithoutTouchingTheOutputName) {
   Bytes damaged = stream;
   damaged[stream.size() / 2] ^= 0xFF;
   damaged[stream.size() / 2 + 1] ^= 0xFF;
-  const struct {
-    const char* reason;
-    Bytes data;
-    uint32_t packed, unpacked;
-  } cases[] = {
+  const std::tuple<const char*, Bytes, uint32_t, uint32_t> cases[] = {  // reason, data, packed, unpacked
       {"data does not inflate", damaged, uint32_t(damaged.size()), 5000},
       {"data does not inflate", Bytes(stream.begin(), stream.end() - 3), uint32_t(stream.size() - 3), 5000},
       {"data inflates to more", stream, uint32_t(stream.size()), 4999},
       {"data runs past the end", stream, 0xFFFFFFF0u, 5000},
   };
-  for (const auto& c : cases) {
+  for (const auto& [reason, data, packed, unpacked] : cases) {
     HandPack hand("KERVMAXZ");
-    hand.AddRecord("f", hand.AddData(c.data), c.packed, U32(c.unpacked));
+    hand.AddRecord("f", hand.AddData(data), packed, U32(unpacked));
     ASSERT_EQ(Open(hand.Build(), kDeflated), kPackOk);
-    EXPECT_EQ(Next(), kPackFileError) << c.reason;
-    EXPECT_EQ(reason_.rfind(c.reason, 0), 0u) << c.reason << ": " << reason_;
+    EXPECT_EQ(Next(), kPackFileError) << reason;
+    EXPECT_EQ(reason_.rfind(reason, 0), 0u) << reason << ": " << reason_;
     EXPECT_EQ(name_, "f");
-    EXPECT_EQ(Out("f"), ToBytes("old")) << c.reason;
-    EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"f"}) << c.reason;
+    EXPECT_EQ(Out("f"), ToBytes("old")) << reason;
+    EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"f"}) << reason;
   }
 }
 
