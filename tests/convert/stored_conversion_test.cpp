@@ -2,6 +2,8 @@
 // channel maps, refusals, and rate changes measured against ideal sines.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -27,21 +29,17 @@ AudioInfo Info(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t frames)
 // 8 bits widen by shifting; narrowing floors, in the caller's buffer; equal
 // descriptions leave the buffer alone.
 TEST(BitWidth, WideningShiftsNarrowingFloorsEqualLeavesAlone) {
-  const struct {
-    uint32_t from, to, channels, frames;
-    Samples in, out;
-  } rows[] = {
+  const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, Samples, Samples> rows[] = {  // bits, channels, frames
       {8, 16, 1, 5, {-128, -1, 0, 1, 127}, {-32768, -256, 0, 256, 32512}},
       {16, 8, 2, 3, {-32768, -257, -1, 255, 256, 32767}, {-128, -2, -1, 0, 1, 127}},
       {16, 16, 1, 2, {1, -2, 3, -4, 5}, {1, -2, 3, -4, 5}},
   };
-  for (const auto& r : rows) {
-    Samples s = r.in;
+  for (const auto& [from, to, channels, frames, in, out] : rows) {
+    Samples s = in;
     const int16_t* before = s.data();
-    const AudioInfo decoded = Info(8000, r.from, r.channels, r.frames);
-    EXPECT_EQ(ConvertToStoredInfo(decoded, Info(8000, r.to, r.channels, r.frames), s), 1);
-    EXPECT_EQ(s, r.out) << r.from << "->" << r.to;
-    EXPECT_TRUE(r.from < r.to || s.data() == before);
+    EXPECT_EQ(ConvertToStoredInfo(Info(8000, from, channels, frames), Info(8000, to, channels, frames), s), 1);
+    EXPECT_EQ(s, out) << from << "->" << to;
+    EXPECT_TRUE(from < to || s.data() == before);
   }
 }
 
@@ -50,10 +48,7 @@ TEST(BitWidth, WideningShiftsNarrowingFloorsEqualLeavesAlone) {
 // several frames (widening must run backwards, narrowing forwards) and pairs
 // without a rule: channels kept where there is one, else silent.
 TEST(ChannelMap, EveryRowAndPairsWithoutARule) {
-  const struct {
-    uint32_t from, to;
-    Samples in, out;
-  } rows[] = {
+  const std::tuple<uint32_t, uint32_t, Samples, Samples> rows[] = {  // channels, frames
       {1, 2, {-7}, {-7, -7}}, {1, 4, {-7}, {-7, -7, -7, -7}},
       {1, 5, {9}, {9, 9, 9, 9, 9}}, {1, 6, {9}, {9, 9, 9, 9, 9, 9}},
       {2, 1, {-3, 0}, {-1}}, {2, 4, {100, 200}, {100, 200, 200, 100}},
@@ -72,11 +67,11 @@ TEST(ChannelMap, EveryRowAndPairsWithoutARule) {
       {2, 8, {1, 2, 3, 4}, {1, 2, 0, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0, 0, 0, 0}},
       {7, 8, {1, 2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6, 7, 0}},
   };
-  for (const auto& r : rows) {
-    Samples s = r.in;
-    const uint32_t frames = static_cast<uint32_t>(s.size() / r.from);
-    ASSERT_EQ(ConvertToStoredInfo(Info(44100, 16, r.from, frames), Info(44100, 16, r.to, frames), s), 1);
-    EXPECT_EQ(s, r.out) << r.from << "->" << r.to;
+  for (const auto& [from, to, in, out] : rows) {
+    Samples s = in;
+    const uint32_t frames = static_cast<uint32_t>(s.size() / from);
+    ASSERT_EQ(ConvertToStoredInfo(Info(44100, 16, from, frames), Info(44100, 16, to, frames), s), 1);
+    EXPECT_EQ(s, out) << from << "->" << to;
   }
 }
 
