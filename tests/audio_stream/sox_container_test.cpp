@@ -28,22 +28,14 @@ constexpr SoxFile kFiles[] = {
     {"wavex24_4ch", "-c 4 -b 24", "wav", FMT_WAV, 0},
     {"wav_float", "-c 2 -e floating-point -b 32", "wav", FMT_WAV, 1},
     {"wav_ulaw", "-c 1 -e u-law", "wav", FMT_WAV, 0},
-    {"wav_alaw", "-c 2 -e a-law", "wav", FMT_WAV, 0},
-    {"wav_ima", "-c 2 -e ima-adpcm", "wav", FMT_WAV, 0},
-    {"wav_msadpcm", "-c 1 -e ms-adpcm", "wav", FMT_WAV, 0},
-    {"wav_gsm", "-c 1 -e gsm-full-rate", "wav", FMT_WAV, 0},
     {"aiff16", "-c 2 -b 16", "aiff", FMT_AIFF, 0},
-    {"aiff24", "-c 1 -b 24", "aiff", FMT_AIFF, 0},
     {"aifc8", "-c 1 -b 8", "aifc", FMT_AIFF, 0},
     {"au16", "-c 2 -b 16", "au", FMT_AU, 0},
-    {"au_ulaw", "-c 1 -e u-law", "au", FMT_AU, 0},
-    {"au_float", "-c 1 -e floating-point -b 32", "au", FMT_AU, 1},
     {"paf16", "-c 2 -b 16", "paf", FMT_PAF, 0},
     // libsndfile counts the pad byte after an odd-sized BODY as a sample.
     {"svx8", "-c 1 -b 8", "8svx", FMT_SVX, 0, 11025, 1},
     {"nist16", "-c 2 -b 16 -t sph", "nist", FMT_NIST, 0},
     {"ircam16", "-c 1 -b 16", "sf", FMT_IRCAM, 0},
-    {"ircam_float", "-c 2 -e floating-point -b 32", "sf", FMT_IRCAM, 1},
     // An 8-bit VOC block stores the rate as a time constant.
     {"voc8", "-c 1 -b 8", "voc", FMT_VOC, 0, 10989},
     // sox writes a 16-bit VOC block length two frames short of its data;
@@ -60,26 +52,23 @@ TEST_P(SoxContainer, ReadsInPlaceAsSoxDecodesIt) {
   ASSERT_TRUE(RunQuietly(std::string("sox -D -n -r 11025 ") + row.soxOutput + " '" + made +
                          "' synth 0.1 sine 300 sine 1234 sine 2500 sine 700 gain -3"))
       << "sox could not write " << row.name;
-  const std::vector<uint8_t> stream = ReadBytes(made);
   const std::vector<int32_t> sox = SoxDecode(dir, "", made);
-
   // The stream at byte 37 of a file, with 53 more bytes after it.
+  const std::vector<uint8_t> stream = ReadBytes(made);
   std::vector<uint8_t> pack(37 + stream.size() + 53, 0x7F);
   std::fill_n(pack.begin(), 37, 0x5A);
   std::copy(stream.begin(), stream.end(), pack.begin() + 37);
-  const std::string packed = dir / "pack.bin";
-  WriteBytes(packed, pack);
+  WriteBytes(dir / "pack.bin", pack);
 
   AudioInfo info;
-  const std::vector<int16_t> read = ReadThroughLayer(packed, info, 37, static_cast<uint32_t>(stream.size()));
+  const std::vector<int16_t> read = ReadThroughLayer(dir / "pack.bin", info, 37, uint32_t(stream.size()));
   ASSERT_FALSE(read.empty()) << ErrorMessage(LastError()) << "\n" << LastLog();
   EXPECT_EQ(FormatMajor(info.format), row.major);
   EXPECT_EQ(info.samplerate, row.rate);
   ASSERT_EQ(read.size(), sox.size() + row.extraSamples);
   const int shift = info.pcmbitwidth < 16 ? 16 - static_cast<int>(info.pcmbitwidth) : 0;
   for (size_t i = 0; i < sox.size(); ++i) {
-    const int layer16 = read[i] * (1 << shift);
-    ASSERT_LE(std::abs(layer16 - (sox[i] >> 16)), row.tolerance) << "sample " << i;
+    ASSERT_LE(std::abs(read[i] * (1 << shift) - (sox[i] >> 16)), row.tolerance) << "sample " << i;
   }
 }
 
