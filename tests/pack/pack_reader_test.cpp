@@ -171,7 +171,7 @@ TEST_F(PackReaderTest, NamesThatCannotBeWrittenFailAndTheReaderMovesOn) {
 TEST_F(PackReaderTest, AudioRecordIsSixtyBytesPlusNameAndAStreamThatDoesNotOpenFails) {
   HandPack hand("KERVMAXA");
   Bytes tail = U32(0);
-  Append(tail, {0x44, 0xAC});  // info word 0, samplerate 44100
+  for (uint32_t word : {44100u, 16u, 1u}) Put32(tail, word);  // samplerate, pcmbitwidth, channels
   tail.resize(50);
   const uint32_t at = hand.AddData(ToBytes("RIFF"));
   hand.AddRecord("clip1", at, 4, tail);

@@ -26,11 +26,19 @@ TEST(PackTruncationTest, NoCutPackUnpacksWhole) {
     TempDir tmp;
     const std::string dest = tmp / "dest";
     std::filesystem::create_directory(dest);
+    Bytes tail = U32(0);  // Audio: format 0, a plausible description (8000 Hz, 16 bits, 1 channel)
+    for (uint32_t word : {8000u, 16u, 1u}) Put32(tail, word);
+    tail.resize(50);
     HandPack hand(magics[kind]);
-    for (size_t size : {300, 5, 150}) hand.Add("entry" + std::to_string(size), Sample(size, true, uint32_t(size)));
+    for (size_t size : {300, 5, 150}) {
+      const Bytes data = Sample(size, true, uint32_t(size));
+      const std::string name = "entry" + std::to_string(size);
+      if (kind == 0) hand.AddRecord(name, hand.AddData(data), uint32_t(size), tail);
+      else hand.Add(name, data);
+    }
     const Bytes whole = hand.Build();
     WriteBytes(tmp / "whole", whole);
-    // The whole pack reaches the end; Audio entries that hold no stream fail.
+    // The whole pack reaches the end; an Audio entry holding no stream fails.
     ASSERT_EQ(Unpack(tmp / "whole", PackKind(kind), dest), kind == 0 ? kPackAudioFailed : kPackEnd);
     for (size_t cut = 0; cut < whole.size(); ++cut) {
       WriteBytes(tmp / "cut", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
