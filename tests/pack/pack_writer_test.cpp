@@ -61,7 +61,7 @@ TEST_F(PackWriterTest, DeflatedPackIsLaidOutAsTheFormatSays) {
   EXPECT_EQ(stream[1], 0xDA);  // zlib header of level 9
 }
 
-TEST_F(PackWriterTest, PassingTheSizeLimitLeavesThePackUnfinished) {
+TEST_F(PackWriterTest, OnlyAPackFinishedWithinItsSizeLimitLosesItsMarker) {
   ASSERT_EQ(CreatePack(path_, PackKind::kStored, &pack_, 1000), PackWriteResult::kOk);
   platform::File small = Source(Bytes(500, 'a'));
   ASSERT_EQ(AppendStoredEntry(*pack_, "small", small), PackWriteResult::kOk);
@@ -77,31 +77,16 @@ TEST_F(PackWriterTest, PassingTheSizeLimitLeavesThePackUnfinished) {
   ASSERT_EQ(AppendStoredEntry(*pack_, "a-long-name", ten), PackWriteResult::kOk);
   EXPECT_EQ(FinishPack(*pack_), PackWriteResult::kTooLarge);
   EXPECT_EQ(Head(), "KERVMAXUKERV");
-}
-
-TEST_F(PackWriterTest, AudioRecordsCarryFormatAndInfoForDataWrittenByTheCaller) {
-  ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
-  ASSERT_EQ(platform::WriteFile(PackFile(*pack_), "OggS-pretend", 12), 12);
-  DirectoryEntry entry;
-  entry.name = "music\\a.ogg";
-  entry.dataOffset = 16;
-  entry.packedSize = 12;
-  entry.streamFormat = FMT_OGG;
-  entry.info.samplerate = 22050;
-  ASSERT_EQ(AddEntryRecord(*pack_, entry), PackWriteResult::kOk);
-  ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
-  const Bytes file = File(), records = Records(file);
-  ASSERT_EQ(records.size(), 11u + 60u);
-  EXPECT_EQ(At32(records, 2 + 11 + 8), FMT_OGG);
-  EXPECT_EQ(At32(records, 2 + 11 + 12), 22050u);
-  EXPECT_EQ(std::string(file.begin() + 16, file.begin() + 28), "OggS-pretend");
   // An abandoned pack keeps its marker; an empty one finishes and reads back.
+  // (Audio records are laid out by hand in the reader's tests and round trip
+  // through the audio entry tests.)
   ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
   AbandonPack(std::move(pack_));
   EXPECT_EQ(Head(), "KERVMAXAKERV");
   ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
   ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
   ASSERT_EQ(OpenPack(path_, PackKind::kAudio, &pack_), kPackOk);
+  DirectoryEntry entry;
   EXPECT_EQ(NextRecord(*pack_, &entry), kPackEnd);
 }
 
