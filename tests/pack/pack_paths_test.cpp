@@ -18,7 +18,10 @@ TEST(JoinEntryPathTest, FollowsTheRulesInOrder) {
 
 TEST(NameStaysInsideTest, DotsInsideAPartAreFineParentPartsAreNot) {
   for (const char* good : {"a.txt", "\\a\\b", "a\\..b\\c..\\...\\d", "a\\.\\b"}) EXPECT_TRUE(NameStaysInside(good));
-  for (const char* bad : {"..", "a\\..", "\\/etc", "\\"}) EXPECT_FALSE(NameStaysInside(bad)) << bad;
+  for (const char* bad : {"..", "..\\a", "a\\..", "\\\\a", "/etc", "\\/etc", "", "\\"}) {
+    EXPECT_FALSE(NameStaysInside(bad)) << bad;
+  }
+  EXPECT_FALSE(NameStaysInside(std::string_view("a\0b", 3)));
 }
 
 }  // namespace
