@@ -1,8 +1,11 @@
 // The layer's own rules: recognition order, the headerless and little-endian
 // AU cases, the format check, reads past the end, the handle checks, the
-// window, and what a refused write leaves on disk. Streams written inside a
-// pack file, and writes that fail part way, are checked by the audio entry
-// tests, which pack streams that way and restore them.
+// window, and what a refused or failed write leaves on disk. Streams written
+// inside a pack file are checked by the audio entry tests, which pack streams
+// that way and restore them.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -225,12 +228,13 @@ TEST_F(StreamRules, RawNeedsItsLayoutAndCountsWholeFrames) {
   }
 }
 
-// A write libsndfile refuses leaves the old file; one that fails part way
-// (a file size limit) is checked with the audio entries, whose restored
-// files must not replace an old file either.
-TEST_F(StreamRules, ARefusedWriteLeavesNoFileAndKeepsTheOldOne) {
-  const std::string svx = dir_ / "out.8svx";
+// A write libsndfile refuses, and one that fails part way (a file size
+// limit), leave no file and keep the old one; the failure shows in
+// CloseStream's result.
+TEST_F(StreamRules, ARefusedOrFailedWriteLeavesNoFileAndKeepsTheOldOne) {
+  const std::string svx = dir_ / "out.8svx", wav = dir_ / "out.wav";
   WriteBytes(svx, {1, 2, 3});
+  WriteBytes(wav, {4, 5, 6});
   AudioInfo stereoSvx = Describe(FMT_SVX | FMT_PCM, 16, 2);  // the check accepts, libsndfile does not
   AudioInfo unchecked = Describe(FMT_VOC | FMT_PCM, 16, 1), mono = Describe(FMT_WAV | FMT_PCM, 16, 1);
   for (AudioInfo* info : {&stereoSvx, &unchecked}) {
@@ -239,8 +243,20 @@ TEST_F(StreamRules, ARefusedWriteLeavesNoFileAndKeepsTheOldOne) {
   }
   EXPECT_EQ(OpenFileWrite((dir_ / "missing/out.wav").c_str(), &mono), nullptr);
   EXPECT_EQ(LastError(), 2);
+  struct rlimit old = {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = {4096, old.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  AudioStream* writer = OpenFileWrite(wav.c_str(), &mono);
+  ASSERT_NE(writer, nullptr);
+  const Samples samples(8000, 1000);
+  EXPECT_LT(WriteShorts(writer, samples.data(), 8000), 8000);
+  EXPECT_EQ(CloseStream(writer), 20);
+  setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(ReadBytes(svx), (Bytes{1, 2, 3}));
-  EXPECT_EQ(test_support::ListTree(dir_.path()), std::vector<std::string>{"out.8svx"});
+  EXPECT_EQ(ReadBytes(wav), (Bytes{4, 5, 6}));
+  EXPECT_EQ(test_support::ListTree(dir_.path()), (std::vector<std::string>{"out.8svx", "out.wav"}));
 }
 
 // Cut at every byte, with bytes no reader may deliver after the window; this
