@@ -39,7 +39,8 @@ bool ReadRaw(const char* path, std::vector<int16_t>& out, size_t minCount = 0) {
   std::fseek(f, 0, SEEK_SET);
   const size_t count = bytes > 0 ? static_cast<size_t>(bytes) / 2 : 0;
   out.clear();
-  out.reserve(std::max(count, minCount));
+  // As audio entry restoration does: room for the whole stream, on huge pages.
+  if (!ReserveSamples(out, std::max(count, minCount))) return false;
   std::vector<int16_t> chunk(1 << 16);
   size_t got;
   while ((got = std::fread(chunk.data(), 2, chunk.size(), f)) > 0) {

@@ -2,6 +2,8 @@
 // channel count of a stored stream description.
 #include "convert/stored_conversion.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <initializer_list>
@@ -18,18 +20,6 @@ namespace {
 constexpr uint32_t kMaxChannels = 256;
 // Cap on the samples of the converted buffer (4 GiB).
 constexpr uint64_t kMaxSamples = uint64_t{1} << 31;
-
-// Reserves room for `count` samples; false when memory runs out.
-bool TryReserve(std::vector<int16_t>& v, uint64_t count) {
-  try {
-    v.reserve(static_cast<size_t>(count));
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-}
 
 // Runs channels first ... first + group - 1 (group 1, or 2 for a stereo pair)
 // of `in` (interleaved, `channels` per frame) through one converter and puts
@@ -48,7 +38,7 @@ bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_
       RateConvInit(0, ratio, group, -1, -1.0f, -1.0f, -1.0f, inSize);
   if (!conv) return false;
   std::vector<int16_t> block;
-  if (!TryReserve(block, static_cast<uint64_t>(inSize))) return false;
+  if (!ReserveSamples(block, static_cast<uint64_t>(inSize))) return false;
   block.resize(static_cast<size_t>(inSize));
   const uint64_t blockFrames = static_cast<uint64_t>(inSize) / group;
   const uint64_t available = in.size() / channels;
@@ -69,16 +59,20 @@ bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_
     }
     const float* values = nullptr;
     const int count = RateConv(*conv, src, inSize, values);
-    for (int k = 0; k + group <= count && produced < frames; k += group, ++produced) {
-      for (int c = 0; c < group; ++c) {
-        const int16_t v = SampleFromFloat(values[k + c]);
-        if (whole) {
-          out.push_back(v);
-        } else {
-          out[produced * channels + first + c] = v;
+    const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(count / group), frames - produced);
+    if (whole) {
+      const size_t at = out.size();
+      out.resize(at + static_cast<size_t>(take) * group);
+      int16_t* to = out.data() + at;
+      for (uint64_t k = 0; k < take * group; ++k) to[k] = SampleFromFloat(values[k]);
+    } else {
+      for (uint64_t i = 0; i < take; ++i) {
+        for (int c = 0; c < group; ++c) {
+          out[(produced + i) * channels + first + c] = SampleFromFloat(values[i * group + c]);
         }
       }
     }
+    produced += take;
     nextIn += blockFrames;
   }
   RateConvFree(std::move(conv));
@@ -114,6 +108,26 @@ int Average(std::initializer_list<int> values) {
 }
 
 }  // namespace
+
+bool ReserveSamples(std::vector<int16_t>& samples, uint64_t count) {
+  try {
+    samples.reserve(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kPage = 4096;
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<uintptr_t>(samples.data()) + kPage - 1) & ~(kPage - 1);
+  const auto end = reinterpret_cast<uintptr_t>(samples.data() + samples.capacity()) & ~(kPage - 1);
+  if (end > begin && end - begin >= kHugePage) {
+    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#endif
+  return true;
+}
 
 void MapChannels(int from, int to, int16_t frame[kFrameScratch]) {
   const int s0 = frame[0], s1 = frame[1], s2 = frame[2], s3 = frame[3], s4 = frame[4],
@@ -176,7 +190,7 @@ int ConvertToStoredInfo(const AudioInfo& decoded, const AudioInfo& stored,
   std::vector<int16_t> fresh;
   std::vector<int16_t>* work = &samples;
   if (rateStep || from != to) {
-    if (!TryReserve(fresh, workCount)) return 0;
+    if (!ReserveSamples(fresh, workCount)) return 0;
     if (rateStep) {
       const double ratio = static_cast<double>(stored.samplerate) / decoded.samplerate;
       bool ok = true;

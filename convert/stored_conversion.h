@@ -16,8 +16,10 @@ void MapChannels(int from, int to, int16_t frame[kFrameScratch]);
 // The 16-bit sample for a converter output value: truncated toward zero,
 // clipped to -32768 ... 32767, 0 for NaN.
 [[nodiscard]] inline int16_t SampleFromFloat(float v) {
-  if (v != v) return 0;  // NaN
-  if (v > 32767.0f) return 32767;
-  if (v < -32768.0f) return -32768;
+  // Written as selects rather than early returns so that a loop over a
+  // block of values compiles to vector instructions.
+  v = v == v ? v : 0.0f;  // NaN
+  v = v > 32767.0f ? 32767.0f : v;
+  v = v < -32768.0f ? -32768.0f : v;
   return static_cast<int16_t>(static_cast<int>(v));
 }

@@ -3,12 +3,8 @@
 // written as a new file in the stored container and encoding.
 #include "pack/audio_entry.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
 #include "audio/stream/audio_stream.h"
@@ -46,29 +42,6 @@ std::string Implausible(const AudioInfo& info) {
 bool IsCodecFormat(uint32_t format) {
   const uint32_t major = FormatMajor(format);
   return major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF;
-}
-
-// Makes room for `count` samples without touching them; false when memory
-// runs out. A long buffer is backed by huge pages where the system allows
-// (a hint only), which spares a page fault per 4 KiB as it fills.
-bool Reserve(std::vector<int16_t>& samples, uint64_t count) {
-  try {
-    samples.reserve(static_cast<size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kPage = 4096;
-  constexpr uint64_t kHugePageBytes = 2 << 20;
-  const auto begin = (reinterpret_cast<uintptr_t>(samples.data()) + kPage - 1) & ~(kPage - 1);
-  const auto end = (reinterpret_cast<uintptr_t>(samples.data() + samples.capacity())) & ~(kPage - 1);
-  if (end > begin && end - begin >= kHugePageBytes) {
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
-  return true;
 }
 
 // Reads `count` samples of `stream` into `samples` (whole frames of
@@ -121,7 +94,7 @@ int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char
   if (frames * decoded.channels > kMaxSamples) {
     return Fail(reason, kPackAudioFailed, "the samples would exceed 2^31 values");
   }
-  if (!Reserve(samples, frames * decoded.channels)) return Fail(reason, kPackNoMemory, "out of memory for the samples");
+  if (!ReserveSamples(samples, frames * decoded.channels)) return Fail(reason, kPackNoMemory, "out of memory for the samples");
   const int64_t got = ReadAll(stream.get(), decoded.channels, decodedCount, frames * decoded.channels, samples);
   *shortfall = got != static_cast<int64_t>(decodedCount);
   stream.reset();
