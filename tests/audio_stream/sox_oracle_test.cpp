@@ -69,16 +69,6 @@ int Signal16(uint32_t frame, uint32_t channel, bool lossless) {
                                       6000 * std::sin(2 * M_PI * 1234 * t + channel)));
 }
 
-// Signal-to-noise ratio in dB of `got` against `want`.
-double SnrDb(const std::vector<double>& want, const std::vector<double>& got) {
-  double signal = 0, noise = 0;
-  for (size_t i = 0; i < want.size(); ++i) {
-    signal += want[i] * want[i];
-    noise += (want[i] - got[i]) * (want[i] - got[i]);
-  }
-  return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
-}
-
 class FormatRoundTrip : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FormatRoundTrip, LayerAndSoxReadWhatWasWritten) {

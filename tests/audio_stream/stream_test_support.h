@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -64,13 +66,28 @@ inline int WriteThroughLayer(const std::string& path, AudioInfo info, const std:
   return CloseStream(stream);
 }
 
-inline AudioInfo Describe(uint32_t format, uint32_t bits, uint32_t channels, uint32_t rate = 8000) {
+inline AudioInfo Describe(uint32_t format, uint32_t bits, uint32_t channels, uint32_t rate = 8000,
+                          uint32_t frames = 0) {
   AudioInfo info;
   info.format = format;
   info.pcmbitwidth = bits;
   info.channels = channels;
   info.samplerate = rate;
+  info.samples = frames;
   return info;
+}
+
+// Signal-to-noise ratio in dB of `got` against `want`, over the values both
+// have; 1000 when they are equal.
+template <typename W, typename G>
+double SnrDb(const std::vector<W>& want, const std::vector<G>& got) {
+  double signal = 0, noise = 0;
+  for (size_t i = 0; i < std::min(want.size(), got.size()); ++i) {
+    const double w = static_cast<double>(want[i]), d = w - static_cast<double>(got[i]);
+    signal += w * w;
+    noise += d * d;
+  }
+  return noise == 0 ? 1000 : 10 * std::log10(signal / noise);
 }
 
 }  // namespace stream_test

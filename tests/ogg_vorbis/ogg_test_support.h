@@ -1,47 +1,26 @@
-// Helpers for the Ogg Vorbis and binding tests: temporary folders, a test
-// signal, the vorbis-tools and ffmpeg as independent coders, and streams
-// made by hand the way the stream layer makes them.
+// Helpers for the Ogg Vorbis and binding tests: a test signal, the
+// vorbis-tools and ffmpeg as independent coders, and streams made by hand
+// the way the stream layer makes them. Temporary folders, file bytes and
+// quiet commands are those of the pack and stream tests.
 #pragma once
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/stream/stream_module.h"
+#include "audio_stream/stream_test_support.h"
 
 namespace ogg_test {
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "spoolex-ogg-XXXXXX").string();
-    path = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
-
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& path, const void* data, size_t size) {
-  std::ofstream(path, std::ios::binary).write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-// Runs a shell command quietly; true when it exits with status 0.
-inline bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+using stream_test::RunQuietly;
+using stream_test::SnrDb;
+using test_support::Bytes;
+using test_support::ReadBytes;
+using test_support::TempDir;
+using test_support::WriteBytes;
 
 // A music-like signal: notes with harmonics and a decaying envelope, each
 // channel a little different. Interleaved, frames x channels samples.
@@ -61,9 +40,11 @@ inline std::vector<int16_t> MusicSignal(int frames, int channels, int rate) {
 // Encodes interleaved samples with oggenc at quality -1 to 10.
 inline bool OggEncode(const TempDir& dir, const std::vector<int16_t>& samples, int channels, int rate,
                       int quality, const std::string& out) {
-  WriteBytes(dir / "oggenc.raw", samples.data(), samples.size() * 2);
-  return Run("oggenc -Q -r -B 16 -C " + std::to_string(channels) + " -R " + std::to_string(rate) +
-             " --raw-endianness 0 -q " + std::to_string(quality) + " -o '" + out + "' '" + dir / "oggenc.raw" + "'");
+  const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());  // little-endian host
+  WriteBytes(dir / "oggenc.raw", Bytes(bytes, bytes + samples.size() * 2));
+  return RunQuietly("oggenc -Q -r -B 16 -C " + std::to_string(channels) + " -R " + std::to_string(rate) +
+                    " --raw-endianness 0 -q " + std::to_string(quality) + " -o '" + out + "' '" +
+                    dir / "oggenc.raw" + "'");
 }
 
 // Decodes with `command` ("oggdec" or "ffmpeg") to interleaved 16-bit samples.
@@ -71,7 +52,7 @@ inline std::vector<int16_t> DecodeWith(const std::string& command, const TempDir
   std::string raw = dir / "decoded.raw";
   std::string line = command == "oggdec" ? "oggdec -Q -R -b 16 -e 0 -s 1 -o '" + raw + "' '" + ogg + "'"
                                          : "ffmpeg -v error -y -i '" + ogg + "' -f s16le '" + raw + "'";
-  std::vector<uint8_t> bytes = Run(line) ? ReadBytes(raw) : std::vector<uint8_t>();
+  Bytes bytes = RunQuietly(line) ? ReadBytes(raw) : Bytes();
   std::vector<int16_t> samples(bytes.size() / 2);
   std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
   return samples;
@@ -97,19 +78,6 @@ inline std::vector<int16_t> ReadAll(AudioStream& stream) {
   int16_t piece[4096];
   for (int64_t n; (n = stream.readShort(stream, piece, 4096)) > 0;) all.insert(all.end(), piece, piece + n);
   return all;
-}
-
-// Signal-to-noise ratio in dB of `test` against `reference`, sample by
-// sample over the samples both have (both coders keep the stream's timing,
-// so no shift is needed; the tests compare the lengths as well).
-inline double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-  double signal = 1e-9, noise = 1e-9;
-  for (size_t i = 0; i < std::min(reference.size(), test.size()); ++i) {
-    double d = static_cast<double>(reference[i]) - test[i];
-    signal += static_cast<double>(reference[i]) * reference[i];
-    noise += d * d;
-  }
-  return 10.0 * std::log10(signal / noise);
 }
 
 }  // namespace ogg_test

@@ -13,43 +13,42 @@ using namespace ogg_test;
 
 namespace {
 
-struct DecodeCase {
-  int rate, channels, quality;
-};
-class OggDecodeTest : public ::testing::TestWithParam<DecodeCase> {};
+// Opens bytes [offset, offset + length) of the file at `path` for reading.
+int OpenRead(platform::File& file, std::unique_ptr<AudioStream>& stream, const std::string& path, int64_t offset,
+             int64_t length) {
+  file = platform::OpenExistingReadOnly(path);
+  platform::SeekFile(file, offset, platform::SeekOrigin::kBegin);
+  stream = MakeStream(file, kStreamModeRead, length);
+  const int result = OggVorbisOpenRead(*stream);
+  EXPECT_EQ(stream->codecdata == nullptr, result != 0);
+  return result;
+}
 
 // Both use libvorbis: only the rounding to 16 bits differs (oggdec rounds,
 // the module truncates), which keeps the difference near 65 dB.
-TEST_P(OggDecodeTest, MatchesOggdec) {
-  const auto [rate, channels, quality] = GetParam();
+TEST(OggRead, MatchesOggdecAtSeveralRatesChannelsAndQualities) {
   TempDir dir;
-  std::string ogg = dir / "in.ogg";
-  ASSERT_TRUE(OggEncode(dir, MusicSignal(rate, channels, rate), channels, rate, quality, ogg));
-  std::vector<int16_t> reference = DecodeWith("oggdec", dir, ogg);
-  platform::File file = platform::OpenExistingReadOnly(ogg);
-  auto stream = MakeStream(file, kStreamModeRead, platform::FileSize(file));
-  ASSERT_EQ(OggVorbisOpenRead(*stream), 0);
-  const AudioInfo& info = stream->info;
-  EXPECT_EQ((std::array{info.samplerate, info.channels, info.pcmbitwidth, info.format, info.sections}),
-            (std::array<uint32_t, 5>{uint32_t(rate), uint32_t(channels), 16, FMT_OGG, 1}));
-  EXPECT_EQ(stream->blockwidth, 2 * channels);
-  std::vector<int16_t> decoded = ReadAll(*stream);
-  EXPECT_EQ(decoded.size(), info.samples * channels);
-  EXPECT_EQ(decoded.size(), reference.size());
-  EXPECT_GE(SnrDb(reference, decoded), 60.0);
-  EXPECT_EQ(stream->close(*stream), 0);
-  EXPECT_EQ(stream->codecdata, nullptr);
+  const std::string ogg = dir / "in.ogg";
+  for (auto [rate, channels, quality] : {std::array{8000, 1, -1}, {22050, 2, 2}, {44100, 2, 6}, {48000, 6, 4}}) {
+    SCOPED_TRACE(rate);
+    ASSERT_TRUE(OggEncode(dir, MusicSignal(rate, channels, rate), channels, rate, quality, ogg));
+    platform::File file;
+    std::unique_ptr<AudioStream> stream;
+    ASSERT_EQ(OpenRead(file, stream, ogg, 0, int64_t(ReadBytes(ogg).size())), 0);
+    const AudioInfo& info = stream->info;
+    EXPECT_EQ((std::array{info.samplerate, info.channels, info.pcmbitwidth, info.format}),
+              (std::array<uint32_t, 4>{uint32_t(rate), uint32_t(channels), 16, FMT_OGG}));
+    EXPECT_EQ(stream->blockwidth, 2 * channels);
+    const std::vector<int16_t> decoded = ReadAll(*stream), reference = DecodeWith("oggdec", dir, ogg);
+    EXPECT_EQ(decoded.size(), size_t{info.samples} * channels);
+    EXPECT_EQ(decoded.size(), reference.size());
+    EXPECT_GE(SnrDb(reference, decoded), 60.0);
+    EXPECT_EQ(stream->close(*stream), 0);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Oggenc, OggDecodeTest,
-                         ::testing::Values(DecodeCase{8000, 1, -1}, DecodeCase{22050, 2, 2},
-                                           DecodeCase{44100, 2, 6}, DecodeCase{48000, 6, 4}));
-
 AudioInfo EncoderInfo(int rate, int channels, float quality, uint32_t bitrate = 0) {
-  AudioInfo info;
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = FMT_OGG;
+  AudioInfo info = stream_test::Describe(FMT_OGG, 16, channels, rate);
   info.quality = quality;
   info.bitrate = bitrate;
   return info;
@@ -59,7 +58,7 @@ AudioInfo EncoderInfo(int rate, int channels, float quality, uint32_t bitrate = 
 // pieces of whole frames. Returns the close's result.
 int Encode(const std::string& path, const std::vector<int16_t>& samples, const AudioInfo& info,
            const std::string& prefix = "") {
-  WriteBytes(path, prefix.data(), prefix.size());
+  WriteBytes(path, test_support::ToBytes(prefix));
   platform::File file = platform::OpenExistingReadWrite(path);
   platform::SeekFile(file, 0, platform::SeekOrigin::kEnd);
   auto stream = MakeStream(file, kStreamModeWrite, 0, info);
@@ -72,65 +71,59 @@ int Encode(const std::string& path, const std::vector<int16_t>& samples, const A
   return stream->close(*stream);
 }
 
-TEST(OggWrite, OggdecAndFfmpegDecodeWhatWasWrittenAtTheFilePosition) {
+// The stream is written at the file's position, and every frame reaches the
+// encoder, also when the channel count does not divide the 1024-sample
+// chunk (2 channels: a whole number of chunks). oggdec (libvorbis, as the
+// encoder), ffmpeg (a decoder of its own) and the module decode it.
+TEST(OggWrite, DecodedByOthersAndByTheModule) {
   TempDir dir;
-  std::vector<int16_t> source = MusicSignal(2 * 44100, 2, 44100);
-  const std::string prefix = "entry before the stream";
-  ASSERT_EQ(Encode(dir / "out.bin", source, EncoderInfo(44100, 2, 0.4f), prefix), 0);
-  std::vector<uint8_t> bytes = ReadBytes(dir / "out.bin");
-  ASSERT_GT(bytes.size(), prefix.size() + 4);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + prefix.size() + 4), prefix + "OggS");
-  WriteBytes(dir / "out.ogg", bytes.data() + prefix.size(), bytes.size() - prefix.size());
-  for (const char* decoder : {"oggdec", "ffmpeg"}) {
-    std::vector<int16_t> decoded = DecodeWith(decoder, dir, dir / "out.ogg");
-    EXPECT_EQ(decoded.size(), source.size()) << decoder;
-    EXPECT_GE(SnrDb(source, decoded), 20.0) << decoder;
-  }
-  platform::File file = platform::OpenExistingReadOnly(dir / "out.bin");
-  platform::SeekFile(file, prefix.size(), platform::SeekOrigin::kBegin);
-  auto stream = MakeStream(file, kStreamModeRead, bytes.size() - prefix.size());
-  ASSERT_EQ(OggVorbisOpenRead(*stream), 0);
-  EXPECT_GE(SnrDb(source, ReadAll(*stream)), 20.0);
-}
-
-// Every stored frame reaches the encoder, also when the channel count does
-// not divide the 1024-sample chunk.
-TEST(OggWrite, EveryFrameIsEncodedFor1To3Channels) {
-  TempDir dir;
-  for (auto [channels, frames] : {std::pair{1, 2500}, std::pair{2, 1024}, std::pair{3, 3000}}) {
-    std::vector<int16_t> source = MusicSignal(frames, channels, 22050);
-    ASSERT_EQ(Encode(dir / "chunks.ogg", source, EncoderInfo(22050, channels, 0.4f)), 0);
-    EXPECT_EQ(DecodeWith("oggdec", dir, dir / "chunks.ogg").size(), source.size()) << channels;
+  const std::string prefix = "entry before the stream", out = dir / "out.bin";
+  for (auto [channels, frames, rate] : {std::array{1, 2500, 22050}, {2, 86 * 512, 44100}, {3, 3000, 22050}}) {
+    SCOPED_TRACE(channels);
+    const std::vector<int16_t> source = MusicSignal(frames, channels, rate);
+    ASSERT_EQ(Encode(out, source, EncoderInfo(rate, channels, 0.4f), prefix), 0);
+    const Bytes bytes = ReadBytes(out);
+    ASSERT_GT(bytes.size(), prefix.size() + 4);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + prefix.size() + 4), prefix + "OggS");
+    WriteBytes(dir / "out.ogg", Bytes(bytes.begin() + prefix.size(), bytes.end()));
+    for (const std::string decoder : {"oggdec", "ffmpeg"}) {
+      std::vector<int16_t> decoded = DecodeWith(decoder, dir, dir / "out.ogg");
+      for (size_t i = 0; channels == 3 && decoder == "ffmpeg" && i < decoded.size(); i += 3) {
+        std::swap(decoded[i + 1], decoded[i + 2]);  // ffmpeg puts the centre (Vorbis: L, C, R) last
+      }
+      EXPECT_EQ(decoded.size(), source.size()) << decoder;
+      EXPECT_GE(SnrDb(source, decoded), 20.0) << decoder;
+    }
+    platform::File file;
+    std::unique_ptr<AudioStream> stream;
+    ASSERT_EQ(OpenRead(file, stream, out, prefix.size(), bytes.size() - prefix.size()), 0);
+    EXPECT_GE(SnrDb(source, ReadAll(*stream)), 20.0);
   }
 }
 
 // Maximum, nominal and minimum bit rate of the identification header, which
 // lies at byte 28 of the first page.
-std::array<int32_t, 3> HeaderBitrates(const std::vector<uint8_t>& ogg) {
+std::array<int32_t, 3> HeaderBitrates(const std::string& path) {
   std::array<int32_t, 3> rates{};
-  std::memcpy(rates.data(), ogg.data() + 44, 12);
+  std::memcpy(rates.data(), ReadBytes(path).data() + 44, 12);
   return rates;
 }
 
+// Quality -1 (not set) and 0 select the bitrate-managed set-up; any other
+// quality the quality set-up, whose header oggenc at that quality gives too.
 TEST(OggWrite, QualitySelectsManagedOrQualityMode) {
   TempDir dir;
-  std::vector<int16_t> source = MusicSignal(4000, 2, 44100);
-  std::string ogg = dir / "mode.ogg";
-  for (float quality : {-1.0f, 0.0f}) {
-    ASSERT_EQ(Encode(ogg, source, EncoderInfo(44100, 2, quality, 128000)), 0);
-    EXPECT_EQ(HeaderBitrates(ReadBytes(ogg)), (std::array{128000, 128000, 128000})) << quality;
+  const std::vector<int16_t> source = MusicSignal(4000, 2, 44100);
+  ASSERT_TRUE(OggEncode(dir, source, 2, 44100, 4, dir / "oggenc.ogg"));
+  for (auto [quality, minBitrate, maxBitrate, header] :
+       {std::tuple{-1.0f, 0u, 0u, std::array{64000, 64000, 64000}}, {0.0f, 0u, 0u, {64000, 64000, 64000}},
+        {-1.0f, 48000u, 96000u, {96000, 64000, 48000}}, {0.4f, 48000u, 96000u, HeaderBitrates(dir / "oggenc.ogg")}}) {
+    AudioInfo info = EncoderInfo(44100, 2, quality, 64000);
+    info.minBitrate = minBitrate;
+    info.maxBitrate = maxBitrate;
+    ASSERT_EQ(Encode(dir / "mode.ogg", source, info), 0);
+    EXPECT_EQ(HeaderBitrates(dir / "mode.ogg"), header) << quality;
   }
-  AudioInfo ranged = EncoderInfo(44100, 2, -1.0f, 128000);
-  ranged.minBitrate = 96000;
-  ranged.maxBitrate = 192000;
-  ASSERT_EQ(Encode(ogg, source, ranged), 0);
-  EXPECT_EQ(HeaderBitrates(ReadBytes(ogg)), (std::array{192000, 128000, 96000}));
-  // Quality mode leaves the bounds unset and ignores the bit rates given.
-  ranged.quality = 0.4f;
-  ranged.bitrate = 64000;
-  ASSERT_EQ(Encode(ogg, source, ranged), 0);
-  std::array<int32_t, 3> vbr = HeaderBitrates(ReadBytes(ogg));
-  EXPECT_TRUE(vbr[0] == 0 && vbr[2] == 0 && vbr[1] > 0 && vbr[1] != 64000);
 }
 
 // Settings libvorbisenc refuses, or a 256-channel stream: nothing written,
@@ -150,12 +143,13 @@ TEST(OggWrite, FailedEncodingIsReportedByTheClose) {
   EXPECT_EQ(stream->close(*stream), 20);
 }
 
+// An oggenc stream, its page starts, and where its audio pages begin
+// (oggenc gives the header pages granule position 0).
 class OggReadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(OggEncode(dir_, MusicSignal(4 * 22050, 2, 22050), 2, 22050, 2, dir_ / "source.ogg"));
     source_ = ReadBytes(dir_ / "source.ogg");
-    // Page starts; oggenc gives the header pages granule position 0.
     for (size_t at = 0; at + 27 <= source_.size(); at += PageSize(at)) {
       pages_.push_back(at);
       if (headerEnd_ == 0 && std::any_of(&source_[at + 6], &source_[at + 14], [](uint8_t b) { return b; })) {
@@ -169,19 +163,14 @@ class OggReadTest : public ::testing::Test {
     return size;
   }
   // Opens bytes[offset, offset + length) inside a file holding `bytes`.
-  int Open(const std::vector<uint8_t>& bytes, size_t offset = 0, size_t length = SIZE_MAX) {
-    WriteBytes(dir_ / "case.bin", bytes.data(), bytes.size());
-    file_ = platform::OpenExistingReadOnly(dir_ / "case.bin");
-    platform::SeekFile(file_, offset, platform::SeekOrigin::kBegin);
-    stream_ = MakeStream(file_, kStreamModeRead, std::min(length, bytes.size() - offset));
-    int result = OggVorbisOpenRead(*stream_);
-    EXPECT_EQ(stream_->codecdata == nullptr, result != 0);
-    return result;
+  int Open(const Bytes& bytes, size_t offset = 0, size_t length = SIZE_MAX) {
+    WriteBytes(dir_ / "case.bin", bytes);
+    return OpenRead(file_, stream_, dir_ / "case.bin", offset, std::min(length, bytes.size() - offset));
   }
-  std::vector<uint8_t> Cut(size_t end) const { return {source_.begin(), source_.begin() + end}; }
+  Bytes Cut(size_t end) const { return {source_.begin(), source_.begin() + end}; }
 
   TempDir dir_;
-  std::vector<uint8_t> source_;
+  Bytes source_;
   std::vector<size_t> pages_;
   size_t headerEnd_ = 0;
   platform::File file_;
@@ -190,7 +179,7 @@ class OggReadTest : public ::testing::Test {
 
 // Sets the CRC of the page at `at` (polynomial 0x04C11DB7, initial value 0,
 // over the page with its CRC field zeroed), as the Ogg format describes it.
-void FixPageCrc(std::vector<uint8_t>& ogg, size_t at, size_t size) {
+void FixPageCrc(Bytes& ogg, size_t at, size_t size) {
   std::fill_n(&ogg[at + 22], 4, 0);
   uint32_t crc = 0;
   for (size_t i = at; i < at + size; ++i) {
@@ -200,25 +189,17 @@ void FixPageCrc(std::vector<uint8_t>& ogg, size_t at, size_t size) {
   std::memcpy(&ogg[at + 22], &crc, 4);
 }
 
-TEST_F(OggReadTest, CutsInsideTheHeadersGive83AndHeadersAloneGive8) {
-  ASSERT_GE(pages_.size(), 4u);
+// Cuts inside the headers (every 97 bytes), an Ogg FLAC stream from ffmpeg,
+// a broken codebook: 83. The headers alone: 8.
+TEST_F(OggReadTest, HeaderFaults) {
   ASSERT_GT(headerEnd_, pages_[1]);
   for (size_t end = 0; end < source_.size(); end += 97) {
     int result = Open(Cut(end));
     EXPECT_TRUE(end < headerEnd_ ? result == 83 : result == 0 || result == 8) << end << ": " << result;
   }
   EXPECT_EQ(Open(Cut(headerEnd_)), 8);
-}
-
-TEST_F(OggReadTest, ForeignOrDamagedHeadersGive83) {
-  EXPECT_EQ(Open(std::vector<uint8_t>(5000, 0)), 83);
-  // An Ogg page made by hand whose only packet is an Opus identification.
-  std::vector<uint8_t> opus = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0,
-                               0, 0, 0, 0, 0, 0, 0, 0, 1, 19};
-  const char head[] = "OpusHead\x01\x02\x38\x01\x80\xbb\0\0\0\0\0";
-  opus.insert(opus.end(), head, head + 19);
-  FixPageCrc(opus, 0, opus.size());
-  EXPECT_EQ(Open(opus), 83);
+  ASSERT_TRUE(RunQuietly("ffmpeg -y -f lavfi -i sine=duration=0.2 -c:a flac -f ogg '" + dir_ / "flac.oga" + "'"));
+  EXPECT_EQ(Open(ReadBytes(dir_ / "flac.oga")), 83);
   // Codebooks begin with the sync pattern "BCV"; break the first one.
   const char sync[] = "BCV";
   auto at = std::search(source_.begin() + pages_[1], source_.end(), sync, sync + 3) - source_.begin();
@@ -237,7 +218,7 @@ TEST_F(OggReadTest, DecodingStaysInsideTheWindow) {
   std::vector<int16_t> alone = ReadAll(*stream_);
   ASSERT_EQ(Open(source_), 0);
   EXPECT_LT(alone.size(), ReadAll(*stream_).size());
-  std::vector<uint8_t> embedded(source_);
+  Bytes embedded(source_);
   embedded.insert(embedded.begin(), 11, 0);
   ASSERT_EQ(Open(embedded, 11, split), 0);
   EXPECT_EQ(ReadAll(*stream_), alone);
