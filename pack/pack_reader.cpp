@@ -161,8 +161,6 @@ void PackCloser::operator()(PackHandle* pack) const {
 
 void ClosePack(PackPtr pack) { pack.reset(); }
 
-PackKind KindOf(const PackHandle& pack) { return pack.kind; }
-
 int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason, PackAccess access) {
   pack->reset();
   if (reason != nullptr) reason->clear();
