@@ -10,10 +10,7 @@
 # decoded PCM size + 32 MiB.
 # Work files go to bench/out/audio/ (not tracked) and are removed at the end.
 set -euo pipefail
-smoke=0
-if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
-build=$(cd "${1:-build}" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/common.sh" "$@"
 spoolex="$build/driver/spoolex"
 spoolpack="$build/tools/spoolpack/spoolpack"
 work="$here/out/audio"
@@ -42,26 +39,6 @@ for f in "$work"/src/*.wav; do pcm_bytes=$((pcm_bytes > $(stat -c %s "$f") ? pcm
   dd if="$work/game.APAK" of="$work/ogg/${name%.wav}.ogg" bs=1M iflag=skip_bytes,count_bytes skip="$offset" \
     count="$size" status=none
 done
-
-# best_of <prepare> <command...>: $reps times, runs <prepare> (not timed) and
-# flushes dirty pages, then runs the command. Sets $cpu and $wall to the
-# least CPU (user + system) and wall seconds, $rss_kib to the largest peak RSS.
-best_of() {
-  local prepare=$1 r c w k
-  shift
-  cpu="" wall="" rss_kib=0
-  for ((r = 0; r < reps; r++)); do
-    eval "$prepare"
-    sync
-    /usr/bin/time -f '%U %S %e %M' -o "$work/time.txt" "$@" >/dev/null 2>&1
-    read -r c w k < <(awk '{ printf "%.3f %.3f %d\n", $1 + $2, $3, $4 }' "$work/time.txt")
-    if [[ -z "$cpu" ]] || (($(echo "$c < $cpu" | bc -l))); then cpu=$c; fi
-    if [[ -z "$wall" ]] || (($(echo "$w < $wall" | bc -l))); then wall=$w; fi
-    if ((k > rss_kib)); then rss_kib=$k; fi
-  done
-}
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
-verdict() { if (($(echo "$1 $3 $2" | bc -l))); then echo "meets $3 $2"; else echo "MISSES $3 $2"; fi; }
 
 best_of 'rm -f "$work"/dest/*' "$spoolex" "$work/game" "$work/dest"
 ours_cpu=$cpu ours_wall=$wall ours_rss=$rss_kib

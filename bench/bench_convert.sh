@@ -10,9 +10,8 @@
 # reading, allocating and writing the whole files.
 # Full run: 10 minutes of audio; --smoke: 2 seconds.
 set -euo pipefail
-seconds=600
-if [[ "${1:-}" == "--smoke" ]]; then seconds=2; shift; fi
-build=$(cd "${1:-build}" && pwd)
+source "$(dirname "$0")/common.sh" "$@"
+seconds=$((smoke ? 2 : 600))
 tool="$build/bench/bench_convert"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,7 +22,6 @@ measure() {
   /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >"$work/out"
   awk '{ printf "%.2f %.2f", $1, $2 + $3 }' "$work/time"
 }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 printf '%-13s %-12s %6s %6s %9s %9s %7s\n' conversion tool wall cpu "wall/it" "cpu/it" "SNR dB"
 for pair in "44100 48000" "22050 44100"; do

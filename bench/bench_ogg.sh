@@ -6,15 +6,12 @@
 #   bench/bench_ogg.sh [--smoke] <build-folder>
 # --smoke uses 3 seconds of audio and only checks that everything runs.
 set -euo pipefail
-smoke=0
-if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/common.sh" "$@"
 bench="$build/bench/bench_ogg"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-seconds=600
-rounds=2
-if [[ $smoke == 1 ]]; then seconds=3; rounds=1; fi
+seconds=$((smoke ? 3 : 600))
+reps=$((smoke ? 1 : 2))
 
 # Music-like stereo source: two gliding tones with tremolo over soft noise.
 sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$seconds" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
@@ -22,19 +19,6 @@ sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$seconds" pinknoise vol 0.05
 sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
 sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
 oggenc -Q -q 4 -o "$work/in.ogg" "$work/in.wav"
-
-# Least CPU time (user + system, seconds) of `rounds` runs of a command.
-# CPU time rather than wall time: the machine may be shared while this runs.
-best() {
-  local best=""
-  for ((i = 0; i < rounds; i++)); do
-    local t
-    /usr/bin/time -o "$work/time" -f "%U %S" "$@" >/dev/null 2>&1
-    t=$(awk '{ printf "%.3f", $1 + $2 }' "$work/time")
-    if [[ -z $best ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
-  done
-  echo "$best"
-}
 
 report() {  # name ours theirs
   awk -v name="$1" -v ours="$2" -v theirs="$3" -v smoke="$smoke" 'BEGIN {
@@ -44,11 +28,14 @@ report() {  # name ours theirs
   }'
 }
 
-ours=$(best "$bench" decode "$work/in.ogg")
-theirs=$(best oggdec -Q -o /dev/null "$work/in.ogg")
-report decode "$ours" "$theirs"
+# CPU time rather than wall time: the machine may be shared while this runs.
+best_of : "$bench" decode "$work/in.ogg"
+ours=$cpu
+best_of : oggdec -Q -o /dev/null "$work/in.ogg"
+report decode "$ours" "$cpu"
 
-ours=$(best "$bench" encode "$work/in.raw" 44100 2 0.4 "$work/ours.ogg")
-theirs=$(best oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/in.wav")
-report encode "$ours" "$theirs"
+best_of : "$bench" encode "$work/in.raw" 44100 2 0.4 "$work/ours.ogg"
+ours=$cpu
+best_of : oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/in.wav"
+report encode "$ours" "$cpu"
 oggdec -Q -o /dev/null "$work/ours.ogg"

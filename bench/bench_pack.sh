@@ -10,10 +10,7 @@
 # Targets: deflated >= 0.9 x zlib-flate, stored >= 0.8 x cp, RSS <= 32 MiB.
 # Work files go to bench/out/pack/ (not tracked) and are removed at the end.
 set -euo pipefail
-smoke=0
-if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
-build=$(cd "${1:-build}" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/common.sh" "$@"
 spoolex="$build/driver/spoolex"
 spoolpack="$build/tools/spoolpack/spoolpack"
 work="$here/out/pack"
@@ -24,33 +21,8 @@ trap 'rm -rf "$work"' EXIT
 if ((smoke)); then tree_bytes=$((2 * 1024 * 1024)); big_bytes=$((4 * 1024 * 1024)); else
   tree_bytes=$((200 * 1000 * 1000)); big_bytes=$((1024 * 1024 * 1024)); fi
 
-now() { date +%s.%N; }
 reps=$((smoke ? 1 : 3))
-# best_of <prepare> <command...>: $reps times, runs <prepare> (not timed),
-# flushes dirty pages so that no command pays for another's writeback, and
-# times the command. Sets $secs to the fastest run and $rss_kib to the
-# largest peak RSS (KiB). The machine is shared: the fastest run is the one
-# least disturbed.
-best_of() {
-  local prepare=$1 t0 t1 s k r
-  shift
-  secs=""
-  rss_kib=0
-  for ((r = 0; r < reps; r++)); do
-    eval "$prepare"
-    sync
-    t0=$(now)
-    /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null
-    t1=$(now)
-    s=$(echo "$t1 - $t0" | bc -l)
-    if [[ -z "$secs" ]] || (($(echo "$s < $secs" | bc -l))); then secs=$s; fi
-    k=$(tail -n 1 "$work/time.txt")
-    if ((k > rss_kib)); then rss_kib=$k; fi
-  done
-}
 mbps() { echo "scale=1; $1 / 1000000 / $2" | bc -l; }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }  # peer seconds / spoolex seconds
-verdict() { if (($(echo "$1 >= $2" | bc -l))); then echo "meets >= $2"; else echo "BELOW target $2"; fi; }
 
 # ---- the tree ----------------------------------------------------------------
 tree="$work/tree"
@@ -96,10 +68,10 @@ cat "$work"/z/game.ZPAK "$work"/streams/* "$work"/u/* > /dev/null 2>&1 || true  
 inflate_streams() { for f in "$1"/*.z; do zlib-flate -uncompress < "$f" > "$2/$(basename "$f").out"; done; }
 
 best_of 'rm -rf "$work/dz" && mkdir -p "$work/dz" && mk_dirs "$work/dz"' "$spoolex" "$work/z/game" "$work/dz"
-sz=$secs
+sz=$wall
 best_of 'rm -rf "$work/pz" && mkdir -p "$work/pz"' \
   bash -c "$(declare -f inflate_streams); inflate_streams '$work/streams' '$work/pz'"
-pz=$secs
+pz=$wall
 (cd "$tree" && awk '{ print $5 }' "$work/zlist.txt" | tr '\\' '/' | head -n 50 |
   while read -r f; do cmp -s "$f" "$work/dz/$f" || { echo "bench: $f differs after spoolex"; exit 1; }; done)
 # The peer's start-up, measured on an empty stream, taken off its time.
@@ -107,25 +79,25 @@ printf '' | zlib-flate -compress > "$work/empty.z"
 runs=$((smoke ? 5 : 50))
 calibrate() { for _ in $(seq "$2"); do zlib-flate -uncompress < "$1" > /dev/null; done; }
 best_of : bash -c "$(declare -f calibrate); calibrate '$work/empty.z' $runs"
-startup=$(echo "$secs / $runs" | bc -l)
+startup=$(echo "$wall / $runs" | bc -l)
 pz_work=$(echo "$pz - $n * $startup" | bc -l)
 if (($(echo "$pz_work <= 0" | bc -l))); then pz_work=0.001; fi
 echo "deflated tree ($n entries, $zbytes bytes): spoolex ${sz}s ($(mbps "$zbytes" "$sz") MB/s)," \
   "zlib-flate per stream ${pz}s, less $(printf '%.1f' "$(echo "$startup * 1000" | bc -l)") ms start-up each:" \
   "$(printf '%.3f' "$pz_work")s ($(mbps "$zbytes" "$pz_work") MB/s): ratio $(ratio "$pz_work" "$sz")," \
-  "$(verdict "$(ratio "$pz_work" "$sz")" 0.9)"
+  "$(verdict "$(ratio "$pz_work" "$sz")" 0.9 '>=')"
 
 if [[ -s "$work/ulist.txt" ]]; then
   best_of 'rm -rf "$work/du" && mkdir -p "$work/du" && mk_dirs "$work/du"' "$spoolex" "$work/u/game" "$work/du"
-  su=$secs
+  su=$wall
   best_of 'rm -rf "$work/pu" && mkdir -p "$work/pu"' \
     bash -c "cd '$tree' && xargs -d '\n' -a '$work/ulist.txt' cp --parents -t '$work/pu'"
-  pu=$secs
+  pu=$wall
   head -n 50 "$work/ulist.txt" | while read -r f; do
     cmp -s "$work/pu/$f" "$work/du/$f" || { echo "bench: $f differs after spoolex"; exit 1; }
   done
   echo "stored tree ($(wc -l < "$work/ulist.txt") entries, $ubytes bytes): spoolex ${su}s ($(mbps "$ubytes" "$su") MB/s)," \
-    "cp ${pu}s ($(mbps "$ubytes" "$pu") MB/s): ratio $(ratio "$pu" "$su"), $(verdict "$(ratio "$pu" "$su")" 0.8)"
+    "cp ${pu}s ($(mbps "$ubytes" "$pu") MB/s): ratio $(ratio "$pu" "$su"), $(verdict "$(ratio "$pu" "$su")" 0.8 '>=')"
 fi
 rm -rf "$work/dz" "$work/pz" "$work/du" "$work/pu" "$work/streams" "$work/z" "$work/u"
 
@@ -144,20 +116,20 @@ dd if="$work/bigz.ZPAK" of="$work/big.z" iflag=skip_bytes,count_bytes skip="$off
 mkdir -p "$work/out"
 clean_out='rm -f "$work"/out/*; cat "$work"/bigz.ZPAK "$work"/bigu.UPAK "$work"/big.z "$big"/big.dat > /dev/null'
 best_of "$clean_out" "$spoolex" "$work/bigz" "$work/out"
-sz=$secs rss_z=$rss_kib
+sz=$wall rss_z=$rss_kib
 cmp "$work/out/big.dat" "$big/big.dat"
 best_of "$clean_out" bash -c "zlib-flate -uncompress < '$work/big.z' > '$work/out/peer.dat'"
-pz=$secs
+pz=$wall
 echo "deflated entry ($big_bytes bytes, $packed packed): spoolex ${sz}s ($(mbps "$big_bytes" "$sz") MB/s)," \
-  "zlib-flate ${pz}s ($(mbps "$big_bytes" "$pz") MB/s): ratio $(ratio "$pz" "$sz"), $(verdict "$(ratio "$pz" "$sz")" 0.9)"
+  "zlib-flate ${pz}s ($(mbps "$big_bytes" "$pz") MB/s): ratio $(ratio "$pz" "$sz"), $(verdict "$(ratio "$pz" "$sz")" 0.9 '>=')"
 
 best_of "$clean_out" "$spoolex" "$work/bigu" "$work/out"
-su=$secs rss_u=$rss_kib
+su=$wall rss_u=$rss_kib
 cmp "$work/out/big.dat" "$big/big.dat"
 best_of "$clean_out" cp "$big/big.dat" "$work/out/peer.dat"
-pu=$secs
+pu=$wall
 echo "stored entry ($big_bytes bytes): spoolex ${su}s ($(mbps "$big_bytes" "$su") MB/s)," \
-  "cp ${pu}s ($(mbps "$big_bytes" "$pu") MB/s): ratio $(ratio "$pu" "$su"), $(verdict "$(ratio "$pu" "$su")" 0.8)"
+  "cp ${pu}s ($(mbps "$big_bytes" "$pu") MB/s): ratio $(ratio "$pu" "$su"), $(verdict "$(ratio "$pu" "$su")" 0.8 '>=')"
 
 rss_max=$(( rss_z > rss_u ? rss_z : rss_u ))
 if ((rss_max <= 32 * 1024)); then rss_verdict="meets <= 32 MiB"; else rss_verdict="ABOVE target 32 MiB"; fi

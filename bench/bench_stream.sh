@@ -3,10 +3,7 @@
 # against a plain libsndfile sf_read_short loop, in one run; target ratio 0.9.
 # bench/bench_stream.sh [--smoke] <build-folder>
 set -euo pipefail
-smoke=0
-if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
-build=$(cd "${1:-build}" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/common.sh" "$@"
 out="$here/out"
 mkdir -p "$out"
 if (( smoke )); then

@@ -8,12 +8,40 @@ function(spoolex_add_subdirectory dir)
   endif()
 endfunction()
 
-# spoolex_module(<target> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
-# A static library whose public header lives in its folder. Its includes are
-# written from the project root ("platform/platform.h").
+# spoolex_module(<target> SOURCES ... HEADERS ... [DEPS ...] [PRIVATE_DEPS ...])
+# A static library. Includes are written from the project root
+# ("platform/platform.h"), but no target sees the whole tree: the module's
+# own sources see every header of its folder, and a target that links the
+# module sees only its public HEADERS (file names in its folder). DEPS are
+# linked publicly (their public headers reach the module's users too),
+# PRIVATE_DEPS only for the module's own sources. So a header that a module
+# may not use does not compile, rather than merely failing to link.
 function(spoolex_module target)
-  cmake_parse_arguments(M "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "" "SOURCES;HEADERS;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${target} STATIC ${M_SOURCES})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  # The public headers, linked one by one under their paths from the root.
+  set(public ${PROJECT_BINARY_DIR}/include/public/${target})
+  file(REMOVE_RECURSE ${public})
+  file(MAKE_DIRECTORY ${public}/${folder})
+  foreach(header ${M_HEADERS})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${public}/${folder}/${header} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} PUBLIC ${public})
+  spoolex_own_headers(${target})
   target_link_libraries(${target} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
+endfunction()
+
+# spoolex_own_headers(<target>)
+# Lets the target's sources include every header of the folder that defines
+# the target, written from the project root, and nothing else of the tree
+# beyond the public headers of what the target links.
+function(spoolex_own_headers target)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(own ${PROJECT_BINARY_DIR}/include/own/${target})
+  file(REMOVE_RECURSE ${own})
+  get_filename_component(parent ${own}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${own}/${folder} SYMBOLIC)
+  target_include_directories(${target} PRIVATE ${own})
 endfunction()

@@ -26,8 +26,6 @@ constexpr uint64_t kMaxSamplesPerByte = 8;
 // first and filled afterwards.
 constexpr uint64_t kReadPieceSamples = 64 * 1024;
 
-std::string StreamFailure(int error) { return std::string(ErrorMessage(error)) + " (" + std::to_string(error) + ")"; }
-
 // Why `info` cannot describe a stream to restore, or empty when it can.
 std::string Implausible(const AudioInfo& info) {
   if (info.channels < 1 || info.channels > kMaxChannels) return std::to_string(info.channels) + " channels";
@@ -77,7 +75,7 @@ int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char
   decoded.format = streamFormat;
   StreamPtr stream(OpenStreamRead(entryName, &packFile, &decoded, packedSize));
   if (!stream) {
-    return Fail(reason, kPackAudioFailed, "the packed audio stream cannot be opened: " + StreamFailure(LastError()));
+    return Fail(reason, kPackAudioFailed, "the packed audio stream cannot be opened: " + ErrorReason(LastError()));
   }
   if (std::string why = Implausible(decoded); !why.empty()) {
     return Fail(reason, kPackAudioFailed, "the packed audio stream has " + why);
@@ -126,14 +124,14 @@ int RestoreAudioEntry(const std::string& outputPath, const AudioInfo& storedInfo
 
   AudioInfo output = storedInfo;
   WriteStreamPtr stream(OpenFileWrite(outputPath.c_str(), &output));
-  if (!stream) return Fail(reason, kPackFileError, "cannot create " + outputPath + ": " + StreamFailure(LastError()));
+  if (!stream) return Fail(reason, kPackFileError, "cannot create " + outputPath + ": " + ErrorReason(LastError()));
   const int64_t count = static_cast<int64_t>(uint64_t{storedInfo.samples} * storedInfo.channels);
   if (WriteShorts(stream.get(), samples.data(), count) != count) {
-    return Fail(reason, kPackFileError, "cannot write " + outputPath + ": " + StreamFailure(StreamError(stream.get())));
+    return Fail(reason, kPackFileError, "cannot write " + outputPath + ": " + ErrorReason(StreamError(stream.get())));
   }
   samples = std::vector<int16_t>();
   if (const int closed = CloseStream(stream.release()); closed != 0) {
-    return Fail(reason, kPackFileError, "cannot complete " + outputPath + ": " + StreamFailure(closed));
+    return Fail(reason, kPackFileError, "cannot complete " + outputPath + ": " + ErrorReason(closed));
   }
   platform::File written = platform::OpenExistingReadOnly(outputPath);
   const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;

@@ -99,9 +99,6 @@ enum class PackAccess { kReadWrite, kReadOnly };
 [[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::string& path,
                                    uint32_t* unpackedSize, std::string* reason = nullptr);
 
-// The kind the pack was opened or created as.
-[[nodiscard]] PackKind KindOf(const PackHandle& pack);
-
 // Finishes the pack when it is in write mode (see FinishPack), closes the
 // file, unloads every codec library and releases the handle. Null is ignored.
 void ClosePack(PackPtr pack);

@@ -63,11 +63,18 @@ int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity
   return Fail(reason, kPackFileError, "directory does not inflate (" + detail + ")");
 }
 
+// Whether an entry may be written under `name`: not too long, and inside
+// the destination. Returns 0 or -2.
+int CheckEntryName(const std::string& name, std::string* reason) {
+  if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
+  if (!NameStaysInside(name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  return kPackOk;
+}
+
 // The joined output path of `name`, mapped for Linux, after the checks that
 // keep it inside the destination. Returns 0 or -2.
 int OutputPathFor(const std::string& destination, const std::string& name, std::string* path, std::string* reason) {
-  if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
-  if (!NameStaysInside(name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  if (const int rc = CheckEntryName(name, reason); rc != kPackOk) return rc;
   std::string joined = JoinEntryPath(destination, name);
   if (joined.size() > kMaxPathBytes) return Fail(reason, kPackFileError, "output path longer than 259 bytes");
   // A symbolic link on the way (a directory of the name that is a link)
@@ -86,15 +93,16 @@ int OutputPathFor(const std::string& destination, const std::string& name, std::
 }
 
 // Whether the entry's data lies inside the pack file (for a pack being
-// written, inside what has been written so far).
-bool DataInsidePack(PackHandle& pack, const DirectoryEntry& entry) {
+// written, inside what has been written so far). Returns 0 or -2.
+int CheckDataInsidePack(PackHandle& pack, const DirectoryEntry& entry, std::string* reason) {
   const int64_t size = pack.mode == Mode::kRead ? static_cast<int64_t>(pack.fileSize) : platform::FileSize(pack.file);
-  return size >= 0 && uint64_t{entry.dataOffset} + entry.packedSize <= static_cast<uint64_t>(size);
+  if (size >= 0 && uint64_t{entry.dataOffset} + entry.packedSize <= static_cast<uint64_t>(size)) return kPackOk;
+  return Fail(reason, kPackFileError, "data runs past the end of the pack");
 }
 
 // Positions the pack file at an Audio entry's data. Returns 0 or -2.
 int SeekAudioData(PackHandle& pack, const DirectoryEntry& entry, std::string* reason) {
-  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
   if (platform::SeekFile(pack.file, entry.dataOffset, platform::SeekOrigin::kBegin) < 0) {
     return Fail(reason, kPackFileError, "cannot move to the entry's data: " + SystemError());
   }
@@ -103,10 +111,10 @@ int SeekAudioData(PackHandle& pack, const DirectoryEntry& entry, std::string* re
 
 // Reads or inflates the data of a Stored or Deflated entry into `sink`.
 // Returns 0 with *unpacked set, or -1/-2; `sinkError` explains a sink failure
-// (it is read only after the sink has failed).
+// (it is read only after the sink has failed). REQUIRES: CheckDataInsidePack
+// accepted the entry.
 int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::ChunkSink& sink,
                 uint32_t* unpacked, const std::string& sinkError, std::string* reason) {
-  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
   DataResult r;
   std::string detail;
   if (pack.kind == PackKind::kDeflated) {
@@ -132,7 +140,7 @@ int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_intern
 // Writes a Stored or Deflated entry to `path` through a temporary file.
 int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const std::string& path, uint32_t* unpacked,
                    std::string* reason) {
-  if (!DataInsidePack(pack, entry)) return Fail(reason, kPackFileError, "data runs past the end of the pack");
+  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
   platform::PendingFile output;
   if (!output.Create(path)) return Fail(reason, kPackFileError, "cannot create " + path + ": " + SystemError());
   std::string writeError;
@@ -160,8 +168,6 @@ void PackCloser::operator()(PackHandle* pack) const {
 }
 
 void ClosePack(PackPtr pack) { pack.reset(); }
-
-PackKind KindOf(const PackHandle& pack) { return pack.kind; }
 
 int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason, PackAccess access) {
   pack->reset();
@@ -265,14 +271,14 @@ int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::s
 }
 
 int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
-  if (entry.name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
-  if (!NameStaysInside(entry.name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  if (const int rc = CheckEntryName(entry.name, reason); rc != kPackOk) return rc;
   if (pack.kind == PackKind::kAudio) {
     *unpackedSize = 0;
     const int rc = SeekAudioData(pack, entry, reason);
     if (rc != kPackOk) return rc;
     return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, reason);
   }
+  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
   auto discard = [](const uint8_t*, size_t) { return true; };
   return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);
 }

@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -178,12 +177,6 @@ bool PendingFile::Create(const std::string& finalPath) {
   file_ = File(fd);
   temporaryPath_ = std::move(pattern);
   finalPath_ = finalPath;
-  return true;
-}
-
-bool PendingFile::Reserve(const std::string& finalPath) {
-  if (!Create(finalPath)) return false;
-  CloseFile(file_);
   return true;
 }
 

@@ -103,12 +103,7 @@ class PendingFile {
   // directory does not exist or is not writable.
   [[nodiscard]] bool Create(const std::string& finalPath);
 
-  // Creates only the temporary name beside `finalPath` (as an empty file) and
-  // leaves opening it to the caller, for writers that create files by path.
-  [[nodiscard]] bool Reserve(const std::string& finalPath);
-
   File& file() { return file_; }
-  const std::string& temporaryPath() const { return temporaryPath_; }
 
   // Closes the file when it is still open, then renames it into place.
   // Returns false, and removes the temporary file, when either step fails.

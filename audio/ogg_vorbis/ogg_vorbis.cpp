@@ -1,7 +1,6 @@
 #include "audio/ogg_vorbis/ogg_vorbis.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -22,8 +21,6 @@ constexpr double kScaleTo16 = 32767.0;
 constexpr float kScaleFrom16 = 1.0f / 32768.0f;
 // Samples handed to the encoder at a time (rounded down to whole frames).
 constexpr int kEncodeChunkSamples = 1024;
-// quality holds this bit pattern (-1.0) when no quality was asked for.
-constexpr uint32_t kQualityNotSetBits = 0xBF800000;
 
 // Everything libogg and libvorbis keep while one stream is decoded or
 // encoded. Whatever was initialised is cleared on every path, in the order
@@ -266,7 +263,7 @@ int SetUpEncoder(VorbisSession& s, const AudioInfo& info) {
   long rate = static_cast<long>(info.samplerate);
   // An Ogg Vorbis stream holds 1 to 255 channels.
   if (channels < 1 || channels > 255) return -1;
-  if (std::bit_cast<uint32_t>(info.quality) == kQualityNotSetBits || info.quality == 0.0f) {
+  if (info.quality == kQualityNotSet || info.quality == 0.0f) {
     long nominal = static_cast<long>(info.bitrate);
     if (info.minBitrate == 0) {
       return codec::vorbis_encode_init(&s.info, channels, rate, nominal, nominal, nominal);

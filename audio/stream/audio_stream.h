@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "audio/stream/audio_info.h"
 #include "platform/platform.h"
@@ -82,6 +83,9 @@ int AbandonStream(AudioStream* stream);
 [[nodiscard]] const char* LastLog();
 // The message of an error number 0..87 ("Maximum error number." otherwise).
 [[nodiscard]] const char* ErrorMessage(int error);
+// The message followed by the number, for a line that says why something
+// failed: "Short write error. (20)".
+[[nodiscard]] std::string ErrorReason(int error);
 // The stream's own last error number (4 or 6 for a handle that is not valid).
 [[nodiscard]] int StreamError(const AudioStream* stream);
 

@@ -356,6 +356,15 @@ bool StartsWith(AudioStream& stream, const char (&magic)[5]) {
   return std::memcmp(bytes, magic, 4) == 0;
 }
 
+// Whether libsndfile writes `format` at the rate and channel count of `info`.
+bool SndfileWrites(const AudioInfo& info, int format) {
+  SF_INFO probe = {};
+  probe.samplerate = static_cast<int>(std::min<uint32_t>(info.samplerate, INT_MAX));
+  probe.channels = static_cast<int>(info.channels);
+  probe.format = format;
+  return sf_format_check(&probe) != 0;
+}
+
 // libsndfile subtype for linear PCM of at least `bits` in `container`, with
 // the byte order in `order`; 0 when the container takes no such width.
 int PcmFormat(const AudioInfo& info, const Container& container, int order) {
@@ -366,11 +375,7 @@ int PcmFormat(const AudioInfo& info, const Container& container, int order) {
     if (subtype == SF_FORMAT_PCM_S8 && container.major == FMT_WAV) subtype = SF_FORMAT_PCM_U8;
     // One byte has no byte order.
     const int format = container.sfMajor | subtype | (subtype == kWidths[0] || subtype == SF_FORMAT_PCM_U8 ? 0 : order);
-    SF_INFO probe = {};
-    probe.samplerate = static_cast<int>(std::min<uint32_t>(info.samplerate, INT_MAX));
-    probe.channels = static_cast<int>(info.channels);
-    probe.format = format;
-    if (sf_format_check(&probe)) return format;
+    if (SndfileWrites(info, format)) return format;
   }
   return 0;
 }
@@ -395,11 +400,7 @@ int WriteFormat(const AudioInfo& info, const Container& container) {
       if (e.minor == minor) format = container.sfMajor | e.sfSubtype | order;
     }
   }
-  SF_INFO probe = {};
-  probe.samplerate = static_cast<int>(std::min<uint32_t>(info.samplerate, INT_MAX));
-  probe.channels = static_cast<int>(info.channels);
-  probe.format = format;
-  return format != 0 && sf_format_check(&probe) ? format : 0;
+  return format != 0 && SndfileWrites(info, format) ? format : 0;
 }
 
 // Reads a 32-bit little-endian word at `offset` bytes into the window.

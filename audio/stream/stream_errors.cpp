@@ -115,3 +115,5 @@ const char* ErrorMessage(int error) {
   if (error < 0 || error > kErrorMaximum) return kMessages[kErrorMaximum];
   return kMessages[error];
 }
+
+std::string ErrorReason(int error) { return std::string(ErrorMessage(error)) + " (" + std::to_string(error) + ")"; }

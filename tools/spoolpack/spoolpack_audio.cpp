@@ -21,8 +21,6 @@ constexpr int64_t kChunkSamples = 64 * 1024;
 // oggenc's quality 0 is passed as this instead.
 constexpr float kQualityZero = 1e-4f;
 
-std::string StreamFailure(int error) { return std::string(ErrorMessage(error)) + " (" + std::to_string(error) + ")"; }
-
 // The format code to record for a kept file: the code it is opened with
 // again. A headerless AU file (and a u-law AU file, which reads alike) is
 // recognised from its bytes and name instead.
@@ -95,7 +93,7 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
                              std::string* why) {
   WriteStreamPtr out(OpenStreamWrite(source.path.c_str(), &PackFile(pack), &target));
   if (!out) {
-    *why = "it cannot be written as " + FormatName(target.format) + ": " + StreamFailure(LastError());
+    *why = "it cannot be written as " + FormatName(target.format) + ": " + ErrorReason(LastError());
     return AudioPackResult::kFallBack;
   }
   const int64_t channels = source.info.channels;
@@ -111,7 +109,7 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
       for (int64_t i = 0; i < n; ++i) chunk[i] = static_cast<int16_t>(static_cast<uint16_t>(chunk[i]) << shift);
     }
     if (WriteShorts(out.get(), chunk.data(), n) != n) {
-      *why = "cannot write the pack: " + StreamFailure(StreamError(out.get()));
+      *why = "cannot write the pack: " + ErrorReason(StreamError(out.get()));
       return AudioPackResult::kFailed;
     }
     done += n;
@@ -123,7 +121,7 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
     return AudioPackResult::kFallBack;
   }
   if (closed != 0) {
-    *why = "cannot write the pack: " + StreamFailure(closed);
+    *why = "cannot write the pack: " + ErrorReason(closed);
     return AudioPackResult::kFailed;
   }
   return AudioPackResult::kPacked;

@@ -1,0 +1,39 @@
+# Shared by the bench/bench_*.sh scripts, which source it with their own
+# arguments:   source "$(dirname "$0")/common.sh" "$@"
+# Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build
+# is the build folder's absolute path ("build" when none is given). $here is
+# bench/. Defines best_of, ratio and verdict.
+smoke=0
+if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
+build=$(cd "${1:-build}" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# best_of <prepare> <command...>: $reps times, runs <prepare> (not timed),
+# flushes dirty pages so that no command pays for another's writeback, and
+# runs the command with its standard output discarded. Sets $wall and $cpu
+# (user + system) to the least seconds of any run and $rss_kib to the
+# largest peak RSS (KiB). The machine is shared: the fastest run is the one
+# least disturbed. REQUIRES: $reps, and $work, a folder for the timings.
+best_of() {
+  local prepare=$1 t0 t1 w c k r
+  shift
+  wall="" cpu="" rss_kib=0
+  for ((r = 0; r < reps; r++)); do
+    eval "$prepare"
+    sync
+    t0=$(date +%s.%N)
+    /usr/bin/time -f '%U %S %M' -o "$work/time.txt" "$@" >/dev/null
+    t1=$(date +%s.%N)
+    w=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    read -r c k < <(awk '{ printf "%.3f %d\n", $1 + $2, $3 }' "$work/time.txt")
+    if [[ -z "$wall" ]] || (($(echo "$w < $wall" | bc -l))); then wall=$w; fi
+    if [[ -z "$cpu" ]] || (($(echo "$c < $cpu" | bc -l))); then cpu=$c; fi
+    if ((k > rss_kib)); then rss_kib=$k; fi
+  done
+}
+
+# ratio <a> <b>: a / b to two decimals, 0 when b is 0.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# verdict <value> <target> <comparison>: "meets >= 0.9" or "MISSES >= 0.9".
+verdict() { if (($(echo "$1 $3 $2" | bc -l))); then echo "meets $3 $2"; else echo "MISSES $3 $2"; fi; }
