@@ -54,7 +54,10 @@ bool WriteClip(const std::string& folder, const Clip& clip) {
   WriteStreamPtr stream(OpenFileWrite(path.c_str(), &info));
   int error = stream ? 0 : LastError();
   const auto count = static_cast<int64_t>(samples.size());
-  if (stream && WriteShorts(stream.get(), samples.data(), count) != count) error = StreamError(stream.get());
+  if (stream && WriteShorts(stream.get(), samples.data(), count) != count) {
+    error = StreamError(stream.get());
+    if (error == 0) error = 20;  // "Short write error."
+  }
   if (stream && error == 0) error = CloseStream(stream.release());
   if (error != 0) {
     std::fprintf(stderr, "democlips: cannot write %s: %s\n", path.c_str(), ErrorReason(error).c_str());
