@@ -45,3 +45,20 @@ function(spoolex_own_headers target)
   file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${own}/${folder} SYMBOLIC)
   target_include_directories(${target} PRIVATE ${own})
 endfunction()
+
+# spoolex_interface(<target> HEADERS ...)
+# A header-only interface (records and entry points that a codec library of
+# this project publishes): linking the target makes the HEADERS visible under
+# their paths from the root, as spoolex_module does for its public headers.
+function(spoolex_interface target)
+  cmake_parse_arguments(I "" "" "HEADERS" ${ARGN})
+  add_library(${target} INTERFACE)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(public ${PROJECT_BINARY_DIR}/include/public/${target})
+  file(REMOVE_RECURSE ${public})
+  file(MAKE_DIRECTORY ${public}/${folder})
+  foreach(header ${I_HEADERS})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header} ${public}/${folder}/${header} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} INTERFACE ${public})
+endfunction()
