@@ -10,6 +10,7 @@
 #include <string>
 
 #include "pack/pack.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 
 namespace {
@@ -100,7 +101,7 @@ void CountEntry(PackKind kind, const std::string& name, uint32_t packed, uint32_
 
 // Opens, unpacks and closes one pack; deletes it afterwards when asked and
 // every entry was written.
-void RunPack(const std::string& pakname, PackKind kind, const std::string& destination, bool deleteAfter,
+void RunPack(const std::string& pakname, PackKind kind, platform::Destination& destination, bool deleteAfter,
              RunTotals& totals) {
   const std::string packPath = pakname + std::string(PackExtension(kind));
   if (packPath.size() > kMaxPathBytes) {
@@ -145,8 +146,10 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   const bool deleteAfter = argc > 3 && IsDeleteWord(argv[3]);
   std::printf("KERV_SPOOLEX v1.0\n");
+  platform::Destination destination;
+  (void)destination.Open(platform::MapPath(argv[2]));
   RunTotals totals;
-  for (PackKind kind : kPackKindsInRunOrder) RunPack(argv[1], kind, argv[2], deleteAfter, totals);
+  for (PackKind kind : kPackKindsInRunOrder) RunPack(argv[1], kind, destination, deleteAfter, totals);
   std::printf("-------------------------------------------------\n");
   if (totals.audioCount > 0) {
     std::printf("%04" PRId64 "  audio files %08" PRId64 " packed size %08" PRId64 " unpacked size\n",
