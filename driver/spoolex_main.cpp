@@ -2,7 +2,8 @@
 //
 // Unpacks NAME.APAK, NAME.UPAK and NAME.ZPAK, in that order, into a
 // directory, printing one line per file and a summary; with DELETE, deletes
-// each pack whose entries were all written. The exit status is always 0.
+// each pack whose entries were all written and that can be deleted without
+// loss. The exit status is always 0.
 #include <cinttypes>
 #include <csignal>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "pack/pack.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 
 namespace {
@@ -57,27 +59,19 @@ int64_t Ratio(uint32_t unpacked, uint32_t packed) {
   return packed == 0 ? 0 : static_cast<int64_t>(unpacked) * 100 / packed;
 }
 
-// Control characters would break the one-line diagnostic.
-std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
-
 // One line on standard error, after what standard output holds so far.
 void Diagnose(const std::string& packPath, const std::string* entry, const std::string& reason) {
   std::fflush(stdout);
   if (entry != nullptr) {
-    std::fprintf(stderr, "spoolex: %s: entry \"%s\": %s\n", Printable(packPath).c_str(), Printable(*entry).c_str(),
-                 Printable(reason).c_str());
+    std::fprintf(stderr, "spoolex: %s: entry \"%s\": %s\n", PrintableName(packPath).c_str(),
+                 PrintableName(*entry).c_str(), PrintableName(reason).c_str());
   } else {
-    std::fprintf(stderr, "spoolex: %s: %s\n", Printable(packPath).c_str(), Printable(reason).c_str());
+    std::fprintf(stderr, "spoolex: %s: %s\n", PrintableName(packPath).c_str(), PrintableName(reason).c_str());
   }
 }
 
-void CountEntry(PackKind kind, const std::string& name, uint32_t packed, uint32_t unpacked, RunTotals& totals) {
+void CountEntry(PackKind kind, const std::string& entryName, uint32_t packed, uint32_t unpacked, RunTotals& totals) {
+  const std::string name = PrintableName(entryName);
   switch (kind) {
     case PackKind::kAudio:
       std::printf("%s...audio packed (%02" PRId64 "%%)\n", name.c_str(), Ratio(unpacked, packed));
@@ -99,20 +93,22 @@ void CountEntry(PackKind kind, const std::string& name, uint32_t packed, uint32_
 }
 
 // Opens, unpacks and closes one pack; deletes it afterwards when asked and
-// every entry was written.
-void RunPack(const std::string& pakname, PackKind kind, const std::string& destination, bool deleteAfter,
+// nothing can be lost. Returns whether the pack exists.
+bool RunPack(const std::string& pakname, PackKind kind, platform::Destination& destination, bool deleteAfter,
              RunTotals& totals) {
-  const std::string packPath = pakname + std::string(PackExtension(kind));
+  const std::string packPath = FindPackFile(pakname, kind);
   if (packPath.size() > kMaxPathBytes) {
     Diagnose(packPath, nullptr, "pack path longer than 259 bytes; skipped");
-    return;
+    return true;
   }
   const std::string linuxPath = platform::MapPath(packPath);
   PackPtr pack;
   std::string reason;
-  if (OpenPack(linuxPath, kind, &pack, &reason) != kPackOk) {
+  // Only a pack that is to be deleted needs to be writable.
+  const PackAccess access = deleteAfter ? PackAccess::kReadWrite : PackAccess::kReadOnly;
+  if (OpenPack(linuxPath, kind, &pack, &reason, access) != kPackOk) {
     if (!reason.empty()) Diagnose(packPath, nullptr, reason + "; skipped");
-    return;
+    return !reason.empty();
   }
   std::printf("%s", Heading(kind));
   int code;
@@ -127,10 +123,14 @@ void RunPack(const std::string& pakname, PackKind kind, const std::string& desti
     }
     CountEntry(kind, name, packed, unpacked, totals);
   }
-  ClosePack(std::move(pack));
-  if (deleteAfter && code == kPackEnd && !platform::DeleteFileByName(linuxPath)) {
-    Diagnose(packPath, nullptr, "cannot be deleted");
+  bool deletable = deleteAfter && code == kPackEnd;
+  if (deletable && !PackSafeToDelete(*pack, &reason)) {
+    Diagnose(packPath, nullptr, "not deleted: " + reason);
+    deletable = false;
   }
+  ClosePack(std::move(pack));
+  if (deletable && !platform::DeleteFileByName(linuxPath)) Diagnose(packPath, nullptr, "cannot be deleted");
+  return true;
 }
 
 }  // namespace
@@ -140,13 +140,30 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 0;
   }
+  // Every line reaches a log as soon as it is printed, also when the run is
+  // ended by a signal.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   // A write past the file-size limit then fails the entry instead of ending
-  // the process.
+  // the process; an interrupted run leaves no temporary file.
   std::signal(SIGXFSZ, SIG_IGN);
+  platform::RemovePendingFilesOnSignals();
   const bool deleteAfter = argc > 3 && IsDeleteWord(argv[3]);
   std::printf("KERV_SPOOLEX v1.0\n");
+  // Entries never replace a pack of the set, under whatever name they reach
+  // it; every file is on the disk before a pack is deleted.
+  platform::Destination destination;
+  (void)destination.Open(platform::MapPath(argv[2]), {.createFolders = false, .durable = deleteAfter});
+  for (PackKind kind : kPackKindsInRunOrder) {
+    const platform::File pack = platform::OpenExistingReadOnly(platform::MapPath(FindPackFile(argv[1], kind)));
+    if (pack.IsOpen()) destination.Protect(pack);
+  }
   RunTotals totals;
-  for (PackKind kind : kPackKindsInRunOrder) RunPack(argv[1], kind, argv[2], deleteAfter, totals);
+  bool found = false;
+  for (PackKind kind : kPackKindsInRunOrder) found = RunPack(argv[1], kind, destination, deleteAfter, totals) || found;
+  if (!found) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "spoolex: no pack named %s.APAK, .UPAK or .ZPAK\n", PrintableName(argv[1]).c_str());
+  }
   std::printf("-------------------------------------------------\n");
   if (totals.audioCount > 0) {
     std::printf("%04" PRId64 "  audio files %08" PRId64 " packed size %08" PRId64 " unpacked size\n",

@@ -37,13 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::error_code ec;
   std::filesystem::create_directory(dest, ec);
+  platform::Destination destination;
+  (void)destination.Open(dest);
   for (PackKind kind : kPackKindsInRunOrder) {
     PackPtr pack;
     if (OpenPack(packPath, kind, &pack) != kPackOk) continue;
     std::string name;
     uint32_t packed = 0;
     uint32_t unpacked = 0;
-    while (NextEntry(dest, &name, *pack, &packed, &unpacked) == kPackOk) {
+    while (NextEntry(destination, &name, *pack, &packed, &unpacked) == kPackOk) {
     }
     ClosePack(std::move(pack));
   }

@@ -113,29 +113,34 @@ int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char
 
 }  // namespace
 
-int RestoreAudioEntry(const std::string& outputPath, const AudioInfo& storedInfo, platform::File& packFile,
-                      const char* entryName, uint32_t packedSize, uint32_t* unpackedSize, uint32_t streamFormat,
-                      std::string* reason) {
+int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& storedInfo,
+                      platform::File& packFile, const char* entryName, uint32_t packedSize, uint32_t* unpackedSize,
+                      uint32_t streamFormat, std::string* reason) {
   *unpackedSize = 0;
   std::vector<int16_t> samples;
   bool shortfall = false;
   int rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, &shortfall, reason);
   if (rc != kPackOk) return rc;
 
-  AudioInfo output = storedInfo;
-  WriteStreamPtr stream(OpenFileWrite(outputPath.c_str(), &output));
-  if (!stream) return Fail(reason, kPackFileError, "cannot create " + outputPath + ": " + ErrorReason(LastError()));
+  platform::PendingFile pending;
+  rc = pack_internal::CreateOutput(output, &pending, reason);
+  if (rc != kPackOk) return rc;
+  // A second descriptor of the output measures the file once it is in place.
+  platform::File written = platform::DuplicateFile(pending.file());
+  AudioInfo info = storedInfo;
+  WriteStreamPtr stream(OpenPendingFileWrite(output.shown.c_str(), &pending, &info));
+  if (!stream) return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + ErrorReason(LastError()));
   const int64_t count = static_cast<int64_t>(uint64_t{storedInfo.samples} * storedInfo.channels);
   if (WriteShorts(stream.get(), samples.data(), count) != count) {
-    return Fail(reason, kPackFileError, "cannot write " + outputPath + ": " + ErrorReason(StreamError(stream.get())));
+    return Fail(reason, kPackFileError,
+                "cannot write " + output.shown + ": " + ErrorReason(StreamError(stream.get())));
   }
   samples = std::vector<int16_t>();
   if (const int closed = CloseStream(stream.release()); closed != 0) {
-    return Fail(reason, kPackFileError, "cannot complete " + outputPath + ": " + ErrorReason(closed));
+    return Fail(reason, kPackFileError, "cannot complete " + output.shown + ": " + ErrorReason(closed));
   }
-  platform::File written = platform::OpenExistingReadOnly(outputPath);
   const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
-  if (size < 0) return Fail(reason, kPackFileError, "cannot measure " + outputPath);
+  if (size < 0) return Fail(reason, kPackFileError, "cannot measure " + output.shown);
   *unpackedSize = static_cast<uint32_t>(size);
   return kPackOk;
 }

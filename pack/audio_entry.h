@@ -5,12 +5,13 @@
 #include <string>
 
 #include "audio/stream/audio_info.h"
+#include "pack/pack_internal.h"
 #include "platform/platform.h"
 
 // Decodes the packed stream of `packedSize` bytes that begins at `packFile`'s
-// current position, brings it to `storedInfo` and writes it as `outputPath`
-// (a Linux path) through a temporary file that is renamed into place only
-// when complete. `entryName` names the stream (its extension helps to
+// current position, brings it to `storedInfo` and writes it as `output`
+// through a pending file (pack_internal::CreateOutput) that is renamed into
+// place only when complete. `entryName` names the stream (its extension helps to
 // recognise a headerless stream); `streamFormat` is the stream's format code,
 // 0 to recognise it. Returns 0 with *unpackedSize set to the length of the
 // file written (low 32 bits), or:
@@ -22,10 +23,10 @@
 //       can hold, or cannot be brought to the stored rate;
 //   -1  memory for the samples cannot be had;
 //   -2  the output cannot be created, written, completed or measured.
-// Nothing is written under `outputPath` unless the result is 0. `reason`,
+// Nothing is written under the output's name unless the result is 0. `reason`,
 // when given, receives one line on failure. The pack file stays open and
 // belongs to the caller; its position afterwards is undefined.
-[[nodiscard]] int RestoreAudioEntry(const std::string& outputPath, const AudioInfo& storedInfo,
+[[nodiscard]] int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& storedInfo,
                                     platform::File& packFile, const char* entryName, uint32_t packedSize,
                                     uint32_t* unpackedSize, uint32_t streamFormat, std::string* reason = nullptr);
 

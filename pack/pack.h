@@ -23,6 +23,7 @@
 
 #include "audio/stream/audio_info.h"
 #include "pack/pack_format.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 
 inline constexpr int kPackOk = 0;
@@ -66,16 +67,27 @@ enum class PackAccess { kReadWrite, kReadOnly };
 [[nodiscard]] int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason = nullptr,
                            PackAccess access = PackAccess::kReadWrite);
 
-// Writes the next entry under `destination` (joined by JoinEntryPath, then
-// mapped for Linux) and returns 0, or returns a reader code. The entry's
-// name goes to *entryName as soon as its record is read, *packedSize to its
-// packedSize and, on 0, *unpackedSize to the length of the file written.
-// After any result the pack stands at the next record. An output file appears
-// under its name only when complete: a failed entry leaves no file and an
-// existing file of that name untouched. `reason` receives one line on failure.
+// Writes the next entry under `destination`: its name, joined to
+// destination.path() by JoinEntryPath and mapped for Linux, must stay inside
+// (see NameStaysInside) and fit kMaxPathBytes; the file is placed by
+// Destination::Create (never through a symbolic link, never over a file the
+// destination protects). Returns 0, or a reader code. The entry's name goes
+// to *entryName as soon as its record is read, *packedSize to its packedSize
+// and, on 0, *unpackedSize to the length of the file written. After any
+// result the pack stands at the next record. An output file appears under
+// its name only when complete: a failed entry leaves no file and an existing
+// file of that name untouched. `reason` receives one line on failure.
 // REQUIRES: a pack opened for reading.
-[[nodiscard]] int NextEntry(const std::string& destination, std::string* entryName, PackHandle& pack,
+[[nodiscard]] int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack,
                             uint32_t* packedSize, uint32_t* unpackedSize, std::string* reason = nullptr);
+
+// Whether deleting the pack after its entries were handed out loses
+// nothing: every record was handed out, the directory ends at the end of the
+// file (so no record can hide beyond a damaged directory size or the end of
+// a zlib stream), and every Deflated entry inflated to exactly its recorded
+// unpackedSize. When not, `why` receives the reason. Files written from the
+// pack are durable only when the destination was opened durable.
+[[nodiscard]] bool PackSafeToDelete(const PackHandle& pack, std::string* why);
 
 // Reads the next directory record without touching its data. Returns 0,
 // -3 for a record that runs past the end of the directory, or -5 at the end.
@@ -92,12 +104,13 @@ enum class PackAccess { kReadWrite, kReadOnly };
                               std::string* reason = nullptr);
 
 // Restores the Audio entry `entry` of `pack` (read or write mode) as the file
-// `path` (a Linux path, used as it is), as NextEntry does for an Audio entry:
-// for writers that try an entry's data before adding its record. Returns 0
-// with *unpackedSize set, or -1 to -4 as NextEntry does. Moves the pack file:
-// a writer then goes on at DataEnd(). REQUIRES: an Audio pack.
-[[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::string& path,
-                                   uint32_t* unpackedSize, std::string* reason = nullptr);
+// `path` ('/'-separated, used as it is) under `destination`, as NextEntry
+// does for an Audio entry: for writers that try an entry's data before adding
+// its record. Returns 0 with *unpackedSize set, or -1 to -4 as NextEntry
+// does. Moves the pack file: a writer then goes on at DataEnd(). REQUIRES: an
+// Audio pack.
+[[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, platform::Destination& destination,
+                                   const std::string& path, uint32_t* unpackedSize, std::string* reason = nullptr);
 
 // Finishes the pack when it is in write mode (see FinishPack), closes the
 // file, unloads every codec library and releases the handle. Null is ignored.
@@ -112,9 +125,21 @@ void ClosePack(PackPtr pack);
 [[nodiscard]] std::string JoinEntryPath(std::string_view destination, std::string_view name);
 
 // True when a file named `name` stays inside the destination: after the one
-// leading backslash that joining drops, the name is not empty, does not begin
-// with a separator ('\\' or '/'), has no ".." part and holds no zero byte.
-[[nodiscard]] bool NameStaysInside(std::string_view name);
+// leading backslash that joining drops, the name (with '\\' and '/' as
+// separators) has a file name as its last part, no ".." part and no zero
+// byte. A separator still at its start collapses into the one that joining
+// puts after the destination; under an empty destination it would make the
+// joined path absolute, so there such a name is refused.
+[[nodiscard]] bool NameStaysInside(std::string_view name, bool emptyDestination = false);
+
+// The path of the `kind` pack of the set `pakname`: pakname followed by the
+// kind's extension, or, when no such file exists but one with the extension
+// in lower case (".upak") does, that one.
+[[nodiscard]] std::string FindPackFile(const std::string& pakname, PackKind kind);
+
+// `text` for a terminal: control characters (below 0x20, and 0x7F) become
+// '?', so a name cannot move the cursor or change the terminal's state.
+[[nodiscard]] std::string PrintableName(std::string_view text);
 
 // ---- Writing ---------------------------------------------------------------
 

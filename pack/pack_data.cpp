@@ -47,7 +47,7 @@ DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, cons
 }
 
 DataResult InflateFromPack(PackHandle& pack, uint64_t offset, uint64_t length, uint64_t capacity,
-                           const ChunkSink& sink, uint64_t* produced, std::string* detail) {
+                           const ChunkSink& sink, uint64_t* produced, std::string* detail, uint64_t* unread) {
   *produced = 0;
   EnsureChunks(pack);
   if (!pack.inflater.Start()) return DataResult::kNoMemory;
@@ -79,7 +79,10 @@ DataResult InflateFromPack(PackHandle& pack, uint64_t offset, uint64_t length, u
     *produced = total;
     if (total > capacity) return DataResult::kTooLong;
     if (got > 0 && !sink(pack.outChunk.data(), got)) return DataResult::kSinkFailed;
-    if (rc == Z_STREAM_END) return DataResult::kOk;
+    if (rc == Z_STREAM_END) {
+      if (unread != nullptr) *unread = length + zs.avail_in;
+      return DataResult::kOk;
+    }
     if (rc == Z_BUF_ERROR && zs.avail_in == 0 && length == 0) {
       if (detail != nullptr) *detail = "zlib stream cut short";
       return DataResult::kCorrupt;

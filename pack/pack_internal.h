@@ -61,6 +61,10 @@ struct PackHandle {
   std::vector<uint8_t> directoryBuffer;
   size_t cursor = 0;
   uint64_t fileSize = 0;  // read mode: the pack's size when opened
+  // Read mode, for PackSafeToDelete: whether the directory ends at the end
+  // of the file, and why an entry handed out makes deleting unsafe.
+  bool directoryAtEnd = false;
+  std::string unsafeToDelete;
   // Write mode.
   uint64_t dataEnd = kHeaderBytes;
   uint64_t sizeLimit = kMaxPackBytes;
@@ -85,9 +89,26 @@ void EnsureChunks(PackHandle& pack);
 // kTooLong when the stream gives more, kCorrupt when it is damaged or ends
 // early; bytes after the stream's end are ignored. Output goes to `sink` as
 // it is produced (so a failing call may have passed part of it); *produced
-// receives the bytes inflated. `detail` receives zlib's message if any.
+// receives the bytes inflated. `detail` receives zlib's message if any;
+// `unread`, when given, on kOk the bytes of `length` after the stream's end.
 [[nodiscard]] DataResult InflateFromPack(PackHandle& pack, uint64_t offset, uint64_t length, uint64_t capacity,
-                                         const ChunkSink& sink, uint64_t* produced, std::string* detail);
+                                         const ChunkSink& sink, uint64_t* produced, std::string* detail,
+                                         uint64_t* unread = nullptr);
+
+// Where an output file goes: `path` ('/'-separated, relative) under
+// `destination`; `shown` names it in messages.
+struct OutputFile {
+  platform::Destination* destination = nullptr;
+  std::string path;
+  std::string shown;
+};
+
+// An entry name as a path under the destination: one leading backslash
+// dropped (as joining does), '/' as the separator.
+[[nodiscard]] std::string EntryPathUnderDestination(std::string_view name);
+
+// Creates the pending file of `output`. Returns 0, or -2 with `reason` set.
+[[nodiscard]] int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::string* reason);
 
 // Stores `reason` when the caller asked for it; returns `code`.
 int Fail(std::string* reason, int code, const std::string& text);

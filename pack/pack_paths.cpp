@@ -1,12 +1,12 @@
-// Joining entry names to the destination, and the check that keeps every
-// output file inside it.
-#include "pack/pack.h"
+// Entry names and paths: joining names to the destination, the check that
+// keeps every output file inside it, placing the output file, finding the
+// packs of a set, and names as a terminal shows them.
+#include <sys/stat.h>
 
-namespace {
+#include <cerrno>
+#include <cstring>
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-}  // namespace
+#include "pack/pack_internal.h"
 
 std::string JoinEntryPath(std::string_view destination, std::string_view name) {
   if (name.empty()) return std::string(destination);
@@ -17,16 +17,61 @@ std::string JoinEntryPath(std::string_view destination, std::string_view name) {
   return path;
 }
 
-bool NameStaysInside(std::string_view name) {
-  if (!name.empty() && name.front() == '\\') name.remove_prefix(1);
-  if (name.empty() || IsSeparator(name.front())) return false;
-  size_t start = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] == '\0') return false;
-    if (i == name.size() || IsSeparator(name[i])) {
-      if (name.substr(start, i - start) == "..") return false;
-      start = i + 1;
-    }
-  }
-  return true;
+bool NameStaysInside(std::string_view name, bool emptyDestination) {
+  const std::string rest = pack_internal::EntryPathUnderDestination(name);
+  if (emptyDestination && !rest.empty() && rest.front() == '/') return false;
+  return platform::SplitRelativePath(rest) == platform::RelativePath::kInside;
 }
+
+std::string FindPackFile(const std::string& pakname, PackKind kind) {
+  const std::string upper = pakname + std::string(PackExtension(kind));
+  struct stat st;
+  if (::stat(platform::MapPath(upper).c_str(), &st) == 0) return upper;
+  std::string lower = upper;
+  for (size_t i = pakname.size(); i < lower.size(); ++i) {
+    if (lower[i] >= 'A' && lower[i] <= 'Z') lower[i] = static_cast<char>(lower[i] - 'A' + 'a');
+  }
+  return ::stat(platform::MapPath(lower).c_str(), &st) == 0 ? lower : upper;
+}
+
+std::string PrintableName(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+namespace pack_internal {
+
+std::string EntryPathUnderDestination(std::string_view name) {
+  if (!name.empty() && name.front() == '\\') name.remove_prefix(1);
+  return platform::MapPath(name);
+}
+
+int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::string* reason) {
+  std::string where;
+  const platform::PlaceError error = output.destination->Create(output.path, pending, &where);
+  const std::string cause = std::strerror(errno);
+  const std::string& base = output.destination->path();
+  const std::string at = base.empty() ? where : base + "/" + where;
+  switch (error) {
+    case platform::PlaceError::kNone: return kPackOk;
+    case platform::PlaceError::kLeaves:
+      return Fail(reason, kPackFileError, "name would leave the destination directory");
+    case platform::PlaceError::kNoFile: return Fail(reason, kPackFileError, "name is not a file name");
+    case platform::PlaceError::kLinkOnPath:
+      return Fail(reason, kPackFileError, "a directory of the name is a symbolic link: " + at);
+    case platform::PlaceError::kNotAFolder:
+      return Fail(reason, kPackFileError, "a directory of the name is not a directory: " + at);
+    case platform::PlaceError::kProtected:
+      return Fail(reason, kPackFileError, "would replace a pack being unpacked: " + output.shown);
+    case platform::PlaceError::kNoDestination:
+      return Fail(reason, kPackFileError, "cannot open the destination directory " + base + ": " + cause);
+    case platform::PlaceError::kMissingFolder:
+    case platform::PlaceError::kSystem: break;
+  }
+  return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + cause);
+}
+
+}  // namespace pack_internal

@@ -22,6 +22,7 @@ int ReadStoredDirectory(PackHandle& pack, uint64_t offset, uint64_t size, std::s
     return Fail(reason, kPackNoMemory, "directory runs past the end of the file");
   }
   if (size > pack_internal::kMaxDirectoryBytes) return Fail(reason, kPackNoMemory, "directory too large");
+  pack.directoryAtEnd = offset + size == pack.fileSize;
   pack.directoryBuffer.resize(static_cast<size_t>(size));
   if (size > 0 && !platform::ReadFileAt(pack.file, static_cast<int64_t>(offset), pack.directoryBuffer.data(),
                                         pack.directoryBuffer.size())) {
@@ -46,11 +47,14 @@ int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity
     return true;
   };
   uint64_t produced = 0;
+  uint64_t unread = 0;
   std::string detail;
   DataResult r = pack_internal::InflateFromPack(pack, offset, pack.fileSize - offset, capacity, append, &produced,
-                                                &detail);
+                                                &detail, &unread);
   switch (r) {
-    case DataResult::kOk: return kPackOk;
+    case DataResult::kOk:
+      pack.directoryAtEnd = unread == 0;
+      return kPackOk;
     case DataResult::kReadFailed:
       return Fail(reason, kPackNoMemory, "directory cannot be read: " + SystemError());
     case DataResult::kNoMemory: return Fail(reason, kPackNoMemory, "out of memory for the directory");
@@ -65,30 +69,24 @@ int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity
 
 // Whether an entry may be written under `name`: not too long, and inside
 // the destination. Returns 0 or -2.
-int CheckEntryName(const std::string& name, std::string* reason) {
+int CheckEntryName(const std::string& name, bool emptyDestination, std::string* reason) {
   if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
-  if (!NameStaysInside(name)) return Fail(reason, kPackFileError, "name would leave the destination directory");
+  if (!NameStaysInside(name, emptyDestination)) {
+    return Fail(reason, kPackFileError, "name would leave the destination directory");
+  }
   return kPackOk;
 }
 
-// The joined output path of `name`, mapped for Linux, after the checks that
-// keep it inside the destination. Returns 0 or -2.
-int OutputPathFor(const std::string& destination, const std::string& name, std::string* path, std::string* reason) {
-  if (const int rc = CheckEntryName(name, reason); rc != kPackOk) return rc;
-  std::string joined = JoinEntryPath(destination, name);
+// Where the entry `name` goes under `destination`, after the checks that keep
+// it inside. Returns 0 or -2.
+int OutputFor(platform::Destination& destination, const std::string& name, pack_internal::OutputFile* output,
+              std::string* reason) {
+  if (const int rc = CheckEntryName(name, destination.path().empty(), reason); rc != kPackOk) return rc;
+  const std::string joined = JoinEntryPath(destination.path(), name);
   if (joined.size() > kMaxPathBytes) return Fail(reason, kPackFileError, "output path longer than 259 bytes");
-  // A symbolic link on the way (a directory of the name that is a link)
-  // could lead anywhere: refuse it. A link at the final name is replaced.
-  std::string_view rest(name);
-  if (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
-  for (size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] != '\\' && rest[i] != '/') continue;
-    std::string part = platform::MapPath(JoinEntryPath(destination, rest.substr(0, i)));
-    if (platform::IsSymbolicLink(part)) {
-      return Fail(reason, kPackFileError, "a directory of the name is a symbolic link: " + part);
-    }
-  }
-  *path = platform::MapPath(joined);
+  output->destination = &destination;
+  output->path = pack_internal::EntryPathUnderDestination(name);
+  output->shown = platform::MapPath(joined);
   return kPackOk;
 }
 
@@ -137,23 +135,33 @@ int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_intern
   return Fail(reason, kPackFileError, "data does not inflate (" + detail + ")");
 }
 
-// Writes a Stored or Deflated entry to `path` through a temporary file.
-int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const std::string& path, uint32_t* unpacked,
-                   std::string* reason) {
+// Writes a Stored or Deflated entry as `output` through a pending file.
+int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::OutputFile& output,
+                   uint32_t* unpacked, std::string* reason) {
   if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
-  platform::PendingFile output;
-  if (!output.Create(path)) return Fail(reason, kPackFileError, "cannot create " + path + ": " + SystemError());
+  platform::PendingFile file;
+  if (const int rc = pack_internal::CreateOutput(output, &file, reason); rc != kPackOk) return rc;
   std::string writeError;
   auto write = [&](const uint8_t* data, size_t size) {
-    if (platform::WriteFile(output.file(), data, size) == static_cast<int64_t>(size)) return true;
-    writeError = "cannot write " + path + ": " + SystemError();
+    if (platform::WriteFile(file.file(), data, size) == static_cast<int64_t>(size)) return true;
+    writeError = "cannot write " + output.shown + ": " + SystemError();
     return false;
   };
   // writeError is filled by the sink before ExtractData reads it.
   int rc = ExtractData(pack, entry, write, unpacked, writeError, reason);
   if (rc != kPackOk) return rc;
-  if (!output.Commit()) return Fail(reason, kPackFileError, "cannot put " + path + " in place: " + SystemError());
+  if (!file.Commit()) return Fail(reason, kPackFileError, "cannot put " + output.shown + " in place: " + SystemError());
   return kPackOk;
+}
+
+// Restores an Audio entry as `output`.
+int RestoreAudioOutput(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::OutputFile& output,
+                       uint32_t* unpackedSize, std::string* reason) {
+  *unpackedSize = 0;
+  const int rc = SeekAudioData(pack, entry, reason);
+  if (rc != kPackOk) return rc;
+  return RestoreAudioEntry(output, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
+                           entry.streamFormat, reason);
 }
 
 }  // namespace
@@ -246,7 +254,7 @@ int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason) {
   return kPackOk;
 }
 
-int NextEntry(const std::string& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
+int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
               uint32_t* unpackedSize, std::string* reason) {
   DirectoryEntry entry;
   entryName->clear();
@@ -254,24 +262,39 @@ int NextEntry(const std::string& destination, std::string* entryName, PackHandle
   if (rc != kPackOk) return rc;
   *entryName = entry.name;
   *packedSize = entry.packedSize;
-  std::string path;
-  rc = OutputPathFor(destination, entry.name, &path, reason);
+  pack_internal::OutputFile output;
+  rc = OutputFor(destination, entry.name, &output, reason);
   if (rc != kPackOk) return rc;
-  if (pack.kind != PackKind::kAudio) return WriteEntryFile(pack, entry, path, unpackedSize, reason);
-  return RestoreAudioData(pack, entry, path, unpackedSize, reason);
+  if (pack.kind == PackKind::kAudio) return RestoreAudioOutput(pack, entry, output, unpackedSize, reason);
+  rc = WriteEntryFile(pack, entry, output, unpackedSize, reason);
+  if (rc == kPackOk && pack.kind == PackKind::kDeflated && *unpackedSize != entry.unpackedSize &&
+      pack.unsafeToDelete.empty()) {
+    pack.unsafeToDelete = "entry \"" + entry.name + "\" inflates to " + std::to_string(*unpackedSize) +
+                          " bytes, recorded " + std::to_string(entry.unpackedSize);
+  }
+  return rc;
 }
 
-int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, const std::string& path, uint32_t* unpackedSize,
-                     std::string* reason) {
-  *unpackedSize = 0;
-  const int rc = SeekAudioData(pack, entry, reason);
-  if (rc != kPackOk) return rc;
-  return RestoreAudioEntry(path, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
-                           entry.streamFormat, reason);
+bool PackSafeToDelete(const PackHandle& pack, std::string* why) {
+  if (pack.mode != Mode::kRead || pack.cursor < pack.directoryBuffer.size()) {
+    *why = "not every entry was unpacked";
+  } else if (!pack.directoryAtEnd) {
+    *why = "the directory does not end at the end of the file (records may be hidden)";
+  } else {
+    *why = pack.unsafeToDelete;
+  }
+  return why->empty();
+}
+
+int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, platform::Destination& destination,
+                     const std::string& path, uint32_t* unpackedSize, std::string* reason) {
+  const std::string& base = destination.path();
+  return RestoreAudioOutput(pack, entry, {&destination, path, base.empty() ? path : base + "/" + path},
+                            unpackedSize, reason);
 }
 
 int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
-  if (const int rc = CheckEntryName(entry.name, reason); rc != kPackOk) return rc;
+  if (const int rc = CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
   if (pack.kind == PackKind::kAudio) {
     *unpackedSize = 0;
     const int rc = SeekAudioData(pack, entry, reason);

@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,12 +30,6 @@ File OpenRegular(const std::string& path, int flags) {
     return File();
   }
   return file;
-}
-
-// The directory part of `path` including its final '/', or "" for a bare name.
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -69,6 +62,10 @@ File CreateReplacing(const std::string& path) {
     }
   }
   return fd < 0 ? File() : File(fd);
+}
+
+File DuplicateFile(const File& file) {
+  return file.IsOpen() ? File(::fcntl(file.Descriptor(), F_DUPFD_CLOEXEC, 0)) : File();
 }
 
 int64_t ReadFile(File& file, void* buffer, size_t count) {
@@ -137,67 +134,6 @@ bool TruncateFile(File& file, int64_t size) {
 }
 
 bool DeleteFileByName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool IsSymbolicLink(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-PendingFile::PendingFile(PendingFile&& other) noexcept
-    : file_(std::move(other.file_)),
-      temporaryPath_(std::exchange(other.temporaryPath_, std::string())),
-      finalPath_(std::exchange(other.finalPath_, std::string())) {}
-
-PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
-  if (this != &other) {
-    Abandon();
-    file_ = std::move(other.file_);
-    temporaryPath_ = std::exchange(other.temporaryPath_, std::string());
-    finalPath_ = std::exchange(other.finalPath_, std::string());
-  }
-  return *this;
-}
-
-PendingFile::~PendingFile() { Abandon(); }
-
-bool PendingFile::Create(const std::string& finalPath) {
-  Abandon();
-  // A hidden name in the final directory, so that the rename stays on one
-  // file system and never replaces anything but the final name.
-  std::string dir = DirectoryOf(finalPath);
-  std::string base = finalPath.substr(dir.size());
-  if (base.size() > 200) base.resize(200);
-  std::string pattern = dir + "." + base + ".spoolex-XXXXXX";
-  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  // mkstemp creates the file 0600; give it the mode a plain create would.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  (void)::fchmod(fd, 0666 & ~mask);
-  file_ = File(fd);
-  temporaryPath_ = std::move(pattern);
-  finalPath_ = finalPath;
-  return true;
-}
-
-bool PendingFile::Commit() {
-  if (temporaryPath_.empty()) return false;
-  bool ok = CloseFile(file_);
-  if (ok && ::rename(temporaryPath_.c_str(), finalPath_.c_str()) == 0) {
-    temporaryPath_.clear();
-    finalPath_.clear();
-    return true;
-  }
-  Abandon();
-  return false;
-}
-
-void PendingFile::Abandon() {
-  CloseFile(file_);
-  if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
-  temporaryPath_.clear();
-  finalPath_.clear();
-}
 
 std::string MapPath(std::string_view path) {
   std::string out(path);

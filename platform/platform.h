@@ -1,4 +1,5 @@
-// File, shared-library and path services over POSIX.
+// File, shared-library and path services over POSIX (output files that
+// appear only when complete, and the destination walk: platform/destination.h).
 //
 // Everything above this layer names files with 8-bit strings that may use the
 // backslash as path separator; the functions here take paths that are already
@@ -47,6 +48,10 @@ enum class SeekOrigin { kBegin, kCurrent, kEnd };
 // through. Returns a closed File on failure.
 [[nodiscard]] File CreateReplacing(const std::string& path);
 
+// A second descriptor of the same open file (or directory), closed on its
+// own. Returns a closed File, with errno set, when the system refuses.
+[[nodiscard]] File DuplicateFile(const File& file);
+
 // Reads up to `count` bytes. Returns the bytes read (fewer only at the end of
 // the file) or -1 on an I/O error.
 [[nodiscard]] int64_t ReadFile(File& file, void* buffer, size_t count);
@@ -79,44 +84,6 @@ bool CloseFile(File& file);
 
 // Deletes the file `path`. Returns false when it could not be deleted.
 bool DeleteFileByName(const std::string& path);
-
-// True when `path` names a symbolic link itself (the link is not followed).
-// False when it names anything else or nothing.
-[[nodiscard]] bool IsSymbolicLink(const std::string& path);
-
-// An output file that appears under its final name only when complete. The
-// data is written to a fresh temporary file in the same directory; Commit
-// renames it over the final name (replacing a file or a symbolic link of that
-// name, never writing through it). Destroying an uncommitted PendingFile
-// removes the temporary file, so a failed write leaves nothing behind and an
-// existing file of the final name untouched.
-class PendingFile {
- public:
-  PendingFile() = default;
-  PendingFile(PendingFile&& other) noexcept;
-  PendingFile& operator=(PendingFile&& other) noexcept;
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-  ~PendingFile();
-
-  // Creates the temporary file beside `finalPath`. Returns false when the
-  // directory does not exist or is not writable.
-  [[nodiscard]] bool Create(const std::string& finalPath);
-
-  File& file() { return file_; }
-
-  // Closes the file when it is still open, then renames it into place.
-  // Returns false, and removes the temporary file, when either step fails.
-  [[nodiscard]] bool Commit();
-
-  // Removes the temporary file now (also done by the destructor).
-  void Abandon();
-
- private:
-  File file_;
-  std::string temporaryPath_;
-  std::string finalPath_;
-};
 
 // A loaded shared library. The handle is opaque; null means none.
 using LibraryHandle = void*;

@@ -255,11 +255,19 @@ AudioStream* OpenFileWrite(const char* path, AudioInfo* info) {
   // The checks that need no file come first, so a refused open creates none.
   if (info == nullptr || FormatCheck(info) == 0) return OpenWrite(path, nullptr, nullptr, info);
   platform::PendingFile pending;
-  if (path == nullptr || !pending.Create(platform::MapPath(path))) {
+  if (path != nullptr) (void)pending.Create(platform::MapPath(path));
+  return OpenPendingFileWrite(path, &pending, info);
+}
+
+AudioStream* OpenPendingFileWrite(const char* name, platform::PendingFile* pending, AudioInfo* info) {
+  platform::PendingFile owned;
+  if (pending != nullptr) owned = std::move(*pending);
+  if (info == nullptr || FormatCheck(info) == 0) return OpenWrite(name, nullptr, nullptr, info);
+  if (!owned.IsOpen()) {
     g_lastLog[0] = '\0';
     return Refuse(kErrorCannotOpen);
   }
-  return OpenWrite(path, &pending.file(), &pending, info);
+  return OpenWrite(name, &owned.file(), &owned, info);
 }
 
 int64_t ReadShorts(AudioStream* stream, int16_t* buffer, int64_t count) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "audio/stream/audio_info.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 
 struct AudioStream;
@@ -42,6 +43,14 @@ struct AudioStream;
 // (3, or 2 when the file cannot be created) or a failed close leaves no file
 // behind and a file already named `path` untouched.
 [[nodiscard]] AudioStream* OpenFileWrite(const char* path, AudioInfo* info);
+
+// Opens for writing, as OpenFileWrite does, into `pending`, a pending file
+// that its creator placed (see platform::Destination); `name` names the
+// stream. The stream takes the pending file over (it is empty afterwards,
+// even on failure): CloseStream puts it under its final name once the
+// stream is complete; a refused open (3, or 2 when `pending` holds no
+// file) or a failed close leaves nothing.
+[[nodiscard]] AudioStream* OpenPendingFileWrite(const char* name, platform::PendingFile* pending, AudioInfo* info);
 
 // Reads up to `count` samples into `buffer`. REQUIRES: `count` is a whole
 // number of frames (else 0 with StreamError 12). Returns the samples read;

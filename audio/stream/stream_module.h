@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "audio/stream/audio_info.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 
 struct AudioStream;
@@ -135,8 +136,9 @@ struct AudioStream {
   StreamWriteHeaderFn writeHeader = nullptr;
   StreamCloseFn close = nullptr;
 
-  // The file that OpenFileWrite created, under a temporary name until
-  // CloseStream completes the stream; `file` points at its File then.
+  // The pending file of OpenFileWrite or OpenPendingFileWrite, under a
+  // temporary name until CloseStream completes the stream; `file` points at
+  // its File then.
   platform::PendingFile ownedFile;
 };
 

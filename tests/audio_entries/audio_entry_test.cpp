@@ -209,10 +209,12 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
   ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
   PackPtr pack;
   ASSERT_EQ(OpenPack(pak_ + ".APAK", PackKind::kAudio, &pack), kPackOk);
+  platform::Destination destination;
+  ASSERT_TRUE(destination.Open(dest_));
   for (const auto& [entry, stream, format, stored, code] : rows) {
     std::string name, reason;
     uint32_t packed = 0, unpacked = 0;
-    EXPECT_EQ(NextEntry(dest_, &name, *pack, &packed, &unpacked, &reason), code) << entry;
+    EXPECT_EQ(NextEntry(destination, &name, *pack, &packed, &unpacked, &reason), code) << entry;
     EXPECT_FALSE(reason.empty()) << entry;
   }
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm"}));

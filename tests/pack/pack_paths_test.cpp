@@ -18,10 +18,21 @@ TEST(JoinEntryPathTest, FollowsTheRulesInOrder) {
 
 TEST(NameStaysInsideTest, DotsInsideAPartAreFineParentPartsAreNot) {
   for (const char* good : {"a.txt", "\\a\\b", "a\\..b\\c..\\...\\d", "a\\.\\b"}) EXPECT_TRUE(NameStaysInside(good));
-  for (const char* bad : {"..", "..\\a", "a\\..", "\\\\a", "/etc", "\\/etc", "", "\\"}) {
+  for (const char* bad : {"..", "..\\a", "a\\..", "\\\\..\\a", "", "\\", "a\\", "a/"}) {
     EXPECT_FALSE(NameStaysInside(bad)) << bad;
   }
   EXPECT_FALSE(NameStaysInside(std::string_view("a\0b", 3)));
+}
+
+// A separator left at the start after the dropped backslash collapses into
+// the one after the destination; only an empty destination would make the
+// joined path absolute.
+TEST(NameStaysInsideTest, LeadingSeparatorsAreRefusedOnlyUnderAnEmptyDestination) {
+  for (const char* name : {"\\\\a", "/etc", "\\/etc", "\\\\\\a\\b"}) {
+    EXPECT_TRUE(NameStaysInside(name)) << name;
+    EXPECT_FALSE(NameStaysInside(name, true)) << name;
+  }
+  EXPECT_TRUE(NameStaysInside("\\a", true));
 }
 
 }  // namespace

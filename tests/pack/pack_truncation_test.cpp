@@ -14,9 +14,11 @@ namespace {
 int Unpack(const std::string& path, PackKind kind, const std::string& dest) {
   PackPtr pack;
   int rc = OpenPack(path, kind, &pack);
+  platform::Destination destination;
+  (void)destination.Open(dest);
   std::string name;
   uint32_t packed = 0, unpacked = 0;
-  while (rc == kPackOk) rc = NextEntry(dest, &name, *pack, &packed, &unpacked);
+  while (rc == kPackOk) rc = NextEntry(destination, &name, *pack, &packed, &unpacked);
   return rc;
 }
 

@@ -24,6 +24,7 @@ struct RunResult {
 struct RunOptions {
   int64_t fileSizeLimit = -1;  // bytes, RLIMIT_FSIZE for the program
   bool asNobody = false;       // as uid/gid 65534 (when run as root)
+  std::string workingDirectory;  // where the program runs (default: here)
 };
 
 inline std::string SpoolexPath() { return std::string(SPOOLEX_BINARY_DIR) + "/driver/spoolex"; }
@@ -33,6 +34,7 @@ inline std::string SpoolpackPath() { return std::string(SPOOLEX_BINARY_DIR) + "/
 inline RunResult RunProgram(std::vector<std::string> args, const RunOptions& options = {}) {
   TempDir capture;
   std::string command;
+  if (!options.workingDirectory.empty()) command = "cd '" + options.workingDirectory + "' && ";
   if (options.fileSizeLimit >= 0) command = "prlimit --fsize=" + std::to_string(options.fileSizeLimit) + " ";
   if (options.asNobody && ::geteuid() == 0) {
     // The build folder may lie where that user cannot reach (a checkout in

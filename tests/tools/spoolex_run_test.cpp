@@ -1,7 +1,11 @@
 // End-to-end runs of spoolex on packs laid out by hand: exact standard
 // output, one diagnostic line per stopped pack, deletion and fault cases.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "pack/pack_test_support.h"
 #include "tools/run_program.h"
@@ -122,19 +126,25 @@ TEST_F(SpoolexRunTest, DiskFullFailsTheEntryAndKeepsTheOldFile) {
   EXPECT_TRUE(Has(".ZPAK"));
 }
 
-// A read-only pack (the reader opens packs for writing) is skipped; the same
-// run succeeds once the pack is writable.
-TEST_F(SpoolexRunTest, PackThatCannotBeOpenedForWritingIsSkipped) {
+// Without DELETE a pack is only read, so one that cannot be written (0444,
+// the tool run as nobody when the test runs as root) unpacks; with DELETE it
+// is skipped and kept.
+TEST_F(SpoolexRunTest, PackThatCannotBeWrittenUnpacksButIsNotDeleted) {
   ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755) | ::chmod(dest_.c_str(), 0777), 0);
   Put(".UPAK", {{"a", ToBytes("a")}});
+  ASSERT_EQ(::chmod((pak_ + ".UPAK").c_str(), 0444), 0);
   RunOptions nobody;
   nobody.asNobody = true;  // root could write the file anyway
-  for (mode_t mode : {0444, 0666}) {
-    ASSERT_EQ(::chmod((pak_ + ".UPAK").c_str(), mode), 0);
-    RunResult r = Spoolex({pak_, dest_}, nobody);
-    EXPECT_EQ(r.out, kBanner + (mode == 0444 ? "" : "Copying files...\na...copied\n") + kRule);
-    EXPECT_EQ(r.err.find("game.UPAK: cannot open") != std::string::npos, mode == 0444);
-  }
+  RunResult r = Spoolex({pak_, dest_}, nobody);
+  EXPECT_EQ(r.out, kBanner + "Copying files...\na...copied\n" + kRule);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadBytes(dest_ + "/a"), ToBytes("a"));
+  std::filesystem::remove(dest_ + "/a");
+  r = Spoolex({pak_, dest_, "DELETE"}, nobody);
+  EXPECT_EQ(r.out, kBanner + kRule);
+  EXPECT_NE(r.err.find("game.UPAK: cannot open"), std::string::npos) << r.err;
+  EXPECT_TRUE(Has(".UPAK"));
+  EXPECT_TRUE(ListTree(dest_).empty());
 }
 
 // A pack of another kind, an unfinished one, a damaged directory, a pack
@@ -151,6 +161,171 @@ TEST_F(SpoolexRunTest, CorruptPacksArePassedOverWithADiagnosticEach) {
   r = Spoolex({tmp_.path() + "/" + std::string(255 - tmp_.path().size(), 'p'), dest_});
   EXPECT_EQ(r.out, kBanner + kRule);
   EXPECT_EQ(LineCount(r.err), 3u);
+}
+
+// An entry that would replace a pack of the set being unpacked, under any
+// spelling of its path, fails (and so keeps the pack, also with DELETE); the
+// packs are unchanged.
+TEST_F(SpoolexRunTest, EntriesNeverReplaceAPackOfTheSet) {
+  Put(".UPAK", {{"a", ToBytes("a")}, {"game.UPAK", ToBytes("pwned")}, {"b", ToBytes("b")}});
+  Put(".ZPAK", {{"z", ToBytes("z")}});
+  const Bytes stored = ReadBytes(pak_ + ".UPAK"), deflated = ReadBytes(pak_ + ".ZPAK");
+  RunResult r = Spoolex({pak_, dest_ + "/..", "DELETE"});  // the packs' own folder
+  EXPECT_EQ(r.out.substr(0, kBanner.size() + 28), kBanner + "Copying files...\na...copied\n");
+  ASSERT_EQ(LineCount(r.err), 1u);
+  EXPECT_NE(r.err.find("entry \"game.UPAK\": would replace a pack being unpacked"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(pak_ + ".UPAK"), stored);
+  EXPECT_FALSE(Has(".ZPAK"));  // unpacked whole and deleted
+  std::filesystem::remove(tmp_ / "a");
+  std::filesystem::remove(tmp_ / "z");
+
+  // The Stored pack would write over the Deflated one, through other
+  // spellings of the folder, the name and the file.
+  WriteBytes(pak_ + ".ZPAK", deflated);
+  std::filesystem::create_hard_link(pak_ + ".ZPAK", tmp_ / "alias");
+  const std::pair<std::string, std::string> spellings[] = {
+      {tmp_.path() + "/.", "game.ZPAK"}, {tmp_.path() + "//dest/..//", "\\\\game.ZPAK"}, {tmp_.path(), "alias"}};
+  for (const auto& [dest, name] : spellings) {
+    Put(".UPAK", {{name, ToBytes("pwned")}});
+    r = Spoolex({pak_, dest});
+    EXPECT_EQ(r.out, kBanner + "Copying files...\nUncompressing files...\nz...compressed (11%)\n" + kRule +
+                         "0001 normal files 00000009 packed size 00000001 unpacked size\n");
+    EXPECT_NE(r.err.find("would replace a pack being unpacked"), std::string::npos) << name;
+    EXPECT_EQ(ReadBytes(pak_ + ".ZPAK"), deflated) << name;
+  }
+  EXPECT_EQ(ListTree(tmp_.path()), (std::vector<std::string>{"alias", "dest", "game.UPAK", "game.ZPAK", "z"}));
+}
+
+// "\\\\name" keeps a separator after the dropped backslash: under a
+// destination it collapses into dest/name; under an empty destination the
+// joined path would be absolute, and the entry is refused.
+TEST_F(SpoolexRunTest, DoubledLeadingSeparatorsJoinUnderTheDestination) {
+  const std::string unique = "spoolex-" + std::filesystem::path(tmp_.path()).filename().string();
+  Put(".UPAK", {{"\\\\" + unique, ToBytes("inside")}, {"\\/x", ToBytes("x")}});
+  RunResult r = Spoolex({pak_, dest_});
+  EXPECT_EQ(r.out, kBanner + "Copying files...\n\\\\" + unique + "...copied\n\\/x...copied\n" + kRule);
+  EXPECT_EQ(ReadBytes(dest_ + "/" + unique), ToBytes("inside"));
+  EXPECT_EQ(ReadBytes(dest_ + "/x"), ToBytes("x"));
+
+  RunOptions here;
+  here.workingDirectory = dest_ + "/";
+  std::filesystem::remove(dest_ + "/" + unique);
+  std::filesystem::remove(dest_ + "/x");
+  r = Spoolex({pak_, ""}, here);
+  EXPECT_EQ(r.out, kBanner + "Copying files...\n" + kRule);
+  EXPECT_NE(r.err.find("name would leave the destination directory"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists("/" + unique));
+  EXPECT_TRUE(ListTree(dest_).empty());
+}
+
+// With DELETE a pack is deleted only when nothing can be lost: a Stored
+// directorySize cut to hide a record, bytes after a compressed directory, and
+// a Deflated entry that inflates to less than its recorded size all keep it
+// (the entries themselves are written as without DELETE).
+TEST_F(SpoolexRunTest, DeleteKeepsPacksThatCouldHoldMoreThanWasWritten) {
+  HandPack stored("KERVMAXU");
+  stored.Add("a", ToBytes("a"));
+  const size_t firstRecord = stored.records().size();
+  stored.Add("hidden", ToBytes("hidden"));
+  WriteBytes(pak_ + ".UPAK", stored.Build(static_cast<int64_t>(firstRecord)));
+  HandPack deflated("KERVMAXZ");
+  const Bytes stream = Deflate(ToBytes("zz"));
+  deflated.AddRecord("short", deflated.AddData(stream), uint32_t(stream.size()), U32(5));
+  WriteBytes(pak_ + ".ZPAK", deflated.Build());
+  RunResult r = Spoolex({pak_, dest_, "delete"});
+  EXPECT_NE(r.out.find("a...copied\nUncompressing files...\nshort...compressed"), std::string::npos) << r.out;
+  ASSERT_EQ(LineCount(r.err), 2u) << r.err;
+  EXPECT_NE(r.err.find("game.UPAK: not deleted: the directory does not end at the end of the file"),
+            std::string::npos);
+  EXPECT_NE(r.err.find("game.ZPAK: not deleted: entry \"short\" inflates to 2 bytes, recorded 5"),
+            std::string::npos);
+  EXPECT_TRUE(Has(".UPAK") && Has(".ZPAK"));
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"a", "short"}));
+
+  std::filesystem::remove(pak_ + ".UPAK");
+  Put(".ZPAK", {{"z", ToBytes("z")}}, [](Bytes& b) { Append(b, ToBytes("tail")); });
+  r = Spoolex({pak_, dest_, "delete"});
+  EXPECT_NE(r.err.find("game.ZPAK: not deleted: the directory does not end"), std::string::npos) << r.err;
+  EXPECT_TRUE(Has(".ZPAK"));
+  EXPECT_EQ(ReadBytes(dest_ + "/z"), ToBytes("z"));
+}
+
+// SIGTERM, SIGINT or SIGHUP in the middle of an entry end the run with the
+// signal and leave neither the entry nor its temporary file.
+TEST_F(SpoolexRunTest, ASignalMidEntryLeavesNoTemporaryFile) {
+  // 256 MiB of zeros, deflated in pieces (the test keeps only the stream).
+  const size_t size = 256u << 20;
+  const Bytes zeros(1 << 20, 0);
+  Bytes stream(size / 64);
+  z_stream z{};
+  ASSERT_EQ(deflateInit(&z, 1), Z_OK);
+  z.next_out = stream.data();
+  z.avail_out = uInt(stream.size());
+  for (size_t left = size; left > 0; left -= zeros.size()) {
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = uInt(zeros.size());
+    deflate(&z, left > zeros.size() ? Z_NO_FLUSH : Z_FINISH);
+  }
+  ASSERT_GT(z.avail_out, 0u);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  HandPack hand("KERVMAXZ");
+  hand.AddRecord("big", hand.AddData(stream), uint32_t(stream.size()), U32(uint32_t(size)));
+  WriteBytes(pak_ + ".ZPAK", hand.Build());
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    int status = 0;
+    bool sawTemporary = false;
+    for (int attempt = 0; attempt < 3 && !sawTemporary; ++attempt) {
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(SpoolexPath().c_str(), "spoolex", pak_.c_str(), dest_.c_str(), nullptr);
+        ::_exit(127);
+      }
+      for (int wait = 0; wait < 5000 && !sawTemporary; ++wait) {
+        for (const std::string& name : ListTree(dest_)) sawTemporary |= name.rfind(".big.spoolex-", 0) == 0;
+        if (!sawTemporary) ::usleep(200);
+      }
+      ::kill(child, signal);
+      ::waitpid(child, &status, 0);
+      std::filesystem::remove(dest_ + "/big");  // a run that ended before the signal
+    }
+    ASSERT_TRUE(sawTemporary);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(ListTree(dest_), std::vector<std::string>{}) << signal;
+  }
+}
+
+// Control characters in names are shown as '?' in the progress lines and by
+// spoolpack list; the file keeps its real name.
+TEST_F(SpoolexRunTest, NamesCannotDriveTheTerminal) {
+  const std::string name = "\x1b]0;owned\x07\x1b[2J\x7f.txt";
+  Put(".UPAK", {{name, ToBytes("x")}});
+  RunResult r = Spoolex({pak_, dest_});
+  EXPECT_EQ(r.out, kBanner + "Copying files...\n?]0;owned??[2J?.txt...copied\n" + kRule);
+  EXPECT_EQ(ReadBytes(dest_ + "/" + name), ToBytes("x"));
+  r = RunProgram({SpoolpackPath(), "list", pak_ + ".UPAK"});
+  EXPECT_EQ(r.out, "stored 16 1 1 ?]0;owned??[2J?.txt\n");
+}
+
+// Packs with lower-case extensions are found; when no pack of the name
+// exists at all, standard error says so (standard output is unchanged).
+TEST_F(SpoolexRunTest, LowerCaseExtensionsAndMissingPacks) {
+  HandPack stored("KERVMAXU"), deflated("KERVMAXZ");
+  stored.Add("s", ToBytes("s"));
+  deflated.Add("z", ToBytes("z"));
+  WriteBytes(pak_ + ".upak", stored.Build());
+  WriteBytes(pak_ + ".Zpak", deflated.Build());  // neither spelling: not looked for
+  RunResult r = Spoolex({pak_, dest_});
+  EXPECT_EQ(r.out, kBanner + "Copying files...\ns...copied\n" + kRule);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(RunProgram({SpoolpackPath(), "verify", pak_}).status, 0);
+  r = Spoolex({tmp_ / "none", dest_});
+  EXPECT_EQ(r.out, kBanner + kRule);
+  EXPECT_EQ(r.err, "spoolex: no pack named " + tmp_ / "none" + ".APAK, .UPAK or .ZPAK\n");
 }
 
 }  // namespace

@@ -133,7 +133,11 @@ bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioS
                      const std::string& trialPath, std::string* why) {
   uint32_t unpacked = 0;
   std::string reason;
-  const bool restored = RestoreAudioData(pack, entry, trialPath, &unpacked, &reason) == kPackOk;
+  const size_t slash = trialPath.rfind('/');
+  platform::Destination folder;
+  (void)folder.Open(trialPath.substr(0, slash));
+  const bool restored =
+      RestoreAudioData(pack, entry, folder, trialPath.substr(slash + 1), &unpacked, &reason) == kPackOk;
   const int64_t size = restored ? SizeOf(trialPath) : -1;
   const bool same = restored && SameBytes(trialPath, source.path);
   platform::DeleteFileByName(trialPath);

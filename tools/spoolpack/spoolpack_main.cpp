@@ -60,7 +60,8 @@ void PrintHelp(FILE* out) {
                "        standard error, exit status 1.\n");
 }
 
-void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", text.c_str()); }
+// One line on standard error; names in it cannot drive the terminal.
+void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str()); }
 
 const char* KindName(PackKind kind) {
   switch (kind) {
@@ -396,7 +397,7 @@ int List(const std::string& path) {
       unpacked += audio;
     }
     std::printf("%s %" PRIu32 " %" PRIu32 " %s %s\n", KindName(kind), entry.dataOffset, entry.packedSize,
-                unpacked.c_str(), entry.name.c_str());
+                unpacked.c_str(), PrintableName(entry.name).c_str());
   }
   if (rc != kPackEnd) {
     Complain(path + ": " + reason);
@@ -448,7 +449,7 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
 int Verify(const std::string& pakname) {
   bool ok = true;
   bool found = false;
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(PackPathOf(pakname, kind), kind, &found) && ok;
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, &found) && ok;
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;

@@ -1,0 +1,114 @@
+// The destination walk: what it refuses, that it never writes outside the
+// destination even while a link is swapped in and out of the path by a second
+// thread, and the folders it creates when asked.
+#include "platform/destination.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <atomic>
+#include <thread>
+
+#include "pack/pack_test_support.h"
+
+using namespace test_support;
+using platform::PlaceError;
+
+namespace {
+
+class DestinationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* dir : {"dest", "dest/sub", "outside"}) std::filesystem::create_directory(tmp_ / dir);
+  }
+  // Places `path` under a destination opened with `options` and writes
+  // `text` into it. Returns what Create said (and false from Commit as kSystem).
+  PlaceError Put(const std::string& path, const std::string& text, platform::DestinationOptions options = {}) {
+    platform::Destination destination;
+    EXPECT_TRUE(destination.Open(dest_, options));
+    return Put(destination, path, text);
+  }
+  static PlaceError Put(platform::Destination& destination, const std::string& path, const std::string& text) {
+    platform::PendingFile file;
+    const PlaceError error = destination.Create(path, &file);
+    if (error != PlaceError::kNone) return error;
+    if (platform::WriteFile(file.file(), text.data(), text.size()) != static_cast<int64_t>(text.size()) ||
+        !file.Commit()) {
+      return PlaceError::kSystem;
+    }
+    return PlaceError::kNone;
+  }
+
+  TempDir tmp_;
+  std::string dest_ = tmp_ / "dest";
+};
+
+// Also when creating folders: no folder is made through a link or over a
+// file, and a protected file is refused under any of its names.
+TEST_F(DestinationTest, RefusesLinksFilesInTheWayAndProtectedFiles) {
+  std::filesystem::create_directory_symlink(tmp_ / "outside", dest_ + "/link");
+  WriteBytes(dest_ + "/file", ToBytes("file"));
+  WriteBytes(dest_ + "/pack", ToBytes("pack"));
+  std::filesystem::create_hard_link(dest_ + "/pack", dest_ + "/sub/alias");
+  platform::Destination destination;
+  ASSERT_TRUE(destination.Open(dest_, {.createFolders = true}));
+  destination.Protect(platform::OpenExistingReadOnly(dest_ + "/pack"));
+  const std::pair<std::string, PlaceError> cases[] = {
+      {"link/new/f", PlaceError::kLinkOnPath}, {"file/f", PlaceError::kNotAFolder},
+      {"pack", PlaceError::kProtected},        {"./sub//alias", PlaceError::kProtected}};
+  for (const auto& [path, expected] : cases) {
+    std::string where;
+    platform::PendingFile file;
+    EXPECT_EQ(destination.Create(path, &file, &where), expected) << path;
+    EXPECT_FALSE(file.IsOpen()) << path;
+    EXPECT_EQ(where, expected == PlaceError::kProtected ? path : path.substr(0, 4));
+  }
+  EXPECT_TRUE(ListTree(tmp_ / "outside").empty());
+  EXPECT_EQ(ReadBytes(dest_ + "/pack"), ToBytes("pack"));
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"file", "link", "pack", "sub", "sub/alias"}));
+}
+
+TEST_F(DestinationTest, CreatesMissingFoldersOnlyWhenAsked) {
+  EXPECT_EQ(Put("a/b/f", "x"), PlaceError::kMissingFolder);
+  EXPECT_EQ(Put("a/b/f", "x", {.createFolders = true}), PlaceError::kNone);
+  EXPECT_EQ(Put("//a//b//g", "y", {.createFolders = true, .durable = true}), PlaceError::kNone);
+  EXPECT_EQ(ReadBytes(dest_ + "/a/b/f"), ToBytes("x"));
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"a", "a/b", "a/b/f", "a/b/g", "sub"}));
+}
+
+// A second thread swaps the folder "sub" with a link to "outside" as fast as
+// it can while files are placed under "sub" (existing folders, and folders
+// created on the way): every file lands inside the destination or fails.
+TEST_F(DestinationTest, ALinkSwappedInWhileWritingNeverLeadsOutside) {
+  std::filesystem::create_directory_symlink(tmp_ / "outside", dest_ + "/swap");
+  std::atomic<bool> stop{false};
+  std::atomic<int> swaps{0};
+  std::thread swapper([&] {
+    const std::string sub = dest_ + "/sub", swap = dest_ + "/swap";
+    while (!stop) {
+      if (::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE) == 0) ++swaps;
+    }
+  });
+  platform::Destination existing, creating;
+  ASSERT_TRUE(existing.Open(dest_));
+  ASSERT_TRUE(creating.Open(dest_, {.createFolders = true}));
+  int written = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string n = std::to_string(i);
+    written += Put(existing, "sub/f" + n, n) == PlaceError::kNone;
+    written += Put(creating, "sub/d" + n + "/f", n) == PlaceError::kNone;
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_GT(swaps.load(), 100);
+  EXPECT_GT(written, 0);
+  EXPECT_EQ(ListTree(tmp_ / "outside"), std::vector<std::string>{});
+  // The real folder is back under one of the two names, holding every file.
+  std::vector<std::string> inside = ListTree(dest_);
+  EXPECT_EQ(std::count_if(inside.begin(), inside.end(),
+                          [](const std::string& p) { return p.find("/f") != std::string::npos; }),
+            written);
+}
+
+}  // namespace
