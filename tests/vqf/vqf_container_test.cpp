@@ -10,7 +10,7 @@
 #include <fcntl.h>
 
 #include "audio/stream/audio_stream.h"
-#include "pack/pack_test_support.h"
+#include "audio_stream/stream_test_support.h"
 #include "vqf/vqf_test_support.h"
 
 using namespace vqf_test;
@@ -20,12 +20,9 @@ namespace {
 constexpr int kFrame = 8;  // the "samples" configuration's samples per channel
 
 AudioInfo VqfInfo(uint32_t rate, uint32_t channels, uint32_t bitrate, uint16_t option = 0) {
-  AudioInfo info;
-  info.samplerate = rate;
-  info.channels = channels;
+  AudioInfo info = stream_test::Describe(FMT_VQF, 16, channels, rate);
   info.bitrate = bitrate;
   info.codecOption = option;
-  info.format = FMT_VQF;
   return info;
 }
 
