@@ -10,8 +10,8 @@ struct LibraryDefault {
   int error;
 };
 
-// Indexed by CodecLibraryId. The AAC encoder and TwinVQ libraries have no
-// forwarding functions here yet; their records keep their names and errors.
+// Indexed by CodecLibraryId. The AAC encoder has no forwarding functions
+// here yet; its record keeps its name and error.
 constexpr std::array<LibraryDefault, kCodecLibraryCount> kDefaults = {{
     {"kervdll/libogg.so.0", 84},
     {"kervdll/libvorbis.so.0", 85},
@@ -81,6 +81,18 @@ enum : size_t { vorbis_encode_init, vorbis_encode_init_vbr };
 namespace aacdec_slot {
 enum : size_t { NeAACDecDecode, NeAACDecClose, NeAACDecInit, NeAACDecOpen };
 }  // namespace aacdec_slot
+namespace tvqenc_slot {
+enum : size_t {
+  TvqEncInitialize, TvqEncTerminate, TvqEncGetVectorInfo, TvqEncodeFrame, TvqEncUpdateVectorInfo,
+  TvqEncGetConfInfo, TvqEncGetFrameSize,
+};
+}  // namespace tvqenc_slot
+namespace tvqdec_slot {
+enum : size_t {
+  TvqInitialize, TvqTerminate, TvqGetVectorInfo, TvqDecodeFrame, TvqWtypeToBtype, TvqUpdateVectorInfo,
+  TvqCheckVersion, TvqGetConfInfo, TvqGetFrameSize, TvqGetNumChannels, TvqGetNumFixedBitsPerFrame,
+};
+}  // namespace tvqdec_slot
 
 }  // namespace
 
@@ -240,5 +252,52 @@ void* NeAACDecDecode(NeAACDecHandle hDecoder, NeAACDecFrameInfo* hInfo, unsigned
   return SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecDecode, hDecoder, hInfo, buffer, buffer_size);
 }
 void NeAACDecClose(NeAACDecHandle hDecoder) { SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecClose, hDecoder); }
+
+// TwinVQ encoder.
+int32_t TvqEncInitialize(VqfHeaderInfo* header, VqfEncoderSetup* setup, VqfFrameIndex* index,
+                         int32_t dispErrorMessageBox) {
+  return SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncInitialize, header, setup, index, dispErrorMessageBox);
+}
+void TvqEncTerminate(VqfFrameIndex* index) { SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncTerminate, index); }
+void TvqEncGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[]) {
+  SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncGetVectorInfo, shape0Widths, shape1Widths);
+}
+void TvqEncodeFrame(float* in, VqfFrameIndex* index) {
+  SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncodeFrame, in, index);
+}
+void TvqEncUpdateVectorInfo(int32_t varbits, int32_t* divisions, int32_t shape0Row[], int32_t shape1Row[]) {
+  SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncUpdateVectorInfo, varbits, divisions, shape0Row, shape1Row);
+}
+void TvqEncGetConfInfo(VqfCodecConfig* config) {
+  SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncGetConfInfo, config);
+}
+int32_t TvqEncGetFrameSize(void) { return SPOOLEX_FORWARD(kTwinVqEncoder, tvqenc_slot, TvqEncGetFrameSize); }
+
+// TwinVQ decoder.
+int32_t TvqInitialize(VqfHeaderInfo* header, VqfFrameIndex* index, int32_t dispErrorMessageBox) {
+  return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqInitialize, header, index, dispErrorMessageBox);
+}
+void TvqTerminate(VqfFrameIndex* index) { SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqTerminate, index); }
+void TvqGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[]) {
+  SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqGetVectorInfo, shape0Widths, shape1Widths);
+}
+void TvqDecodeFrame(VqfFrameIndex* index, float* out) {
+  SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqDecodeFrame, index, out);
+}
+int32_t TvqWtypeToBtype(int32_t windowType, int32_t* blockType) {
+  return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqWtypeToBtype, windowType, blockType);
+}
+void TvqUpdateVectorInfo(int32_t varbits, int32_t* divisions, int32_t shape0Row[], int32_t shape1Row[]) {
+  SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqUpdateVectorInfo, varbits, divisions, shape0Row, shape1Row);
+}
+int32_t TvqCheckVersion(char* versionId) {
+  return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqCheckVersion, versionId);
+}
+void TvqGetConfInfo(VqfCodecConfig* config) { SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqGetConfInfo, config); }
+int32_t TvqGetFrameSize(void) { return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqGetFrameSize); }
+int32_t TvqGetNumChannels(void) { return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqGetNumChannels); }
+int32_t TvqGetNumFixedBitsPerFrame(void) {
+  return SPOOLEX_FORWARD(kTwinVqDecoder, tvqdec_slot, TvqGetNumFixedBitsPerFrame);
+}
 
 }  // namespace codec

@@ -19,6 +19,7 @@
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
 
+#include "codecs/twinvq/twinvq.h"
 #include "platform/platform.h"
 
 // The seven libraries, in the order of the table.
@@ -140,5 +141,28 @@ long NeAACDecInit(NeAACDecHandle hDecoder, unsigned char* buffer, unsigned long 
 void* NeAACDecDecode(NeAACDecHandle hDecoder, NeAACDecFrameInfo* hInfo, unsigned char* buffer,
                      unsigned long buffer_size);
 void NeAACDecClose(NeAACDecHandle hDecoder);
+
+// TwinVQ encoder (libtvqenc.so), the project's own; records in twinvq.h.
+int32_t TvqEncInitialize(VqfHeaderInfo* header, VqfEncoderSetup* setup, VqfFrameIndex* index,
+                         int32_t dispErrorMessageBox);
+void TvqEncTerminate(VqfFrameIndex* index);
+void TvqEncGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[]);
+void TvqEncodeFrame(float* in, VqfFrameIndex* index);
+void TvqEncUpdateVectorInfo(int32_t varbits, int32_t* divisions, int32_t shape0Row[], int32_t shape1Row[]);
+void TvqEncGetConfInfo(VqfCodecConfig* config);
+int32_t TvqEncGetFrameSize(void);
+
+// TwinVQ decoder (libtvqdec.so).
+int32_t TvqInitialize(VqfHeaderInfo* header, VqfFrameIndex* index, int32_t dispErrorMessageBox);
+void TvqTerminate(VqfFrameIndex* index);
+void TvqGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[]);
+void TvqDecodeFrame(VqfFrameIndex* index, float* out);
+int32_t TvqWtypeToBtype(int32_t windowType, int32_t* blockType);
+void TvqUpdateVectorInfo(int32_t varbits, int32_t* divisions, int32_t shape0Row[], int32_t shape1Row[]);
+int32_t TvqCheckVersion(char* versionId);
+void TvqGetConfInfo(VqfCodecConfig* config);
+int32_t TvqGetFrameSize(void);
+int32_t TvqGetNumChannels(void);
+int32_t TvqGetNumFixedBitsPerFrame(void);
 
 }  // namespace codec

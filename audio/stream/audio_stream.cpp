@@ -13,6 +13,7 @@
 #include "audio/ogg_vorbis/ogg_vorbis.h"
 #include "audio/stream/sndfile_module.h"
 #include "audio/stream/stream_module.h"
+#include "audio/vqf/vqf.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ char g_lastLog[kStreamLogBytes] = {};
 // Codec formats whose modules are not part of this build: their opens fail
 // with the error number of the library they would load.
 int AacLibraryMissing(AudioStream&) { return kErrorAacLibrary; }
-int VqfLibraryMissing(AudioStream&) { return kErrorVqfLibrary; }
 // The installed libsndfile has no Samplitude reader.
 int SamplitudeUnavailable(AudioStream&) { return kErrorUnimplemented; }
 
@@ -36,7 +36,7 @@ struct FormatModule {
 // and FMT_REX2 are recognised but have no module.
 constexpr FormatModule kModules[] = {
     {FMT_WAV, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_VQF, VqfLibraryMissing, VqfLibraryMissing},
+    {FMT_VQF, VqfOpenRead, VqfOpenWrite},
     {FMT_MP4, AacLibraryMissing, AacLibraryMissing},
     {FMT_OGG, OggVorbisOpenRead, OggVorbisOpenWrite},
     {FMT_AIFF, SndfileOpenRead, SndfileOpenWrite},

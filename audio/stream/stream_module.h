@@ -69,6 +69,13 @@ inline constexpr int kErrorShortWrite = 20;
 inline constexpr int kErrorInternal = 21;
 inline constexpr int kErrorRawNeedsLayout = 51;
 inline constexpr int kErrorRawBitWidth = 52;
+// 71 to 76: the TwinVQ libraries' set-up codes 1 to 6, added to 70.
+inline constexpr int kErrorVqfBase = 70;
+inline constexpr int kErrorVqfUnspecified = 71;
+inline constexpr int kErrorVqfChannelMode = 73;
+inline constexpr int kErrorVqfParameter = 75;
+inline constexpr int kErrorVqfReaderSetUp = 77;
+inline constexpr int kErrorVqfSampleRate = 78;
 inline constexpr int kErrorVqfLibrary = 79;
 inline constexpr int kErrorAacLibrary = 82;
 inline constexpr int kErrorNotVorbis = 83;

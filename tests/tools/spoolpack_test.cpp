@@ -7,6 +7,7 @@
 #include "audio_stream/stream_test_support.h"
 #include "pack/pack_test_support.h"
 #include "tools/run_program.h"
+#include "vqf/vqf_test_support.h"
 
 using namespace test_support;
 
@@ -163,6 +164,36 @@ TEST_F(SpoolpackTest, LosslessAudioModesPackOnlyWhatComesBackExactly) {
   RunResult verify = Pack({"verify", pak_});
   EXPECT_EQ(verify.status, 1);
   EXPECT_NE(verify.err.find("entry \"a\\tone8.wav\""), std::string::npos) << verify.err;
+}
+
+// VQF sources in keep mode, read with the fixture TwinVQ libraries, which
+// LD_LIBRARY_PATH finds under the real libraries' names before any other: a
+// stream the decoder refuses, and one whose trial restoration fails (its
+// description has no bit rate to encode with), are packed as ordinary
+// files, each with its reason.
+TEST_F(SpoolpackTest, VqfSourcesFallBackWithTheirReasons) {
+  const std::string libs = tmp_ / "libs";
+  std::filesystem::create_directory(libs);
+  std::filesystem::copy_file(TVQ_FIXTURE_DECODER, libs + "/libtvqdec.so");
+  std::filesystem::copy_file(TVQ_FIXTURE_ENCODER, libs + "/libtvqenc.so");
+  for (auto [name, channelMode] : {std::pair{"refused.vqf", 5}, {"a/song.vqf", 0}}) {
+    vqf_test::Bits bits;
+    bits.Append(vqf_test::HandHeader(vqf_test::Comm(channelMode, 20, 44)));
+    for (int i = 0; i < 4; ++i) vqf_test::SamplesFrame(bits, std::vector<int>(8, 100 * i));
+    File(name, bits.bytes);
+  }
+  packed_ = RunProgram({"/usr/bin/env", "LD_LIBRARY_PATH=" + libs, SpoolpackPath(), "create", pak_, src_});
+  EXPECT_EQ(packed_.status, 0);
+  EXPECT_NE(packed_.err.find("refused.vqf: packed as an ordinary file: it cannot be read: "
+                             "Error in VQF File, invalid channel mode. (73)\n"),
+            std::string::npos) << packed_.err;
+  EXPECT_NE(packed_.err.find("song.vqf: packed as an ordinary file: restoring it fails: "), std::string::npos)
+      << packed_.err;
+  EXPECT_FALSE(std::filesystem::exists(pak_ + ".APAK"));
+  const std::string dest = tmp_ / "dest";
+  std::filesystem::create_directories(dest + "/a");
+  EXPECT_EQ(RunProgram({SpoolexPath(), pak_, dest}).err, "");
+  ExpectSameTree(dest);
 }
 
 // ogg: re-encoded streams come back in the source's container, rate,

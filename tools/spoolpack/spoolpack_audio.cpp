@@ -14,6 +14,10 @@ namespace {
 
 // CloseStream's number for an encoder that refused its settings.
 constexpr int kEncoderRefused = 21;
+// The error numbers of the codec formats (VQF 71 to 79, AAC 80 to 82, Ogg
+// Vorbis 83 to 86): the layer recognised such a file but could not read it.
+constexpr int kFirstCodecError = 71;
+constexpr int kLastCodecError = 86;
 // Bytes and samples moved at a time.
 constexpr size_t kCopyBytes = 256 * 1024;
 constexpr int64_t kChunkSamples = 64 * 1024;
@@ -185,7 +189,8 @@ bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* e
   return false;
 }
 
-bool OpenAudioSource(const std::string& path, AudioSource* source) {
+bool OpenAudioSource(const std::string& path, AudioSource* source, std::string* why) {
+  why->clear();
   source->path = path;
   source->file = platform::OpenExistingReadOnly(path);
   if (!source->file.IsOpen()) return false;
@@ -194,7 +199,11 @@ bool OpenAudioSource(const std::string& path, AudioSource* source) {
   source->bytes = static_cast<uint64_t>(size);
   source->info = AudioInfo{};
   source->stream.reset(OpenStreamRead(path.c_str(), &source->file, &source->info, 0));
-  return source->stream != nullptr;
+  if (source->stream != nullptr) return true;
+  if (const int error = LastError(); error >= kFirstCodecError && error <= kLastCodecError) {
+    *why = "it cannot be read: " + ErrorReason(error);
+  }
+  return false;
 }
 
 AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source, const AudioChoice& choice,

@@ -44,8 +44,10 @@ struct AudioSource {
 };
 
 // Opens `path` as the layer recognises it (format 0). Returns false when the
-// file cannot be read or is no stream the layer can open.
-[[nodiscard]] bool OpenAudioSource(const std::string& path, AudioSource* source);
+// file cannot be read or is no stream the layer can open; *why then says
+// why a file of a codec format (VQF, Ogg Vorbis, AAC) could not be read,
+// for example its codec library missing, and is empty for any other file.
+[[nodiscard]] bool OpenAudioSource(const std::string& path, AudioSource* source, std::string* why);
 
 enum class AudioPackResult {
   kPacked,    // the entry was added to the pack

@@ -39,7 +39,7 @@ void PrintHelp(FILE* out) {
                "        files whose name or relative path matches a --store GLOB). A kind\n"
                "        without files gets no pack; packs of the set left from earlier runs\n"
                "        are removed.\n"
-               "        Audio files (WAV, AIFF, AU, PAF, 8SVX, NIST, IRCAM, VOC, Ogg Vorbis,\n"
+               "        Audio files (WAV, AIFF, AU, PAF, 8SVX, NIST, IRCAM, VOC, Ogg Vorbis, VQF,\n"
                "        ...) are packed by MODE, the last --audio-for GLOB that matches or\n"
                "        else --audio (default keep):\n"
                "          keep         the file's own bytes;\n"
@@ -220,7 +220,11 @@ enum class AudioOutcome { kPacked, kOrdinary, kFailed };
 AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoice& choice) {
   if (choice.mode == AudioMode::kNone) return AudioOutcome::kOrdinary;
   AudioSource source;
-  if (!OpenAudioSource(file.path, &source)) return AudioOutcome::kOrdinary;
+  std::string why;
+  if (!OpenAudioSource(file.path, &source, &why)) {
+    if (!why.empty()) Complain(file.path + ": packed as an ordinary file: " + why);
+    return AudioOutcome::kOrdinary;
+  }
   const std::string trialPath = set.trial.File();
   if (trialPath.empty()) {
     Complain("cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
@@ -229,7 +233,6 @@ AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoic
   PackHandle* pack = OpenForWriting(set, PackKind::kAudio);
   if (pack == nullptr) return AudioOutcome::kFailed;
   const uint64_t before = DataEnd(*pack);
-  std::string why;
   switch (PackAudio(*pack, file.name, source, choice, trialPath, &why)) {
     case AudioPackResult::kPacked:
       set.audioIn += source.bytes;
