@@ -149,8 +149,10 @@ bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioS
   platform::DeleteFileByName(trialPath);
   if (!restored) {
     // The trial file's path is this run's own business.
-    for (size_t at; (at = reason.find(trialPath)) != std::string::npos;) {
-      reason.replace(at, trialPath.size(), "a trial copy");
+    const std::pair<std::string, std::string> hidden[] = {{trialPath, "a trial copy"},
+                                                           {trialPath.substr(0, slash), "a trial folder"}};
+    for (const auto& [path, shown] : hidden) {
+      for (size_t at; (at = reason.find(path)) != std::string::npos;) reason.replace(at, path.size(), shown);
     }
     *why = "restoring it fails: " + reason;
   } else if (!same) {
