@@ -15,23 +15,33 @@
 // recognise a headerless stream); `streamFormat` is the stream's format code,
 // 0 to recognise it. Returns 0 with *unpackedSize set to the length of the
 // file written (low 32 bits), or:
-//   -3  `storedInfo` describes no stream that can be restored: channels
-//       outside 1..256, a sample rate of 0, a bit width outside 1..32, or
-//       more than 2^31 - 1 samples (all channels together);
+//   -3  `storedInfo` describes no stream that can be restored (channels
+//       outside 1..256, a sample rate outside 1000..768000 Hz, a bit width
+//       outside 1..32, more than 2^31 - 1 samples of all channels), or none
+//       the packed stream can be the source of: a rate more than 64 times
+//       the stream's or less than a 64th of it, or more frames than the
+//       stream's, brought to the stored rate, plus one second (of at most
+//       2^20 samples) or 1 % of them (a codec's padding), whichever is more;
 //   -4  the packed stream cannot be opened (or is empty), describes itself
 //       in the same impossible ways, announces more samples than its bytes
-//       can hold, or cannot be brought to the stored rate;
+//       can hold, cannot be read whole (a read of the pack fails) or
+//       delivers fewer samples than it announces, or cannot be brought to
+//       the stored rate;
 //   -1  memory for the samples cannot be had;
 //   -2  the output cannot be created, written, completed or measured.
-// Nothing is written under the output's name unless the result is 0. `reason`,
-// when given, receives one line on failure. The pack file stays open and
-// belongs to the caller; its position afterwards is undefined.
+// Every check of -3 and -4 but the reading comes before anything is
+// allocated for the samples. A stream shorter than the stored frame count
+// (within the padding) ends in silence.
+// Nothing is written under the output's name unless the result is 0.
+// `reason`, when given, receives one line on failure (with the system's
+// reason for a failed write). The pack file stays open and belongs to the
+// caller; its position afterwards is undefined.
 [[nodiscard]] int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& storedInfo,
                                     platform::File& packFile, const char* entryName, uint32_t packedSize,
                                     uint32_t* unpackedSize, uint32_t streamFormat, std::string* reason = nullptr);
 
 // Decodes and converts the packed stream as RestoreAudioEntry does, without
-// writing anything. Returns 0, or -3, -4, -1 as above; also -4 when the
-// stream delivers fewer samples than it announced.
+// writing anything: 0 exactly when restoring would write the entry. Returns
+// 0, or -3, -4, -1 as above.
 [[nodiscard]] int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,
                                   uint32_t packedSize, uint32_t streamFormat, std::string* reason = nullptr);

@@ -10,9 +10,11 @@
 //       would leave the destination
 //   -3  on open: wrong magic or an unfinished pack; on an entry: a record that
 //       runs past the end of the directory, or an Audio record whose stored
-//       description no stream can have (see pack/audio_entry.h)
-//   -4  the packed audio stream of an Audio entry cannot be opened, is not
-//       plausible, or cannot be brought to the stored description
+//       description no stream can have or that cannot describe the source of
+//       its packed stream (see pack/audio_entry.h)
+//   -4  the packed audio stream of an Audio entry cannot be opened or read
+//       whole, is not plausible, or cannot be brought to the stored
+//       description
 //   -5  the directory has no further record
 #pragma once
 
@@ -37,7 +39,9 @@ inline constexpr int kPackEnd = -5;
 // internal to the pack module.
 struct PackHandle;
 
-// Closing a PackPtr does what ClosePack does.
+// A PackPtr that goes away closes its pack as ClosePack does, except that
+// a pack in write mode is not finished: it keeps its unfinished marker, so
+// an error path never leaves a partial pack that reads as finished.
 struct PackCloser {
   void operator()(PackHandle* pack) const;
 };
@@ -163,6 +167,12 @@ enum class PackWriteResult {
 [[nodiscard]] PackWriteResult CreatePack(const std::string& path, PackKind kind, PackPtr* pack,
                                          uint64_t sizeLimit = kMaxPackBytes);
 
+// Creates a pack of `kind` in write mode in `file`, an open file that the
+// caller created (for example under a temporary name), emptied first; the
+// handle owns the file from now on. Otherwise as above.
+[[nodiscard]] PackWriteResult CreatePack(platform::File file, PackKind kind, PackPtr* pack,
+                                         uint64_t sizeLimit = kMaxPackBytes);
+
 // Copies `source` from its current position to its end as a Stored entry.
 // REQUIRES: a Stored pack in write mode. Any failure but kBadName leaves the
 // pack unable to finish (its marker stays).
@@ -194,5 +204,6 @@ enum class PackWriteResult {
 // unfinished marker. Afterwards the pack is no longer in write mode.
 [[nodiscard]] PackWriteResult FinishPack(PackHandle& pack);
 
-// Closes a pack without finishing it: a pack in write mode keeps its marker.
+// Closes a pack without finishing it: a pack in write mode keeps its marker
+// (as when a PackPtr goes away).
 void AbandonPack(PackPtr pack);

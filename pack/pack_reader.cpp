@@ -168,14 +168,18 @@ int RestoreAudioOutput(PackHandle& pack, const DirectoryEntry& entry, const pack
 
 void PackCloser::operator()(PackHandle* pack) const {
   if (pack == nullptr) return;
-  if (pack->mode == Mode::kWrite) (void)FinishPack(*pack);
+  // Never finished here: a handle that goes away on an error path leaves a
+  // pack in write mode with its unfinished marker.
   platform::CloseFile(pack->file);
   pack->mode = Mode::kClosed;
   UnloadCodecLibraries();
   delete pack;
 }
 
-void ClosePack(PackPtr pack) { pack.reset(); }
+void ClosePack(PackPtr pack) {
+  if (pack && pack->mode == Mode::kWrite) (void)FinishPack(*pack);
+  pack.reset();
+}
 
 int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason, PackAccess access) {
   pack->reset();
@@ -187,7 +191,8 @@ int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string*
                                                   : platform::OpenExistingReadOnly(path);
   if (!handle->file.IsOpen()) {
     int error = errno;
-    return Fail(reason, kPackFileError, error == ENOENT ? std::string() : "cannot open: " + SystemError());
+    return Fail(reason, kPackFileError,
+                error == ENOENT ? std::string() : "cannot open: " + platform::OpenFailureReason(path, error));
   }
   uint8_t header[kHeaderBytes];
   if (!platform::ReadFileAt(handle->file, 0, header, sizeof header)) {

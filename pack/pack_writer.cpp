@@ -91,14 +91,24 @@ const char* WriteResultMessage(PackWriteResult result) {
 
 PackWriteResult CreatePack(const std::string& path, PackKind kind, PackPtr* pack, uint64_t sizeLimit) {
   pack->reset();
+  platform::File file = platform::CreateReplacing(path);
+  if (!file.IsOpen()) return PackWriteResult::kWriteFailed;
+  return CreatePack(std::move(file), kind, pack, sizeLimit);
+}
+
+PackWriteResult CreatePack(platform::File file, PackKind kind, PackPtr* pack, uint64_t sizeLimit) {
+  pack->reset();
   PackPtr handle(new (std::nothrow) PackHandle);
   if (!handle) return PackWriteResult::kNoMemory;
   handle->kind = kind;
   handle->mode = Mode::kWriteFailed;  // until the header is on disk
   handle->sizeLimit = std::min(sizeLimit, kMaxPackBytes);
   if (handle->sizeLimit < kHeaderBytes) return PackWriteResult::kTooLarge;
-  handle->file = platform::CreateReplacing(path);
-  if (!handle->file.IsOpen()) return PackWriteResult::kWriteFailed;
+  handle->file = std::move(file);
+  if (!handle->file.IsOpen() || platform::SeekFile(handle->file, 0, platform::SeekOrigin::kBegin) != 0 ||
+      !platform::TruncateFile(handle->file, 0)) {
+    return PackWriteResult::kWriteFailed;
+  }
   uint8_t header[kHeaderBytes] = {};
   std::copy_n(PackMagic(kind).data(), kMagicBytes, header + kHeaderMagicOffset);
   std::copy_n(kUnfinishedMarker, sizeof kUnfinishedMarker, header + kHeaderDirectoryOffsetOffset);
@@ -225,8 +235,4 @@ PackWriteResult FinishPack(PackHandle& pack) {
   return PackWriteResult::kOk;
 }
 
-void AbandonPack(PackPtr pack) {
-  if (!pack) return;
-  if (pack->mode == Mode::kWrite) pack->mode = Mode::kWriteFailed;
-  pack.reset();
-}
+void AbandonPack(PackPtr pack) { pack.reset(); }

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +22,8 @@ auto RetryOnInterrupt(Fn fn) {
 }
 
 File OpenRegular(const std::string& path, int flags) {
-  int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC); });
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK); });
   if (fd < 0) return File();
   File file(fd);
   struct stat st;
@@ -29,6 +31,7 @@ File OpenRegular(const std::string& path, int flags) {
     errno = EISDIR;
     return File();
   }
+  if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return File();
   return file;
 }
 
@@ -134,6 +137,20 @@ bool TruncateFile(File& file, int64_t size) {
 }
 
 bool DeleteFileByName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string OpenFailureReason(const std::string& path, int error) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    const char* kind = S_ISDIR(st.st_mode)    ? "a directory"
+                       : S_ISFIFO(st.st_mode) ? "a FIFO"
+                       : S_ISCHR(st.st_mode)  ? "a character device"
+                       : S_ISBLK(st.st_mode)  ? "a block device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "a special file";
+    return std::string(kind) + ", not a regular file";
+  }
+  return std::strerror(error);
+}
 
 std::string MapPath(std::string_view path) {
   std::string out(path);

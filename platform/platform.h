@@ -82,6 +82,11 @@ bool CloseFile(File& file);
 // (or extending with zeros). Returns false when the system refuses.
 [[nodiscard]] bool TruncateFile(File& file, int64_t size);
 
+// Why opening `path` as a regular file failed, given the errno of the
+// failure: what the path names when it is no regular file ("a FIFO, not a
+// regular file"), else the system's message for `error`.
+[[nodiscard]] std::string OpenFailureReason(const std::string& path, int error);
+
 // Deletes the file `path`. Returns false when it could not be deleted.
 bool DeleteFileByName(const std::string& path);
 
@@ -92,6 +97,15 @@ using LibraryHandle = void*;
 // is searched through the executable's run path and the system; a name with
 // a '/' is taken relative to the working directory). Null on failure.
 [[nodiscard]] LibraryHandle LoadSharedLibrary(const std::string& name);
+
+// Loads the shared library `fileName` (a bare name) from the folder
+// `directory`, only when neither is a symbolic link and both belong to the
+// running user or to root and are writable by neither group nor others; the
+// file checked is the file loaded (through its open descriptor), so a file
+// swapped in meanwhile is never loaded. Null on failure, with *why (when
+// given) saying what failed.
+[[nodiscard]] LibraryHandle LoadOwnedSharedLibrary(const std::string& directory, const std::string& fileName,
+                                                   std::string* why);
 
 // Resolves an exported symbol. Null when the library does not export it.
 [[nodiscard]] void* ResolveSymbol(LibraryHandle library, const char* name);

@@ -114,10 +114,16 @@ int LoadCodecLibrary(CodecLibrary& library, const char* fileName) {
   return library.module != nullptr ? 1 : 0;
 }
 
-int OpenCodecLibrary(CodecLibraryId id) {
+int OpenCodecLibrary(CodecLibraryId id, std::string* why) {
   CodecLibrary& library = GetCodecLibrary(id);
-  if (LoadCodecLibrary(library, CodecLibraryFileName(library).c_str())) return 0;
-  if (LoadCodecLibrary(library, library.path.c_str())) return 0;
+  const std::string fileName = CodecLibraryFileName(library);
+  if (LoadCodecLibrary(library, fileName.c_str())) return 0;
+  // A folder of the working directory may hold anyone's files: only those
+  // that could not have been planted there load.
+  std::string reason;
+  library.module = platform::LoadOwnedSharedLibrary(kCodecLibraryDirectory, fileName, &reason);
+  if (library.module != nullptr) return 0;
+  if (why != nullptr) *why = fileName + " cannot be loaded, and " + reason;
   return library.error;
 }
 

@@ -67,10 +67,13 @@ struct CodecLibrary {
 
 // Loads a library the way a format open needs it: its bare name first
 // (searched through the executable's run path and the system), then
-// "kervdll/<name>" relative to the working directory. Returns 0 when it is
-// loaded, else the library's error number (84 Ogg, 85 Vorbis, 86 Vorbis
-// encoder, 82 AAC, 79 TwinVQ).
-[[nodiscard]] int OpenCodecLibrary(CodecLibraryId id);
+// "kervdll/<name>" relative to the working directory, which loads only when
+// neither the folder nor the file is a symbolic link and both belong to the
+// running user or to root and are writable by neither group nor others.
+// Returns 0 when it is loaded, else the library's error number (84 Ogg, 85
+// Vorbis, 86 Vorbis encoder, 82 AAC, 79 TwinVQ) with *why (when given) set
+// to a line for the stream's log saying why neither name loaded.
+[[nodiscard]] int OpenCodecLibrary(CodecLibraryId id, std::string* why = nullptr);
 
 // Releases the library if it is loaded and forgets its resolved entries.
 void UnloadCodecLibrary(CodecLibrary& library);

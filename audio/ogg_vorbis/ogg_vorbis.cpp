@@ -1,6 +1,8 @@
 #include "audio/ogg_vorbis/ogg_vorbis.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -57,18 +59,24 @@ struct VorbisSession {
 // The part of the stream's window not read yet.
 struct Window {
   platform::File* file;
-  int64_t remaining;  // bytes
+  int64_t remaining;    // bytes
+  int64_t consumed = 0;  // bytes read so far
+  int systemError = 0;   // errno of a failed read
 };
 
 // Reads the next piece of the window (up to 4096 bytes) into the sync state
-// and sets `bytes` to its size, 0 at the window's end. Returns 0 or an error.
+// and sets `bytes` to its size, 0 at the window's end. A file that ends
+// inside the window, or a read the system refuses, is a failed read (19).
+// Returns 0 or an error.
 int FeedSync(VorbisSession& s, Window& window, int64_t& bytes) {
   char* to = codec::ogg_sync_buffer(&s.sync, kReadChunkBytes);
   if (to == nullptr) return kErrorMemory;
   int64_t want = std::min<int64_t>(kReadChunkBytes, window.remaining);
   bytes = want > 0 ? platform::ReadFile(*window.file, to, static_cast<size_t>(want)) : 0;
-  if (bytes < 0) return kErrorShortRead;
+  if (bytes < 0) window.systemError = errno;
+  if (bytes < want) return kErrorShortRead;
   window.remaining -= bytes;
+  window.consumed += bytes;
   codec::ogg_sync_wrote(&s.sync, static_cast<long>(bytes));
   return 0;
 }
@@ -144,8 +152,9 @@ void AppendFrames(float* const* pcm, int channels, int frames, int16_t* to) {
 }
 
 // Decodes every audio packet of the window into `store`. Returns 0 or an
-// error number.
-int DecodeAudio(VorbisSession& s, Window& window, SampleBuffer& store) {
+// error number; 83 (logged) as soon as the samples decoded pass what the
+// bytes read so far can plausibly hold.
+int DecodeAudio(AudioStream& stream, VorbisSession& s, Window& window, SampleBuffer& store) {
   const int channels = s.info.channels;
   int64_t factor = kFirstCapacityFactor;
   if (!ReserveSamples(store, channels * factor * 1024)) return kErrorMemory;
@@ -173,6 +182,11 @@ int DecodeAudio(VorbisSession& s, Window& window, SampleBuffer& store) {
       while ((available = codec::vorbis_synthesis_pcmout(&s.dsp, &pcm)) > 0) {
         int frames = std::min(available, chunkFrames);
         int64_t after = stored + int64_t{frames} * channels;
+        if (after > MaxCodecSamples(window.consumed)) {
+          LogPrintf(stream, "%d bytes decode to more than %d samples\n", static_cast<int>(window.consumed),
+                    static_cast<int>(std::min<int64_t>(after, INT32_MAX)));
+          return kErrorNotVorbis;
+        }
         if (after >= store.capacity) {
           factor *= 2;
           if (!ReserveSamples(store, channels * factor * 1024)) return kErrorMemory;
@@ -203,7 +217,10 @@ int DecodeStream(AudioStream& stream) {
     VorbisSession session;
     if (codec::ogg_sync_init(&session.sync) != 0) return kErrorMemory;
     session.syncReady = true;
-    if (int error = ReadHeaders(session, window)) return error;
+    if (int error = ReadHeaders(session, window)) {
+      stream.systemError = window.systemError;
+      return error;
+    }
     const vorbis_info& vi = session.info;
     if (vi.channels < 1 || vi.rate < 1) return kErrorNotVorbis;
     AudioInfo& info = stream.info;
@@ -225,7 +242,10 @@ int DecodeStream(AudioStream& stream) {
     if (codec::vorbis_synthesis_init(&session.dsp, &session.info) != 0) return kErrorNotVorbis;
     session.blockReady = true;
     if (codec::vorbis_block_init(&session.dsp, &session.block) != 0) return kErrorMemory;
-    if (int error = DecodeAudio(session, window, *store)) return error;
+    if (int error = DecodeAudio(stream, session, window, *store)) {
+      stream.systemError = window.systemError;
+      return error;
+    }
   }
   if (store->count == 0 || !ShrinkSamples(*store)) return kErrorMemory;
   store->cursor = 0;
@@ -240,6 +260,7 @@ bool WritePage(AudioStream& stream, const ogg_page& page) {
   size_t body = static_cast<size_t>(page.body_len);
   if (platform::WriteFile(*stream.file, page.header, header) != static_cast<int64_t>(header) ||
       platform::WriteFile(*stream.file, page.body, body) != static_cast<int64_t>(body)) {
+    if (stream.systemError == 0) stream.systemError = errno;
     return false;
   }
   stream.written += static_cast<int64_t>(header + body);
@@ -254,6 +275,20 @@ bool FlushPages(AudioStream& stream, VorbisSession& s, bool& endOfStream) {
     endOfStream = codec::ogg_page_eos(&s.page) != 0;
   }
   return true;
+}
+
+// The seed of the stream serial number: SOURCE_DATE_EPOCH when it holds a
+// whole number of seconds (the reproducible-builds convention), so that the
+// same samples give the same stream; otherwise the current time in seconds.
+unsigned SerialSeed() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && *epoch >= '0' && *epoch <= '9') {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long seconds = std::strtoull(epoch, &end, 10);
+    if (*end == '\0' && errno == 0) return static_cast<unsigned>(seconds);
+  }
+  return static_cast<unsigned>(std::time(nullptr));
 }
 
 // Sets up the encoder from stream.info. Returns what libvorbisenc says (0
@@ -339,7 +374,7 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   s.blockReady = true;
   if (codec::vorbis_block_init(&s.dsp, &s.block) != 0) return kErrorInternal;
 
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  std::srand(SerialSeed());
   int serial = std::rand() % 32768;
   s.streamReady = true;
   if (codec::ogg_stream_init(&s.stream, serial) != 0) return kErrorInternal;
@@ -357,6 +392,14 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   return SubmitSamples(stream, s, store, s.info.channels);
 }
 
+// Loads a library for the stream; why it does not load goes to its log.
+int LoadLibraryFor(AudioStream& stream, CodecLibraryId id) {
+  std::string why;
+  const int error = OpenCodecLibrary(id, &why);
+  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
+  return error;
+}
+
 int OggVorbisClose(AudioStream& stream) {
   if (stream.codecdata == nullptr) return 0;
   int result = 0;
@@ -372,14 +415,15 @@ int OggVorbisClose(AudioStream& stream) {
 }  // namespace
 
 int OggVorbisOpenRead(AudioStream& stream) {
-  if (int error = OpenCodecLibrary(CodecLibraryId::kOgg)) return error;
-  if (int error = OpenCodecLibrary(CodecLibraryId::kVorbis)) return error;
+  for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis}) {
+    if (int error = LoadLibraryFor(stream, id)) return error;
+  }
   return DecodeStream(stream);
 }
 
 int OggVorbisOpenWrite(AudioStream& stream) {
   for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis, CodecLibraryId::kVorbisEncoder}) {
-    if (int error = OpenCodecLibrary(id)) return error;
+    if (int error = LoadLibraryFor(stream, id)) return error;
   }
   std::unique_ptr<SampleBuffer> store(new (std::nothrow) SampleBuffer);
   if (store == nullptr) return kErrorMemory;

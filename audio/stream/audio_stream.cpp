@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -232,6 +233,13 @@ AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* i
   if (error != kErrorNone) return FailOpen(stream, error, true);
 
   const AudioInfo& found = stream->info;
+  const uint32_t major = FormatMajor(found.format);
+  if ((major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF) &&
+      int64_t{found.samples} * found.channels > MaxCodecSamples(stream->filelength)) {
+    LogPrintf(*stream, "%d frames of %d channels from %d bytes\n", static_cast<int>(found.samples),
+              static_cast<int>(found.channels), static_cast<int>(std::min<int64_t>(stream->filelength, INT_MAX)));
+    return FailOpen(stream, kErrorUnknownFormat, true);
+  }
   if (found.samplerate == 0 || found.samples == 0 || found.channels == 0 || found.pcmbitwidth == 0 ||
       found.format == 0 || found.sections == 0) {
     LogInfo(*stream);
@@ -307,6 +315,7 @@ int64_t WriteShorts(AudioStream* stream, const int16_t* buffer, int64_t count) {
   const int64_t channels = stream->info.channels;
   const int64_t n = stream->writeShort(*stream, buffer, count);
   if (n > 0) stream->current += n / channels;
+  if (n < count && stream->error == kErrorNone) stream->error = kErrorShortWrite;
   const int64_t position = platform::TellFile(*stream->file) - stream->fileoffset;
   if (position > stream->written) stream->written = position;
   return n;
@@ -326,12 +335,17 @@ int CloseStream(AudioStream* stream) {
     // The file appears under its name only when the stream was completed;
     // otherwise it is removed and a file of that name is left as it was.
     if (result == kErrorNone) {
-      if (!stream->ownedFile.Commit()) result = kErrorShortWrite;
+      if (!stream->ownedFile.Commit()) {
+        result = kErrorShortWrite;
+        if (stream->systemError == 0) stream->systemError = errno;
+      }
     } else {
       stream->ownedFile.Abandon();
     }
   }
+  const int systemError = stream->systemError;
   (void)DestroyStream(stream);
+  if (result != kErrorNone) errno = systemError;
   return result;
 }
 
@@ -406,3 +420,5 @@ int StreamError(const AudioStream* stream) {
   if (const int invalid = CheckHandle(stream)) return invalid;
   return stream->error;
 }
+
+int StreamSystemError(const AudioStream* stream) { return CheckHandle(stream) == 0 ? stream->systemError : 0; }

@@ -27,7 +27,10 @@ struct AudioStream;
 // success `info` receives the stream's description. Returns null on failure
 // with the error number in LastError() (5 no info, 6 no file, 14 unknown
 // format, 51 raw without layout, 18 incomplete description, the module's
-// number otherwise) and the stream's log in LastLog().
+// number otherwise) and the stream's log in LastLog(). A codec stream (Ogg,
+// AAC, VQF) that decodes to more samples than MaxCodecSamples of its window
+// allows (stream_module.h: 1024 per byte) is refused with 14 (its module may
+// refuse it earlier with a number of its own).
 [[nodiscard]] AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* info,
                                           uint32_t length);
 
@@ -53,7 +56,9 @@ struct AudioStream;
 [[nodiscard]] AudioStream* OpenPendingFileWrite(const char* name, platform::PendingFile* pending, AudioInfo* info);
 
 // Reads up to `count` samples into `buffer`. REQUIRES: `count` is a whole
-// number of frames (else 0 with StreamError 12). Returns the samples read;
+// number of frames (else 0 with StreamError 12). StreamError is 19 after a
+// read of the file that failed, now or earlier: the samples are then not
+// the stream's (see StreamSystemError). Returns the samples read;
 // the rest of `buffer` up to `count` is zero-filled, and past the end every
 // read returns 0. For a handle that is not valid returns 4 (no handle or bad
 // magic) or 6 (no file); on a stream being written, 0 with StreamError 15.
@@ -62,8 +67,9 @@ struct AudioStream;
 // Writes `count` samples. REQUIRES: a whole number of frames (else 0 with
 // StreamError 13). Samples of a stream narrower than 16 bits are on its own
 // scale; values beyond it are clipped. Returns the samples written, fewer
-// when the file refused them; 4 or 6 for a handle that is not valid; 0 with
-// StreamError 16 on a stream being read.
+// (with StreamError 20, or the module's number) when the file refused them;
+// 4 or 6 for a handle that is not valid; 0 with StreamError 16 on a stream
+// being read.
 [[nodiscard]] int64_t WriteShorts(AudioStream* stream, const int16_t* buffer, int64_t count);
 
 // Completes and closes the stream and releases the handle, which must not be
@@ -71,7 +77,8 @@ struct AudioStream;
 // a stream being written, the error number with which it could not be
 // completed (20 for a failed header or data write, or a file of
 // OpenFileWrite that could not be closed and renamed into place; 21 when an
-// encoder refused its settings).
+// encoder refused its settings). After a failure errno holds the system's
+// reason for it, 0 when there was none.
 int CloseStream(AudioStream* stream);
 
 // Closes a stream without completing it and releases the handle, which must
@@ -95,8 +102,14 @@ int AbandonStream(AudioStream* stream);
 // The message followed by the number, for a line that says why something
 // failed: "Short write error. (20)".
 [[nodiscard]] std::string ErrorReason(int error);
+// The same with the system's reason after it when `systemError` (an errno
+// value) is not 0: "Short write error. (20): File too large".
+[[nodiscard]] std::string ErrorReason(int error, int systemError);
 // The stream's own last error number (4 or 6 for a handle that is not valid).
 [[nodiscard]] int StreamError(const AudioStream* stream);
+// errno of the stream's first failed file read or write, 0 when none failed
+// (or the handle is not valid).
+[[nodiscard]] int StreamSystemError(const AudioStream* stream);
 
 // Closes a stream when the owning pointer goes away.
 struct StreamCloser {

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -97,7 +98,8 @@ struct SndfileState final : CodecState {
   int64_t position = 0;  // bytes from fileoffset
   int shift = 0;         // bits between the stream's scale and the 16-bit scale
   bool readFloats = false;
-  bool ioFailed = false;  // a write the file refused
+  bool ioFailed = false;    // a write the file refused
+  bool readFailed = false;  // a read inside the window that the file did not deliver
   std::vector<float> floats;
   std::vector<int16_t> shorts;
 
@@ -140,8 +142,11 @@ sf_count_t VioRead(void* out, sf_count_t count, void* user) {
     state->position += wanted;
     return wanted;
   }
-  if (!state->SeekFileTo()) return 0;
-  const int64_t got = platform::ReadFile(*stream.file, out, static_cast<size_t>(wanted));
+  // The window promised these bytes: a file that ends before them, or a
+  // read the system refuses, is a failed read, not the stream's end.
+  state->readFailed = true;
+  const int64_t got = state->SeekFileTo() ? platform::ReadFile(*stream.file, out, static_cast<size_t>(wanted)) : -1;
+  if (got < 0 && stream.systemError == 0) stream.systemError = errno;
   if (got <= 0) return 0;
   state->position += got;
   return got;
@@ -152,7 +157,10 @@ sf_count_t VioWrite(const void* in, sf_count_t count, void* user) {
   if (count <= 0) return 0;
   int64_t done = 0;
   if (state->SeekFileTo()) done = platform::WriteFile(*state->stream->file, in, static_cast<size_t>(count));
-  if (done < count) state->ioFailed = true;
+  if (done < count) {
+    state->ioFailed = true;
+    if (state->stream->systemError == 0) state->stream->systemError = errno;
+  }
   state->position += done;
   state->stream->written = std::max(state->stream->written, state->position);
   return done;
@@ -180,8 +188,7 @@ int16_t FloatToShort(float value) {
   return static_cast<int16_t>(std::lrint(scaled));
 }
 
-int64_t ReadSamples(AudioStream& stream, int16_t* buffer, int64_t count) {
-  SndfileState& state = StateOf(stream);
+int64_t ReadConverted(SndfileState& state, int16_t* buffer, int64_t count) {
   if (!state.readFloats) {
     const sf_count_t got = sf_read_short(state.handle, buffer, count);
     if (state.shift > 0) {
@@ -198,6 +205,15 @@ int64_t ReadSamples(AudioStream& stream, int16_t* buffer, int64_t count) {
     if (got < want) break;
   }
   return done;
+}
+
+// A read of the window that failed (now or before) is the stream's error:
+// whatever libsndfile made of the missing bytes is not the stream's samples.
+int64_t ReadSamples(AudioStream& stream, int16_t* buffer, int64_t count) {
+  SndfileState& state = StateOf(stream);
+  const int64_t got = ReadConverted(state, buffer, count);
+  if (state.readFailed) stream.error = kErrorShortRead;
+  return got;
 }
 
 int64_t WriteSamples(AudioStream& stream, const int16_t* buffer, int64_t count) {
@@ -227,6 +243,106 @@ int64_t SeekFrames(AudioStream& stream, int64_t frames, int whence) {
   return result;
 }
 
+// ---- IFF chunks (AIFF, 8SVX) ----------------------------------------------
+
+constexpr uint32_t BigMarker(const char (&m)[5]) {
+  return uint32_t{static_cast<uint8_t>(m[0])} << 24 | uint32_t{static_cast<uint8_t>(m[1])} << 16 |
+         uint32_t{static_cast<uint8_t>(m[2])} << 8 | uint32_t{static_cast<uint8_t>(m[3])};
+}
+
+// The big-endian word at `offset` bytes into the stream, inside `extent`.
+bool ReadBigWord(AudioStream& stream, int64_t offset, int64_t extent, uint32_t& word) {
+  uint8_t b[4];
+  if (offset < 0 || offset + 4 > extent || !platform::ReadFileAt(*stream.file, stream.fileoffset + offset, b, 4)) {
+    return false;
+  }
+  word = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | uint32_t{b[3]};
+  return true;
+}
+
+// Writes `size` bytes at `offset` bytes into the stream being written.
+bool WriteAt(AudioStream& stream, int64_t offset, const uint8_t* bytes, size_t size) {
+  if (platform::SeekFile(*stream.file, stream.fileoffset + offset, platform::SeekOrigin::kBegin) >= 0 &&
+      platform::WriteFile(*stream.file, bytes, size) == static_cast<int64_t>(size)) {
+    return true;
+  }
+  if (stream.systemError == 0) stream.systemError = errno;
+  return false;
+}
+
+// Sets the big-endian word at `offset` to `word` unless it holds it already.
+bool MendBigWord(AudioStream& stream, int64_t offset, int64_t extent, uint32_t word) {
+  uint32_t now = 0;
+  if (ReadBigWord(stream, offset, extent, now) && now == word) return true;
+  const uint8_t b[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                        static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+  return WriteAt(stream, offset, b, sizeof b);
+}
+
+// Finds the first chunk `id` of the FORM at the stream's start, within
+// `extent` bytes: *at receives the offset of its header, *size its size.
+bool FindIffChunk(AudioStream& stream, int64_t extent, uint32_t id, int64_t* at, uint32_t* size) {
+  uint32_t form = 0;
+  if (!ReadBigWord(stream, 0, extent, form) || form != BigMarker("FORM")) return false;
+  uint32_t chunk = 0;
+  for (int64_t p = 12; ReadBigWord(stream, p, extent, chunk) && ReadBigWord(stream, p + 4, extent, *size);
+       p += 8 + int64_t{*size} + (*size & 1)) {
+    if (chunk == id) {
+      *at = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+// libsndfile 1.2 writes an 8-bit mono AIFF file of an odd frame count with
+// the pad byte counted as one more frame (in COMM and in SSND's size), and
+// an 8SVX file of an odd body without its pad byte. Rewrites the header of
+// a closed stream so that it declares exactly the frames written, with the
+// data chunk's pad byte in place. Returns false when the file refuses.
+bool MendIffHeader(AudioStream& stream) {
+  const bool aiff = FormatMajor(stream.info.format) == FMT_AIFF;
+  const uint64_t frames = static_cast<uint64_t>(stream.current);
+  const uint64_t dataBytes = frames * static_cast<uint64_t>(stream.blockwidth);
+  const int64_t extent = stream.written;
+  int64_t at = 0;
+  uint32_t size = 0;
+  // COMM: channels (2 bytes), then the frame count; VHDR: the frame count first.
+  if (aiff && FindIffChunk(stream, extent, BigMarker("COMM"), &at, &size) &&
+      !MendBigWord(stream, at + 10, extent, static_cast<uint32_t>(frames))) {
+    return false;
+  }
+  if (!aiff && FindIffChunk(stream, extent, BigMarker("VHDR"), &at, &size) &&
+      !MendBigWord(stream, at + 8, extent, static_cast<uint32_t>(frames))) {
+    return false;
+  }
+  // SSND holds an offset and a block size before the samples.
+  const uint64_t dataSize = dataBytes + (aiff ? 8 : 0);
+  if (!FindIffChunk(stream, extent, BigMarker(aiff ? "SSND" : "BODY"), &at, &size) ||
+      at + 8 + static_cast<int64_t>(dataSize) > extent || dataSize > UINT32_MAX) {
+    return true;  // not laid out as expected: left as libsndfile wrote it
+  }
+  if (!MendBigWord(stream, at + 4, extent, static_cast<uint32_t>(dataSize))) return false;
+  const int64_t dataEnd = at + 8 + static_cast<int64_t>(dataSize);
+  if ((dataEnd & 1) != 0 && dataEnd == extent) {
+    const uint8_t pad = 0;
+    if (!WriteAt(stream, dataEnd, &pad, 1)) return false;
+    stream.written = dataEnd + 1;
+  }
+  const int64_t formSize = stream.written - 8;
+  return formSize > UINT32_MAX || MendBigWord(stream, 4, stream.written, static_cast<uint32_t>(formSize));
+}
+
+// libsndfile 1.2 counts the pad byte of an odd 8SVX body as one more frame
+// when it reads: the body's size bounds the frame count.
+void BoundSvxFrames(AudioStream& stream) {
+  int64_t at = 0;
+  uint32_t size = 0;
+  if (stream.blockwidth > 0 && FindIffChunk(stream, stream.filelength, BigMarker("BODY"), &at, &size)) {
+    stream.info.samples = std::min<uint32_t>(stream.info.samples, size / static_cast<uint32_t>(stream.blockwidth));
+  }
+}
+
 int CloseSndfile(AudioStream& stream) {
   if (!stream.codecdata) return 0;
   SndfileState& state = StateOf(stream);
@@ -236,6 +352,11 @@ int CloseSndfile(AudioStream& stream) {
     const int closed = sf_close(state.handle);
     state.handle = nullptr;
     if (stream.mode == kStreamModeWrite && (closed != 0 || state.ioFailed)) result = kErrorShortWrite;
+    const uint32_t major = FormatMajor(stream.info.format);
+    if (stream.mode == kStreamModeWrite && result == 0 && (major == FMT_AIFF || major == FMT_SVX) &&
+        !MendIffHeader(stream)) {
+      result = kErrorShortWrite;
+    }
   }
   // A stream written inside a larger file leaves the file at its end.
   if (stream.mode == kStreamModeWrite) {
@@ -465,7 +586,9 @@ int SndfileOpenRead(AudioStream& stream) {
     return container->wrongMarker;
   }
   if (container->major == FMT_AU && StartsWith(stream, "dns.")) stream.info.format = FMT_AU_LE;
-  return DescribeRead(stream, sfinfo, *container);
+  const int described = DescribeRead(stream, sfinfo, *container);
+  if (described == kErrorNone && container->major == FMT_SVX) BoundSvxFrames(stream);
+  return described;
 }
 
 int SndfileOpenWrite(AudioStream& stream) {

@@ -54,7 +54,13 @@
 // when writing (libsndfile refuses that container and layout, for example a
 // stereo 8SVX file). Every libsndfile message goes to the stream's log.
 // A write that the file refuses, or a header that cannot be completed at
-// close, makes the close return 20. A WAV stream with a LIST sub-chunk of
+// close, makes the close return 20; a read inside the window that the file
+// does not deliver (a read error, or a file shorter than the window) makes
+// every later sample read report 19 in the stream's error. stream.systemError
+// keeps errno of the first such failure. AIFF and 8SVX files declare exactly
+// the frames written (libsndfile 1.2 counts the pad byte of an odd 8-bit
+// mono AIFF as a frame and leaves an odd 8SVX body unpadded; the close
+// mends both), and an 8SVX body's size bounds the frames read. A WAV stream with a LIST sub-chunk of
 // 2^31 bytes or more, on which libsndfile 1.2 would loop forever, fails with
 // 14 before libsndfile sees it.
 #pragma once

@@ -1,4 +1,6 @@
 // The error numbers of the audio stream layer and their messages.
+#include <cstring>
+
 #include "audio/stream/audio_stream.h"
 #include "audio/stream/stream_module.h"
 
@@ -117,3 +119,7 @@ const char* ErrorMessage(int error) {
 }
 
 std::string ErrorReason(int error) { return std::string(ErrorMessage(error)) + " (" + std::to_string(error) + ")"; }
+
+std::string ErrorReason(int error, int systemError) {
+  return systemError == 0 ? ErrorReason(error) : ErrorReason(error) + ": " + std::strerror(systemError);
+}

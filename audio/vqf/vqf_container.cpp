@@ -148,8 +148,9 @@ int32_t PreselectionOf(uint16_t codecOption) {
 }
 
 // Decodes every accepted frame of the bitstream into `store`, dropping the
-// first two. Returns 0 or 8.
-int DecodeFrames(DecoderSession& session, BitstreamFile* bits, int channels, int frameSize,
+// first two. Returns 0, 8, or 71 (logged) as soon as the samples kept pass
+// what the bytes read so far can plausibly hold (MaxCodecSamples).
+int DecodeFrames(AudioStream& stream, DecoderSession& session, BitstreamFile* bits, int channels, int frameSize,
                  FloatSampleBuffer& store) {
   const int64_t frameSamples = int64_t{channels} * frameSize;
   std::unique_ptr<float[]> frame = NewFrameBuffer(frameSamples);
@@ -162,6 +163,13 @@ int DecodeFrames(DecoderSession& session, BitstreamFile* bits, int channels, int
     if (skip > 0) {
       --skip;
       continue;
+    }
+    const int64_t read = platform::TellFile(*stream.file) - stream.fileoffset;
+    if ((kept + 1) * frameSamples > MaxCodecSamples(read)) {
+      LogPrintf(stream, "%d bytes decode to more than %d samples\n",
+                static_cast<int>(std::min<int64_t>(read, INT32_MAX)),
+                static_cast<int>(std::min<int64_t>((kept + 1) * frameSamples, INT32_MAX)));
+      return kErrorVqfUnspecified;
     }
     if (kept == capacity) {
       capacity = std::min(capacity * 2, kSampleStoreMax / frameSamples);
@@ -247,6 +255,14 @@ int EncodeStream(AudioStream& stream, const FloatSampleBuffer& store) {
   return written ? 0 : kErrorShortWrite;
 }
 
+// Loads a library for the stream; why it does not load goes to its log.
+int LoadLibraryFor(AudioStream& stream, CodecLibraryId id) {
+  std::string why;
+  const int error = OpenCodecLibrary(id, &why);
+  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
+  return error;
+}
+
 int VqfClose(AudioStream& stream) {
   int result = 0;
   const auto* store = dynamic_cast<const FloatSampleBuffer*>(stream.codecdata.get());
@@ -258,7 +274,7 @@ int VqfClose(AudioStream& stream) {
 }  // namespace
 
 int VqfOpenRead(AudioStream& stream) {
-  if (const int error = OpenCodecLibrary(CodecLibraryId::kTwinVqDecoder)) return error;
+  if (const int error = LoadLibraryFor(stream, CodecLibraryId::kTwinVqDecoder)) return error;
   std::unique_ptr<FloatSampleBuffer> store(new (std::nothrow) FloatSampleBuffer);
   if (store == nullptr) return kErrorMemory;
   if (platform::SeekFile(*stream.file, stream.fileoffset, platform::SeekOrigin::kBegin) < 0) return kErrorShortRead;
@@ -279,7 +295,7 @@ int VqfOpenRead(AudioStream& stream) {
     const int frameSize = codec::TvqGetFrameSize();
     if (channels < 1 || channels > 2) return kErrorVqfChannelMode;
     if (frameSize < 1 || frameSize > kMaxFrameSize) return kErrorVqfParameter;
-    if (const int error = DecodeFrames(session, bits.get(), channels, frameSize, *store)) return error;
+    if (const int error = DecodeFrames(stream, session, bits.get(), channels, frameSize, *store)) return error;
   }
   if (store->count == 0 || !ShrinkSamples(*store)) return kErrorMemory;
   store->cursor = 0;
@@ -300,7 +316,7 @@ int VqfOpenRead(AudioStream& stream) {
 }
 
 int VqfOpenWrite(AudioStream& stream) {
-  if (const int error = OpenCodecLibrary(CodecLibraryId::kTwinVqEncoder)) return error;
+  if (const int error = LoadLibraryFor(stream, CodecLibraryId::kTwinVqEncoder)) return error;
   std::unique_ptr<FloatSampleBuffer> store(new (std::nothrow) FloatSampleBuffer);
   if (store == nullptr) return kErrorMemory;
   stream.codecdata = std::move(store);

@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "audio_stream/stream_test_support.h"
+#include "ogg_vorbis/ogg_test_support.h"
 #include "pack/pack.h"
 #include "tools/run_program.h"
 
@@ -67,8 +68,9 @@ class AudioEntries : public ::testing::Test {
   }
   // Every sample of a file as sox decodes it (32-bit scale).
   std::vector<int32_t> Sox(const std::string& path) { return stream_test::SoxDecode(sox_, "", path); }
-  void SoxBase(const std::string& options) {
-    ASSERT_TRUE(stream_test::RunQuietly("sox -n " + options + " '" + base_ + "' synth 0.4 sine 300 sine 770"));
+  void SoxBase(const std::string& options, const std::string& seconds = "0.4") {
+    ASSERT_TRUE(stream_test::RunQuietly("sox -n " + options + " '" + base_ + "' synth " + seconds +
+                                        " sine 300 sine 770"));
   }
 
   TempDir tmp_, sox_;
@@ -84,8 +86,7 @@ class AudioEntries : public ::testing::Test {
 // stream of its samples (pcm): the restored files hold the same samples in
 // the same container, encoding, width, rate, channels and length. The wide
 // and float files come from 16-bit samples, which the layer carries exactly.
-// The frame count is even: libsndfile counts the pad byte of an odd 8SVX
-// body as one more frame.
+// The frame count is odd (4411), so 8-bit mono bodies need their pad byte.
 TEST_F(AudioEntries, LosslessRoundTripOfEveryWritableContainer) {
   const std::map<uint32_t, std::vector<std::pair<const char*, const char*>>> files = {  // by channels: name, options
       {1, {{"w24.wav", "-b 24"}, {"wu.wav", "-e u-law"}, {"a16.aiff", ""}, {"a32.aiff", "-b 32"}, {"u8.au", "-b 8"},
@@ -96,7 +97,7 @@ TEST_F(AudioEntries, LosslessRoundTripOfEveryWritableContainer) {
            {"uu.au", "-e u-law"}, {"p16.paf", ""}, {"n16.nist", ""}, {"i32.sf", "-b 32"}, {"iu.sf", "-e u-law"}}}};
   std::vector<std::pair<std::string, AudioInfo>> sources;
   for (const auto& [channels, rows] : files) {
-    SoxBase("-r 11025 -b 16 -c " + std::to_string(channels));
+    SoxBase("-r 11025 -b 16 -c " + std::to_string(channels), "0.4001");
     for (const auto& [name, options] : rows) {
       const std::string path = sox_ / name;
       ASSERT_TRUE(stream_test::RunQuietly("sox '" + base_ + "' " + options + " '" + path + "'")) << name;
@@ -193,7 +194,10 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
     info.*field = value;
     return info;
   };
-  const Bytes wav = ReadBytes(base_);
+  const Bytes wav = ReadBytes(base_);  // 3200 frames
+  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 999 -b 16 -c 1 '" + sox_ / "999.wav" + "' synth 0.4 sine 300"));
+  const Bytes slow = ReadBytes(sox_ / "999.wav");
+  const Bytes bomb = ogg_test::SilentVorbisStream(255, 48000, 9);  // claims 2.4e9 samples in 4.8 kB
   const std::tuple<const char*, Bytes, uint32_t, AudioInfo, int> rows[] = {  // name, stream, streamFormat, stored, code
       {"empty.wav", {}, 0, good, kPackAudioFailed},  // a length of 0 would reach to the end of the pack
       {"missing\\a.wav", wav, 0, good, kPackFileError},
@@ -204,6 +208,15 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
       {"33-bits.wav", wav, 0, with(&AudioInfo::pcmbitwidth, 33), kPackBadPack},
       {"huge.wav", wav, 0, with(&AudioInfo::samples, 0xFFFFFFFF), kPackBadPack},
       {"not-writable.wav", wav, 0, with(&AudioInfo::format, FMT_VOC | FMT_PCM), kPackFileError},
+      // No real audio, or a conversion no real source needs: refused before
+      // the rate converter runs.
+      {"stored-999Hz.wav", wav, 0, with(&AudioInfo::samplerate, 999), kPackBadPack},
+      {"stored-768001Hz.wav", wav, 0, with(&AudioInfo::samplerate, 768001), kPackBadPack},
+      {"65-to-1.wav", wav, 0, with(&AudioInfo::samplerate, 8000 * 65), kPackBadPack},
+      {"stream-999Hz.wav", slow, 0, good, kPackAudioFailed},
+      // More stored frames than one second of padding allows.
+      {"padded.wav", wav, 0, with(&AudioInfo::samples, 3200 + 8000 + 1), kPackBadPack},
+      {"ogg-bomb.wav", bomb, 0, Describe(FMT_WAV | FMT_PCM, 16, 2, 48000, 1000), kPackAudioFailed},
   };
   for (const auto& [name, stream, format, stored, code] : rows) AddBytes(name, stream, stored, format);
   ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
@@ -231,8 +244,95 @@ TEST_F(AudioEntries, AFailedOutputLeavesTheOldFile) {
   RunResult run = Restore("", options);
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.err.find("entry \"big.wav\""), std::string::npos);
+  EXPECT_NE(run.err.find(": File too large"), std::string::npos) << run.err;  // the system's reason
   EXPECT_EQ(ReadBytes(dest_ + "/big.wav"), ToBytes("old"));
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"big.wav", "keep", "pcm"}));
+}
+
+// A tiny stream whose record claims 200 MB of frames, made by hand, and the
+// hostile pack whose 42 channels at 9 Hz kept the rate converter busy for
+// seconds: refused with the record's or the stream's code, nothing written.
+TEST_F(AudioEntries, TinyPacksCannotAskForHugeWork) {
+  Bytes wav = ToBytes("RIFF");
+  Put32(wav, 36 + 100);
+  Append(wav, ToBytes("WAVEfmt "));
+  for (uint32_t v : {16u, 0x10001u, 8000u, 8000u, 0x80001u}) Put32(wav, v);  // PCM, mono, 8000 Hz, 8 bits
+  Append(wav, ToBytes("data"));
+  Put32(wav, 100);
+  wav.resize(wav.size() + 100, 0x80);
+  // The record: stream format 0, then the stored description's eleven words
+  // and option: 8000 Hz, 16 bits, mono, 10^8 frames, WAV/PCM, 1 section,
+  // seekable, no bit rates, quality -1.0.
+  Bytes tail = U32(0);
+  for (uint32_t v : {8000u, 16u, 1u, 100000000u, 0x10001u, 1u, 1u, 0u, 0u, 0u, 0xBF800000u}) Put32(tail, v);
+  Put16(tail, 0);
+  HandPack bomb("KERVMAXA");
+  bomb.AddRecord("bomb.wav", bomb.AddData(wav), static_cast<uint32_t>(wav.size()), tail);
+  const Bytes file = bomb.Build();
+  EXPECT_LT(file.size(), 300u);
+  WriteBytes(tmp_ / "bomb.APAK", file);
+  std::filesystem::copy_file(std::string(SPOOLEX_SOURCE_DIR) + "/tests/data/slow-resample.APAK",
+                             tmp_ / "slow-resample.APAK");
+  std::filesystem::create_directory(dest_ + "/sfx");
+  for (const char* pak : {"bomb", "slow-resample"}) {
+    RunResult run = RunProgram({SpoolexPath(), tmp_ / pak, dest_});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find(pak == std::string("bomb") ? "100000000 frames for a stream of 100 frames at 8000 Hz"
+                                                      : "a sample rate of 9 Hz"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm", "sfx"}));
+}
+
+// Up to one second of stored frames past the decoded ones is a codec's
+// padding and restores as silence.
+TEST_F(AudioEntries, OneSecondOfPaddingEndsInSilence) {
+  const std::vector<int16_t> tone = Sine(440, 8000, 800);
+  AddSamples("padded.wav", Describe(FMT_WAV | FMT_PCM, 16, 1, 8000), tone,
+             Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 8800));
+  EXPECT_EQ(Restore().err, "");
+  const std::vector<int32_t> restored = Sox(dest_ + "/padded.wav");
+  ASSERT_EQ(restored.size(), 8800u);
+  for (size_t i = 0; i < 800; ++i) ASSERT_EQ(restored[i], tone[i] * 65536) << i;
+  EXPECT_TRUE(std::all_of(restored.begin() + 800, restored.end(), [](int32_t v) { return v == 0; }));
+}
+
+// The pack is cut inside an entry's stream after it was opened: the reads
+// the stream's window promised fail, and the entry fails (as verify finds)
+// instead of being written with silence in place of the missing samples.
+TEST_F(AudioEntries, AReadThatFailsFailsTheEntry) {
+  AudioInfo ogg = Describe(FMT_OGG, 16, 2, 22050);
+  ogg.quality = 0.4f;
+  AddSamples("cut.wav", Describe(FMT_WAV | FMT_PCM, 16, 2, 22050), Sine(440, 22050, 20000, 2),
+             Describe(FMT_WAV | FMT_PCM, 16, 2, 22050, 20000));
+  AddSamples("cut.ogg.wav", ogg, Sine(440, 22050, 20000, 2), Describe(FMT_WAV | FMT_PCM, 16, 2, 22050, 20000));
+  ASSERT_EQ(FinishPack(*pack_), PackWriteResult::kOk);
+  pack_.reset();
+  const Bytes whole = ReadBytes(pak_ + ".APAK");
+  platform::Destination destination;
+  ASSERT_TRUE(destination.Open(dest_));
+  uint32_t offset = 16;
+  for (const auto& [name, packed] : entries_) {
+    SCOPED_TRACE(name);
+    for (bool verify : {false, true}) {
+      WriteBytes(pak_ + ".APAK", whole);
+      PackPtr pack;
+      ASSERT_EQ(OpenPack(pak_ + ".APAK", PackKind::kAudio, &pack), kPackOk);
+      std::filesystem::resize_file(pak_ + ".APAK", offset + packed / 2);
+      DirectoryEntry entry;
+      ASSERT_EQ(NextRecord(*pack, &entry), kPackOk);
+      while (entry.name != name) ASSERT_EQ(NextRecord(*pack, &entry), kPackOk);
+      std::string reason;
+      uint32_t unpacked = 0;
+      const int rc = verify ? VerifyEntry(*pack, entry, &unpacked, &reason)
+                            : RestoreAudioData(*pack, entry, destination, name, &unpacked, &reason);
+      EXPECT_EQ(rc, kPackAudioFailed);
+      EXPECT_NE(reason.find("Short read error. (19)"), std::string::npos) << reason;
+    }
+    offset += packed;
+  }
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm"}));
 }
 
 }  // namespace

@@ -139,8 +139,9 @@ void PrintTo(const SoxFile& row, std::ostream* out) { *out << row.name; }
 constexpr SoxFile kFiles[] = {
     {"wavex24_4ch", "-c 4 -b 24", "wav", FMT_WAV},
     {"aifc8", "-c 1 -b 8", "aifc", FMT_AIFF},
-    // libsndfile counts the pad byte after an odd-sized BODY as a sample.
-    {"svx8", "-c 1 -b 8", "8svx", FMT_SVX, 11025, 1},
+    // The pad byte after an odd-sized BODY, which libsndfile would count as a
+    // sample, is no frame.
+    {"svx8", "-c 1 -b 8", "8svx", FMT_SVX},
     // An 8-bit VOC block stores the rate as a time constant.
     {"voc8", "-c 1 -b 8", "voc", FMT_VOC, 10989},
     // sox writes a 16-bit VOC block length two frames short of its data;
@@ -179,5 +180,29 @@ TEST_P(SoxContainer, ReadsInPlaceAsSoxDecodesIt) {
 
 INSTANTIATE_TEST_SUITE_P(ReadableContainers, SoxContainer, ::testing::ValuesIn(kFiles),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An odd number of 8-bit mono frames: the written AIFF and 8SVX files
+// declare exactly the frames written (libsndfile alone would announce one
+// more in the AIFF, and leave the 8SVX body without its pad byte), as sox
+// reads them; the FORM spans the whole, even-sized file.
+TEST(OddFrames, EightBitAiffAnd8svxDeclareTheFramesWritten) {
+  TempDir dir;
+  std::vector<int16_t> ramp(11025);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(static_cast<int>(i % 256) - 128);
+  for (const auto& [name, format] : {std::pair{"odd.aiff", FMT_AIFF | FMT_PCM}, {"odd.8svx", FMT_SVX | FMT_PCM}}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir / name;
+    ASSERT_EQ(WriteThroughLayer(path, Describe(format, 8, 1, 11025), ramp), 0);
+    const std::vector<uint8_t> file = ReadBytes(path);
+    const uint32_t form = uint32_t{file[4]} << 24 | file[5] << 16 | file[6] << 8 | file[7];
+    EXPECT_EQ(file.size() % 2, 0u);
+    EXPECT_EQ(form, file.size() - 8);
+    const std::vector<int32_t> sox = SoxDecode(dir, "", path);
+    ASSERT_EQ(sox.size(), ramp.size());
+    for (size_t i = 0; i < ramp.size(); ++i) ASSERT_EQ(sox[i], ramp[i] * (1 << 24)) << i;
+    AudioInfo info;
+    EXPECT_EQ(ReadThroughLayer(path, info), ramp);
+  }
+}
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "audio/codec_libraries/codec_libraries.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,49 @@ TEST_F(CodecLibraryTest, OggOpensStopAtTheFirstMissingLibrary) {
   EXPECT_EQ(open(true, kOgg), 84);
   EXPECT_FALSE(Loaded(CodecLibraryId::kVorbis));
   EXPECT_EQ(platform::FileSize(file), 0);
+}
+
+// kervdll/ belongs to the working directory, which may be anyone's: a
+// library there loads only when neither the folder nor the file could have
+// been planted or changed by another user. Each refusal counts as a library
+// that does not load (84 for Ogg), and the stream's log says why.
+TEST_F(CodecLibraryTest, KervdllLoadsOnlyWhatNoOtherUserCouldHavePlanted) {
+  namespace fs = std::filesystem;
+  SetCodecLibraryFileName(kOgg, STUB_LIBRARY_NAME);
+  const fs::path folder = dir_ / "kervdll", file = folder / STUB_LIBRARY_NAME;
+  auto refused = [&](const std::string& why) {
+    std::string reason;
+    EXPECT_EQ(OpenCodecLibrary(kOgg, &reason), 84);
+    EXPECT_FALSE(Loaded(kOgg));
+    EXPECT_NE(reason.find(why), std::string::npos) << reason;
+    // What the Ogg open logs for the stream.
+    platform::File out = platform::CreateReplacing("out.ogg");
+    auto stream = ogg_test::MakeStream(out, kStreamModeRead);
+    EXPECT_EQ(OggVorbisOpenRead(*stream), 84);
+    EXPECT_NE(std::string(stream->logbuffer).find(why), std::string::npos) << stream->logbuffer;
+  };
+  fs::permissions(folder, fs::perms::group_write, fs::perm_options::add);
+  refused("kervdll is writable by its group or by others");
+  fs::permissions(folder, fs::perms::group_write, fs::perm_options::remove);
+  fs::permissions(file, fs::perms::others_write, fs::perm_options::add);
+  refused("kervdll/" STUB_LIBRARY_NAME " is writable by its group or by others");
+  fs::permissions(file, fs::perms::others_write, fs::perm_options::remove);
+  // A folder reached through a link is not opened.
+  fs::rename(folder, dir_ / "elsewhere");
+  fs::create_directory_symlink(dir_ / "elsewhere", folder);
+  refused("kervdll is a symbolic link");
+  fs::remove(folder);
+  fs::rename(dir_ / "elsewhere", folder);
+  ASSERT_EQ(OpenCodecLibrary(kOgg), 0);  // as it should be: loads
+  EXPECT_EQ(Serial(), 4242);
+  UnloadCodecLibraries();
+  if (::geteuid() != 0) GTEST_SKIP() << "handing the file to another user needs root";
+  // Owned by "nobody": neither the user running the tool nor root.
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+  refused("belongs to user 65534, neither to this user nor to root");
+  ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+  refused("kervdll belongs to user 65534");
 }
 
 TEST(CodecLinking, NoExecutableNeedsACodecLibrary) {

@@ -4,6 +4,7 @@
 // quiet commands are those of the pack and stream tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -78,6 +79,89 @@ inline std::vector<int16_t> ReadAll(AudioStream& stream) {
   int16_t piece[4096];
   for (int64_t n; (n = stream.readShort(stream, piece, 4096)) > 0;) all.insert(all.end(), piece, piece + n);
   return all;
+}
+
+// Sets the CRC of the page at `at` (polynomial 0x04C11DB7, initial value 0,
+// over the page with its CRC field zeroed), as the Ogg format describes it.
+inline void FixPageCrc(Bytes& ogg, size_t at, size_t size) {
+  std::fill_n(&ogg[at + 22], 4, 0);
+  uint32_t crc = 0;
+  for (size_t i = at; i < at + size; ++i) {
+    crc ^= uint32_t{ogg[i]} << 24;
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  std::memcpy(&ogg[at + 22], &crc, 4);
+}
+
+// Appends one Ogg page holding `packets` (each under 255 bytes) to `ogg`.
+inline void AppendPage(Bytes& ogg, const std::vector<Bytes>& packets, uint8_t flags, uint64_t granule,
+                       uint32_t sequence) {
+  const size_t at = ogg.size();
+  test_support::Append(ogg, {'O', 'g', 'g', 'S', 0, flags});
+  for (int i = 0; i < 8; ++i) ogg.push_back(static_cast<uint8_t>(granule >> (8 * i)));
+  test_support::Put32(ogg, 0x5EED);  // serial number
+  test_support::Put32(ogg, sequence);
+  test_support::Put32(ogg, 0);  // CRC, set below
+  ogg.push_back(static_cast<uint8_t>(packets.size()));
+  for (const Bytes& packet : packets) ogg.push_back(static_cast<uint8_t>(packet.size()));
+  for (const Bytes& packet : packets) test_support::Append(ogg, packet);
+  FixPageCrc(ogg, at, ogg.size() - at);
+}
+
+// Bits written from the lowest bit of each byte up, as Vorbis packs them.
+struct VorbisBits {
+  Bytes bytes;
+  int used = 8;
+  void Put(uint32_t value, int count) {
+    for (int i = 0; i < count; ++i, ++used) {
+      if (used == 8) bytes.push_back(0), used = 0;
+      bytes.back() |= static_cast<uint8_t>((value >> i & 1) << used);
+    }
+  }
+};
+
+// A valid Vorbis stream built by hand: `channels` at `rate`, both block
+// sizes 8192, one unused floor per channel, and `pages` pages of `packets`
+// audio packets of one byte each. Every packet after the first decodes to
+// 4096 frames of silence, so a page of 255 packets (537 bytes) stands for
+// nearly 255 x 4096 x `channels` samples; the last page's granule position
+// claims them all.
+inline Bytes SilentVorbisStream(int channels, uint32_t rate, int pages, int packets = 255) {
+  Bytes id = {1, 'v', 'o', 'r', 'b', 'i', 's'};
+  test_support::Put32(id, 0);  // version
+  id.push_back(static_cast<uint8_t>(channels));
+  test_support::Put32(id, rate);
+  for (int i = 0; i < 3; ++i) test_support::Put32(id, 0);  // bit rates
+  test_support::Append(id, {0xDD, 1});                    // block sizes 2^13, 2^13; framing
+  Bytes comment = {3, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  VorbisBits setup;
+  for (char c : std::string("\5vorbis")) setup.Put(static_cast<uint8_t>(c), 8);
+  setup.Put(0, 8);                                              // one codebook:
+  setup.Put(0x564342, 24), setup.Put(1, 16), setup.Put(2, 24);  // 1 dimension, 2 entries,
+  setup.Put(0, 2), setup.Put(0, 5), setup.Put(0, 5);            // both 1 bit long,
+  setup.Put(0, 4);                                              // no lookup
+  setup.Put(0, 6), setup.Put(0, 16);                            // time domain
+  setup.Put(0, 6), setup.Put(1, 16);                            // one floor of type 1:
+  setup.Put(0, 5), setup.Put(0, 2), setup.Put(1, 4);            // no partitions
+  setup.Put(0, 6), setup.Put(0, 16);                            // one residue of type 0:
+  setup.Put(0, 24), setup.Put(0, 24), setup.Put(0, 24);         // empty,
+  setup.Put(0, 6), setup.Put(0, 8), setup.Put(0, 4);            // one class, no books
+  setup.Put(0, 6), setup.Put(0, 16), setup.Put(0, 4);           // one mapping, one submap,
+  setup.Put(0, 8), setup.Put(0, 8), setup.Put(0, 8);            // floor 0, residue 0
+  setup.Put(0, 6), setup.Put(1, 1);                             // one mode, long blocks,
+  setup.Put(0, 16), setup.Put(0, 16), setup.Put(0, 8);          // mapping 0
+  setup.Put(1, 1);                                              // framing
+  Bytes ogg;
+  AppendPage(ogg, {id}, 0x02, 0, 0);
+  AppendPage(ogg, {comment, setup.bytes}, 0, 0, 1);
+  // An audio packet: type 0, mode 0 (no bits), previous and next windows
+  // long; the floors' "unused" bits lie past its end and read as unused.
+  const std::vector<Bytes> audio(static_cast<size_t>(packets), Bytes{0x06});
+  for (int page = 0; page < pages; ++page) {
+    const uint64_t granule = uint64_t{4096} * packets * (page + 1);
+    AppendPage(ogg, audio, page + 1 == pages ? 0x04 : 0, granule, static_cast<uint32_t>(page + 2));
+  }
+  return ogg;
 }
 
 }  // namespace ogg_test

@@ -177,18 +177,6 @@ class OggReadTest : public ::testing::Test {
   std::unique_ptr<AudioStream> stream_;
 };
 
-// Sets the CRC of the page at `at` (polynomial 0x04C11DB7, initial value 0,
-// over the page with its CRC field zeroed), as the Ogg format describes it.
-void FixPageCrc(Bytes& ogg, size_t at, size_t size) {
-  std::fill_n(&ogg[at + 22], 4, 0);
-  uint32_t crc = 0;
-  for (size_t i = at; i < at + size; ++i) {
-    crc ^= uint32_t{ogg[i]} << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-  }
-  std::memcpy(&ogg[at + 22], &crc, 4);
-}
-
 // Cuts inside the headers (every 97 bytes), an Ogg FLAC stream from ffmpeg,
 // a broken codebook: 83. The headers alone: 8.
 TEST_F(OggReadTest, HeaderFaults) {
@@ -208,6 +196,21 @@ TEST_F(OggReadTest, HeaderFaults) {
   source_[at] = 'X';
   FixPageCrc(source_, page, PageSize(page));
   EXPECT_EQ(Open(source_), 83);
+}
+
+// A hand-made stream of one-byte packets, each 4096 frames of silence. Ten
+// of them (about 100 samples per byte) decode; nine pages of 255 claiming
+// 2.4e9 samples of 255 channels are refused after a few packets, long
+// before their samples would fill 4 GiB.
+TEST_F(OggReadTest, SamplesPerByteAreBounded) {
+  ASSERT_EQ(Open(SilentVorbisStream(1, 8000, 1, 10)), 0);
+  const std::vector<int16_t> silence = ReadAll(*stream_);
+  EXPECT_EQ(silence.size(), 9u * 4096);
+  EXPECT_TRUE(std::all_of(silence.begin(), silence.end(), [](int16_t s) { return s == 0; }));
+  const Bytes bomb = SilentVorbisStream(255, 48000, 9);
+  ASSERT_LT(bomb.size(), 5000u);
+  EXPECT_EQ(Open(bomb), 83);
+  EXPECT_NE(std::string(stream_->logbuffer).find("bytes decode to more than"), std::string::npos);
 }
 
 // With the rest of the same stream right after the window, decoding still

@@ -61,6 +61,21 @@ TEST_F(PackWriterTest, DeflatedPackIsLaidOutAsTheFormatSays) {
   EXPECT_EQ(stream[1], 0xDA);  // zlib header of level 9
 }
 
+// A handle that goes away on an error path, mid-pack, leaves a pack that
+// reads as unfinished, not one that looks complete with entries missing.
+TEST_F(PackWriterTest, AHandleDestroyedMidPackLeavesItUnfinished) {
+  {
+    PackPtr pack;
+    ASSERT_EQ(CreatePack(path_, PackKind::kStored, &pack), PackWriteResult::kOk);
+    platform::File source = Source(Bytes(3000, 'a'));
+    ASSERT_EQ(AppendStoredEntry(*pack, "first", source), PackWriteResult::kOk);
+  }
+  EXPECT_EQ(Head(), "KERVMAXUKERV");
+  std::string reason;
+  EXPECT_EQ(OpenPack(path_, PackKind::kStored, &pack_, &reason), kPackBadPack);
+  EXPECT_EQ(reason, "unfinished pack");
+}
+
 TEST_F(PackWriterTest, OnlyAPackFinishedWithinItsSizeLimitLosesItsMarker) {
   ASSERT_EQ(CreatePack(path_, PackKind::kStored, &pack_, 1000), PackWriteResult::kOk);
   platform::File small = Source(Bytes(500, 'a'));

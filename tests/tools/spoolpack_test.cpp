@@ -2,6 +2,9 @@
 // programs installed.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <regex>
 
 #include "audio_stream/stream_test_support.h"
@@ -203,7 +206,7 @@ TEST_F(SpoolpackTest, VqfSourcesFallBackWithTheirReasons) {
 // into the pack tells), are packed as ordinary files.
 TEST_F(SpoolpackTest, OggEntriesComeBackWithTheSourceDescription) {
   Sox(src_ + "/music.wav", "-r 44100 -c 2 -b 16");
-  Sox(src_ + "/a/voice.aiff", "-r 16000 -c 1 -b 8");  // even: libsndfile pads an odd 8-bit AIFF by a frame
+  Sox(src_ + "/a/voice.aiff", "-r 11025 -c 1 -b 8");  // 5513 frames: odd
   Sox(src_ + "/old.voc", "-r 8000 -c 1 -b 8");
   Sox(src_ + "/wide.wav", "-r 8000 -c 256 -b 16");
   const std::string dest = RoundTrip({"--audio", "ogg:5"});
@@ -226,6 +229,73 @@ TEST_F(SpoolpackTest, OggEntriesComeBackWithTheSourceDescription) {
     EXPECT_EQ(got.size(), want.size()) << name;
     EXPECT_GE(stream_test::SnrDb(want, got), 15.0) << name;
   }
+}
+
+// With SOURCE_DATE_EPOCH, the Ogg stream's serial number is the first draw
+// of the C library's generator seeded with it, not with the clock: the same
+// tree gives the same packs, byte for byte.
+TEST_F(SpoolpackTest, OggPacksAreReproducibleWithSourceDateEpoch) {
+  Sox(src_ + "/music.wav", "-r 22050 -c 2 -b 16");
+  auto create = [&](const std::string& epoch) {
+    EXPECT_EQ(RunProgram({"/usr/bin/env", "SOURCE_DATE_EPOCH=" + epoch, SpoolpackPath(), "create", pak_, src_,
+                          "--audio", "ogg"}).status, 0);
+    return ReadBytes(pak_ + ".APAK");
+  };
+  const Bytes first = create("1700000000");
+  ASSERT_GT(first.size(), 16u + 18u);
+  ASSERT_EQ(std::string(first.begin() + 16, first.begin() + 20), "OggS");
+  std::srand(1700000000);
+  EXPECT_EQ(At32(first, 16 + 14), static_cast<uint32_t>(std::rand() % 32768));
+  EXPECT_EQ(create("1700000000"), first);
+  std::srand(12345);
+  EXPECT_EQ(At32(create("12345"), 16 + 14), static_cast<uint32_t>(std::rand() % 32768));
+}
+
+// A create that fails (here the file-size limit, with the whole old set in
+// place) replaces nothing: the old packs stay byte for byte, the APAK that a
+// successful run would remove included, and no temporary file is left or
+// named in a message.
+TEST_F(SpoolpackTest, AFailedCreateReplacesNothing) {
+  File("b.txt", Sample(5000));
+  File("noise.bin", Sample(3000, false));
+  Sox(src_ + "/tone.wav", "-r 8000 -c 1 -b 16");
+  ASSERT_EQ(Pack({"create", pak_, src_}).status, 0);
+  std::filesystem::remove(src_ + "/tone.wav");
+  File("big.bin", Sample(200000, false));
+  const std::vector<std::string> before = ListTree(tmp_.path());
+  std::vector<Bytes> old;
+  for (const char* ext : {".APAK", ".UPAK", ".ZPAK"}) old.push_back(ReadBytes(pak_ + ext));
+  RunOptions limited;
+  limited.fileSizeLimit = 100000;  // the new UPAK passes it
+  RunResult run = RunProgram({SpoolpackPath(), "create", pak_, src_}, limited);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("big.bin: the pack file cannot be written (File too large)"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(".spoolpack-"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(ListTree(tmp_.path()), before);
+  for (int i = 0; const char* ext : {".APAK", ".UPAK", ".ZPAK"}) EXPECT_EQ(ReadBytes(pak_ + ext), old[i++]) << ext;
+  // Without the limit the set is replaced, and the APAK removed, only now.
+  RunResult replaced = Pack({"create", pak_, src_});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_NE(replaced.out.find("game.APAK: removed (no files of this kind)"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(pak_ + ".APAK"));
+}
+
+// A special file named as a pack is said to be one (and a FIFO is not
+// waited on).
+TEST_F(SpoolpackTest, ASpecialFileIsNamedAsSuch) {
+  ASSERT_EQ(::mkfifo((pak_ + ".UPAK").c_str(), 0600), 0);
+  std::filesystem::create_directory(pak_ + ".ZPAK");
+  for (const char* ext : {".UPAK", ".ZPAK"}) {
+    RunResult list = Pack({"list", pak_ + ext});
+    EXPECT_EQ(list.status, 1);
+    EXPECT_NE(list.err.find(std::string("cannot open: ") + (ext == std::string(".UPAK") ? "a FIFO" : "a directory") +
+                            ", not a regular file"),
+              std::string::npos)
+        << list.err;
+  }
+  RunResult run = RunProgram({SpoolexPath(), pak_, tmp_.path()});
+  EXPECT_NE(run.err.find("game.UPAK: cannot open: a FIFO, not a regular file"), std::string::npos) << run.err;
 }
 
 }  // namespace

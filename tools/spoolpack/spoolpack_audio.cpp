@@ -5,6 +5,7 @@
 #include "tools/spoolpack/spoolpack_audio.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -80,7 +81,7 @@ AudioPackResult CopyBytes(PackHandle& pack, AudioSource& source, std::string* wh
       return AudioPackResult::kFailed;
     }
     if (platform::WriteFile(PackFile(pack), buffer.data(), static_cast<size_t>(got)) != got) {
-      *why = WriteResultMessage(PackWriteResult::kWriteFailed);
+      *why = WriteResultMessage(PackWriteResult::kWriteFailed) + std::string(" (") + std::strerror(errno) + ")";
       return AudioPackResult::kFailed;
     }
   }
@@ -113,19 +114,20 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
       for (int64_t i = 0; i < n; ++i) chunk[i] = static_cast<int16_t>(static_cast<uint16_t>(chunk[i]) << shift);
     }
     if (WriteShorts(out.get(), chunk.data(), n) != n) {
-      *why = "cannot write the pack: " + ErrorReason(StreamError(out.get()));
+      *why = "cannot write the pack: " + ErrorReason(StreamError(out.get()), StreamSystemError(out.get()));
       return AudioPackResult::kFailed;
     }
     done += n;
   }
   const int closed = CloseStream(out.release());
+  const int systemError = errno;
   if (closed == kEncoderRefused) {
     *why = "the " + FormatName(target.format) + " encoder refuses " + std::to_string(target.channels) +
            " channels at " + std::to_string(target.samplerate) + " Hz";
     return AudioPackResult::kFallBack;
   }
   if (closed != 0) {
-    *why = "cannot write the pack: " + ErrorReason(closed);
+    *why = "cannot write the pack: " + ErrorReason(closed, systemError);
     return AudioPackResult::kFailed;
   }
   return AudioPackResult::kPacked;
@@ -146,6 +148,12 @@ bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioS
   const bool same = restored && SameBytes(trialPath, source.path);
   platform::DeleteFileByName(trialPath);
   if (!restored) {
+    // The trial file's path is this run's own business.
+    const std::pair<std::string, std::string> hidden[] = {{trialPath, "a trial copy"},
+                                                           {trialPath.substr(0, slash), "a trial folder"}};
+    for (const auto& [path, shown] : hidden) {
+      for (size_t at; (at = reason.find(path)) != std::string::npos;) reason.replace(at, path.size(), shown);
+    }
     *why = "restoring it fails: " + reason;
   } else if (!same) {
     *why = "restoring it would not give the same bytes (" +

@@ -4,10 +4,15 @@
 // spoolpack verify <pakname>
 //
 // Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -180,18 +185,31 @@ struct TrialFolder {
   }
 };
 
-// The packs of one create run, made on first use.
+// The packs of one create run, made on first use under temporary names
+// beside the packs they are to replace. Whatever is left of them when the
+// set goes away (a run that failed) is removed: the old packs stay as they
+// were until every new one is finished.
 struct PackSet {
   std::string pakname;
   PackPtr audio;
   PackPtr stored;
   PackPtr deflated;
+  std::string temporary[3];  // by PackKind; empty when none was made
   uint64_t audioIn = 0;
   uint64_t audioOut = 0;
   uint64_t deflatedIn = 0;
   uint64_t deflatedOut = 0;
   uint64_t storedBytes = 0;
   TrialFolder trial;
+
+  PackSet() = default;
+  PackSet(const PackSet&) = delete;
+  PackSet& operator=(const PackSet&) = delete;
+  ~PackSet() {
+    for (const std::string& path : temporary) {
+      if (!path.empty()) platform::DeleteFileByName(path);
+    }
+  }
 };
 
 std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
@@ -200,13 +218,41 @@ PackPtr& SlotOf(PackSet& set, PackKind kind) {
   return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
 }
 
+std::string& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
+
+// Creates a fresh hidden file beside `path` (".NAME.APAK.spoolpack-XXXXXX")
+// with the mode a plain create would give. Sets *temporary to its path and
+// returns it open, or returns a closed File with errno set.
+platform::File CreateTemporaryBeside(const std::string& path, std::string* temporary) {
+  const fs::path final(path);
+  std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".spoolpack-XXXXXX")).string();
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return platform::File();
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, 0666 & ~mask);
+  *temporary = pattern;
+  return platform::File(fd);
+}
+
+// A failed write result, with the system's reason where the system refused
+// a read or a write. REQUIRES: errno cleared before the call that failed.
+std::string WriteFailure(PackWriteResult result) {
+  std::string text = WriteResultMessage(result);
+  const bool system = result == PackWriteResult::kWriteFailed || result == PackWriteResult::kReadFailed;
+  if (system && errno != 0) text += std::string(" (") + std::strerror(errno) + ")";
+  return text;
+}
+
 PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
   PackPtr& slot = SlotOf(set, kind);
   if (!slot) {
     const std::string path = PackPathOf(set.pakname, kind);
-    PackWriteResult r = CreatePack(path, kind, &slot);
+    errno = 0;
+    platform::File file = CreateTemporaryBeside(path, &TemporaryOf(set, kind));
+    PackWriteResult r = file.IsOpen() ? CreatePack(std::move(file), kind, &slot) : PackWriteResult::kWriteFailed;
     if (r != PackWriteResult::kOk) {
-      Complain("cannot create " + path + ": " + WriteResultMessage(r) + " (" + std::strerror(errno) + ")");
+      Complain("cannot create " + path + ": " + WriteFailure(r));
       return nullptr;
     }
   }
@@ -254,12 +300,17 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store) {
     return false;
   }
   const int64_t size = platform::FileSize(source);
+  if (size < 0) {
+    Complain("cannot measure " + file.path + ": " + std::strerror(errno));
+    return false;
+  }
   if (!store) {
     PackHandle* pack = OpenForWriting(set, PackKind::kDeflated);
     if (pack == nullptr) return false;
     // Kept deflated only when it saves at least 5 %.
-    const uint64_t limit = static_cast<uint64_t>(size < 0 ? 0 : size) * 19 / 20 + 1;
+    const uint64_t limit = static_cast<uint64_t>(size) * 19 / 20 + 1;
     const uint64_t before = DataEnd(*pack);
+    errno = 0;
     PackWriteResult r = AppendDeflatedEntry(*pack, file.name, source, limit);
     if (r == PackWriteResult::kOk) {
       set.deflatedIn += static_cast<uint64_t>(size);
@@ -267,7 +318,7 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store) {
       return true;
     }
     if (r != PackWriteResult::kNotSmaller) {
-      Complain("cannot pack " + file.path + ": " + WriteResultMessage(r));
+      Complain("cannot pack " + file.path + ": " + WriteFailure(r));
       return false;
     }
     if (platform::SeekFile(source, 0, platform::SeekOrigin::kBegin) != 0) {
@@ -278,36 +329,53 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store) {
   PackHandle* pack = OpenForWriting(set, PackKind::kStored);
   if (pack == nullptr) return false;
   const uint64_t before = DataEnd(*pack);
+  errno = 0;
   PackWriteResult r = AppendStoredEntry(*pack, file.name, source);
   if (r != PackWriteResult::kOk) {
-    Complain("cannot pack " + file.path + ": " + WriteResultMessage(r));
+    Complain("cannot pack " + file.path + ": " + WriteFailure(r));
     return false;
   }
   set.storedBytes += DataEnd(*pack) - before;
   return true;
 }
 
-// Finishes a pack with entries; removes one without (made only for trying).
-bool Complete(PackSet& set, PackKind kind, PackPtr& pack) {
+// Finishes the new pack of `kind` under its temporary name; one without
+// entries (made only for trying) is dropped. Returns false when it cannot
+// be finished.
+bool Finish(PackSet& set, PackKind kind) {
+  PackPtr& pack = SlotOf(set, kind);
+  if (!pack) return true;
+  if (EntryCount(*pack) == 0) {
+    AbandonPack(std::move(pack));
+    platform::DeleteFileByName(TemporaryOf(set, kind));
+    TemporaryOf(set, kind).clear();
+    return true;
+  }
+  errno = 0;
+  const PackWriteResult r = FinishPack(*pack);
+  if (r == PackWriteResult::kOk) return true;
+  Complain("cannot finish " + PackPathOf(set.pakname, kind) + ": " + WriteFailure(r));
+  return false;
+}
+
+// Puts the finished pack of `kind` in place of the old one, or removes the
+// old one when this run made none: the set is replaced as a whole, since a
+// pack left from an earlier run would be unpacked with the new ones.
+bool Replace(PackSet& set, PackKind kind) {
   const std::string path = PackPathOf(set.pakname, kind);
+  std::string& temporary = TemporaryOf(set, kind);
+  PackPtr& pack = SlotOf(set, kind);
   if (!pack) {
-    // A pack of this kind left from an earlier run would be unpacked with
-    // the new set: the set is replaced as a whole.
     if (platform::DeleteFileByName(path)) std::printf("%s: removed (no files of this kind)\n", path.c_str());
     return true;
   }
-  if (EntryCount(*pack) == 0) {
-    AbandonPack(std::move(pack));
-    platform::DeleteFileByName(path);
-    return true;
-  }
   const size_t count = EntryCount(*pack);
-  PackWriteResult r = FinishPack(*pack);
   ClosePack(std::move(pack));
-  if (r != PackWriteResult::kOk) {
-    Complain("cannot finish " + path + ": " + WriteResultMessage(r));
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    Complain("cannot put " + path + " in place: " + std::strerror(errno));
     return false;
   }
+  temporary.clear();
   if (kind == PackKind::kAudio) {
     std::printf("%s: %zu audio files, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.audioIn,
                 set.audioOut);
@@ -342,16 +410,18 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
     const AudioOutcome audio = AddAudioFile(set, file, AudioChoiceFor(options, file));
     if (audio == AudioOutcome::kFailed ||
         (audio == AudioOutcome::kOrdinary && !AddFile(set, file, MatchesStore(options.storeGlobs, file)))) {
-      // The packs keep their unfinished marker: spoolex skips them.
-      AbandonPack(std::move(set.audio));
-      AbandonPack(std::move(set.stored));
-      AbandonPack(std::move(set.deflated));
-      Complain("stopped; the packs written so far are unfinished");
+      Complain("stopped; no pack was replaced");
+      return kExitFailed;
+    }
+  }
+  for (PackKind kind : kPackKindsInRunOrder) {
+    if (!Finish(set, kind)) {
+      Complain("stopped; no pack was replaced");
       return kExitFailed;
     }
   }
   bool ok = true;
-  for (PackKind kind : kPackKindsInRunOrder) ok = Complete(set, kind, SlotOf(set, kind)) && ok;
+  for (PackKind kind : kPackKindsInRunOrder) ok = Replace(set, kind) && ok;
   return ok ? kExitOk : kExitFailed;
 }
 
@@ -470,6 +540,9 @@ int Usage(const std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit then fails as any other write does, and
+  // the run removes what it wrote instead of being killed mid-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("");
   const std::string& command = args[0];
