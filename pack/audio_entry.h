@@ -10,8 +10,9 @@
 
 // Decodes the packed stream of `packedSize` bytes that begins at `packFile`'s
 // current position, brings it to `storedInfo` and writes it as `output`
-// through a pending file (pack_internal::CreateOutput) that is renamed into
-// place only when complete. `entryName` names the stream (its extension helps to
+// through a pending file (pack_internal::CreateOutput), made before anything
+// is decoded, that is renamed into place only when complete (or, for a
+// stream output, copied to the stream). `entryName` names the stream (its extension helps to
 // recognise a headerless stream); `streamFormat` is the stream's format code,
 // 0 to recognise it. Returns 0 with *unpackedSize set to the length of the
 // file written (low 32 bits), or:
@@ -22,7 +23,8 @@
 //       in the same impossible ways, announces more samples than its bytes
 //       can hold, or cannot be brought to the stored rate;
 //   -1  memory for the samples cannot be had;
-//   -2  the output cannot be created, written, completed or measured.
+//   -2  the output cannot be created, written, completed or measured;
+//   -6  the destination keeps the file already under the output's name.
 // Nothing is written under the output's name unless the result is 0. `reason`,
 // when given, receives one line on failure. The pack file stays open and
 // belongs to the caller; its position afterwards is undefined.
