@@ -188,7 +188,12 @@ int ExtractToStdout(const ExtractOptions& options) {
   if (holder == nullptr) {
     tally.failures.push_back("no entry named \"" + wanted + "\" in the packs of " + options.pakname);
   } else {
+    // The entry's bytes go to the real standard output; the audio layer's
+    // fixed diagnostics, printed to standard output, go to standard error
+    // meanwhile, so that nothing but the entry reaches the stream.
+    std::fflush(stdout);
     platform::File out(::dup(STDOUT_FILENO));
+    if (out.IsOpen()) ::dup2(STDERR_FILENO, STDOUT_FILENO);
     EntryOutput output;
     output.stream = &out;
     uint32_t unpacked = 0;
