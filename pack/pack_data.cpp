@@ -100,10 +100,12 @@ int DeliverOutput(const OutputFile& output, platform::File& written, std::string
   for (int64_t offset = 0; offset < size;) {
     const size_t piece = static_cast<size_t>(std::min<int64_t>(size - offset, kChunkBytes));
     if (!platform::ReadFileAt(written, offset, chunk.data(), piece)) {
-      return Fail(reason, kPackFileError, "cannot read the restored " + output.shown + " back: " + std::strerror(errno));
+      return Fail(reason, kPackFileError,
+                  "cannot read the restored " + output.shown + " back: " + std::strerror(errno));
     }
     if (platform::WriteFile(*output.stream, chunk.data(), piece) != static_cast<int64_t>(piece)) {
-      return Fail(reason, kPackFileError, "cannot write " + output.shown + " to the output stream: " + std::strerror(errno));
+      return Fail(reason, kPackFileError,
+                  "cannot write " + output.shown + " to the output stream: " + std::strerror(errno));
     }
     offset += static_cast<int64_t>(piece);
   }

@@ -69,8 +69,8 @@ TEST_F(ExtractTest, FoldersAreMadeNeverThroughALinkAndFailuresDoNotStopThePack) 
   EXPECT_TRUE(ListTree(tmp_ / "outside").empty());
   EXPECT_FALSE(fs::exists(tmp_ / "escape.txt"));
   for (const char* name : {"plain/under.txt\": a directory of the name is not a directory",
-                           "link/out.txt\": a directory of the name is a symbolic link", "bad.txt\": data inflates to more",
-                           "../escape.txt\": name would leave the destination"}) {
+                           "link/out.txt\": a directory of the name is a symbolic link",
+                           "bad.txt\": data inflates to more", "../escape.txt\": name would leave the destination"}) {
     EXPECT_NE(r.err.find("spoolpack: " + pak_ + ".ZPAK: entry \"" + name), std::string::npos) << name << r.err;
   }
   EXPECT_EQ(LastLine(r.err).rfind("2 entries written (3.0 KiB) to " + dest_ + ", 4 failed in ", 0), 0u) << r.err;
@@ -95,7 +95,8 @@ TEST_F(ExtractTest, GlobsSelectAndFilesAlreadyThereAreKeptRefusedOrReplaced) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadBytes(dest_ + "/top.txt"), ToBytes("old"));
   EXPECT_EQ(ReadBytes(dest_ + "/src/c.txt"), ToBytes("src\\c.txt"));
-  EXPECT_NE(r.err.find("2 entries written (19 B) to " + dest_ + ", 2 kept (already there)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("2 entries written (19 B) to " + dest_ + ", 2 kept (already there)"), std::string::npos)
+      << r.err;
 
   WriteBytes(dest_ + "/docs/a.txt", ToBytes("changed"));
   r = Extract({"--existing", "fail"}, dest_);
@@ -209,20 +210,22 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
   zpak.Add("dir\\z.txt", Sample(1000));
   Write(".ZPAK", zpak);
   const std::string script = tmp_ / "read.py";
-  WriteBytes(script, ToBytes("import json, sys\n"
-                             "for line in sys.stdin:\n"
-                             "    o = json.loads(line)\n"
-                             "    s = o.get('stored', {})\n"
-                             "    print(o['kind'], o['name'].encode('utf-8', 'surrogateescape').hex(), o['dataOffset'],\n"
-                             "          o['packedSize'], o['unpackedSize'], o.get('stream'), s.get('format'),\n"
-                             "          s.get('samplerate'), s.get('samples'), s.get('quality'), s.get('codecOption'))\n"));
+  WriteBytes(script,
+             ToBytes("import json, sys\n"
+                     "for line in sys.stdin:\n"
+                     "    o = json.loads(line)\n"
+                     "    s = o.get('stored', {})\n"
+                     "    print(o['kind'], o['name'].encode('utf-8', 'surrogateescape').hex(), o['dataOffset'],\n"
+                     "          o['packedSize'], o['unpackedSize'], o.get('stream'), s.get('format'),\n"
+                     "          s.get('samplerate'), s.get('samples'), s.get('quality'), s.get('codecOption'))\n"));
   auto read = [&](const std::string& pack) {
     return RunProgram({"/bin/sh", "-c", SpoolpackPath() + " list --json " + pack + " | python3 " + script}).out;
   };
   EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ff2e776176") +
                                       " 16 30 None {'format': 'OGG', 'code': 3145728} WAV/PCM 44100 441000 0.5 7\n");
   const std::string z = read(pak_ + ".ZPAK");
-  EXPECT_TRUE(std::regex_match(z, std::regex("deflated 6469722f7a2e747874 16 \\d+ 1000 None None None None None None\n")))
+  EXPECT_TRUE(
+      std::regex_match(z, std::regex("deflated 6469722f7a2e747874 16 \\d+ 1000 None None None None None None\n")))
       << z;
 }
 

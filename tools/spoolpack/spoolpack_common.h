@@ -14,9 +14,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 // One line on standard error; names in it cannot drive the terminal.
-inline void Complain(const std::string& text) {
-  std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str());
-}
+inline void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str()); }
 
 inline const char* KindName(PackKind kind) {
   switch (kind) {

@@ -71,7 +71,8 @@ uint64_t ExpectedBytes(PackKind kind, const DirectoryEntry& entry) {
   const AudioInfo& info = entry.info;
   const uint32_t major = FormatMajor(info.format);
   if (major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF || info.pcmbitwidth == 0) return entry.packedSize;
-  return uint64_t{info.samples} * std::min<uint32_t>(info.channels, 256) * ((std::min<uint32_t>(info.pcmbitwidth, 32) + 7) / 8);
+  return uint64_t{info.samples} * std::min<uint32_t>(info.channels, 256) *
+         ((std::min<uint32_t>(info.pcmbitwidth, 32) + 7) / 8);
 }
 
 std::string Count(uint64_t n, const char* one, const char* many) {
@@ -121,7 +122,8 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
     const int code = ExtractEntry(*set.pack, entry, output, &unpacked, &reason);
     const uint64_t expected = ExpectedBytes(set.kind, entry);
     // A dry run writes no audio file to measure: its estimate stands.
-    const uint64_t actual = code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
+    const uint64_t actual =
+        code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
     progress.EntryDone(expected, actual);
     if (code == kPackOk) {
       tally.written += 1;

@@ -71,8 +71,8 @@ void ProgressLine::Draw(bool force) {
   const double elapsed = ElapsedSeconds();
   if (elapsed >= kSteadyAfterSeconds && done > 0) {
     const double rate = static_cast<double>(done) / elapsed;
-    line += ", " + HumanBytes(static_cast<uint64_t>(rate)) + "/s, " +
-            Clock(static_cast<double>(total - done) / rate) + " left";
+    line += ", " + HumanBytes(static_cast<uint64_t>(rate)) + "/s, " + Clock(static_cast<double>(total - done) / rate) +
+            " left";
   }
   const size_t width = line.size();
   line.append(width_ > width ? width_ - width : 0, ' ');
