@@ -144,6 +144,9 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
   if (!mayDelete) return;
   if (!whole) {
     tally.notes.push_back(set.path + ": not deleted: not every entry was written");
+  } else if (::access(set.path.c_str(), W_OK) != 0) {
+    // A pack its owner made read-only is kept, as spoolex DELETE keeps it.
+    tally.notes.push_back(set.path + ": not deleted: the pack cannot be written (" + std::strerror(errno) + ")");
   } else if (ClosePackAndDelete(std::move(set.pack), set.path, &reason)) {
     tally.notes.push_back("deleted " + set.path);
   } else {
