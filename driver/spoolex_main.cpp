@@ -123,13 +123,9 @@ bool RunPack(const std::string& pakname, PackKind kind, platform::Destination& d
     }
     CountEntry(kind, name, packed, unpacked, totals);
   }
-  bool deletable = deleteAfter && code == kPackEnd;
-  if (deletable && !PackSafeToDelete(*pack, &reason)) {
-    Diagnose(packPath, nullptr, "not deleted: " + reason);
-    deletable = false;
+  if (deleteAfter && code == kPackEnd) {
+    if (!ClosePackAndDelete(std::move(pack), linuxPath, &reason)) Diagnose(packPath, nullptr, "not deleted: " + reason);
   }
-  ClosePack(std::move(pack));
-  if (deletable && !platform::DeleteFileByName(linuxPath)) Diagnose(packPath, nullptr, "cannot be deleted");
   return true;
 }
 
@@ -153,10 +149,7 @@ int main(int argc, char** argv) {
   // it; every file is on the disk before a pack is deleted.
   platform::Destination destination;
   (void)destination.Open(platform::MapPath(argv[2]), {.createFolders = false, .durable = deleteAfter});
-  for (PackKind kind : kPackKindsInRunOrder) {
-    const platform::File pack = platform::OpenExistingReadOnly(platform::MapPath(FindPackFile(argv[1], kind)));
-    if (pack.IsOpen()) destination.Protect(pack);
-  }
+  ProtectPackSet(destination, argv[1]);
   RunTotals totals;
   bool found = false;
   for (PackKind kind : kPackKindsInRunOrder) found = RunPack(argv[1], kind, destination, deleteAfter, totals) || found;

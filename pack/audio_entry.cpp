@@ -171,15 +171,17 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
                       platform::File& packFile, const char* entryName, uint32_t packedSize, uint32_t* unpackedSize,
                       uint32_t streamFormat, std::string* reason) {
   *unpackedSize = 0;
-  std::vector<int16_t> samples;
-  int rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
-  if (rc != kPackOk) return rc;
-
+  // The output is placed first, so that an entry that is not to be written
+  // there is not decoded for nothing.
   platform::PendingFile pending;
-  rc = pack_internal::CreateOutput(output, &pending, reason);
+  int rc = pack_internal::CreateOutput(output, &pending, reason);
   if (rc != kPackOk) return rc;
   // A second descriptor of the output measures the file once it is in place.
   platform::File written = platform::DuplicateFile(pending.file());
+  std::vector<int16_t> samples;
+  rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
+  if (rc != kPackOk) return rc;
+
   AudioInfo info = storedInfo;
   WriteStreamPtr stream(OpenPendingFileWrite(output.shown.c_str(), &pending, &info));
   if (!stream) return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + ErrorReason(LastError()));
@@ -197,7 +199,8 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
   if (size < 0) return Fail(reason, kPackFileError, "cannot measure " + output.shown);
   *unpackedSize = static_cast<uint32_t>(size);
-  return kPackOk;
+  pack_internal::ReportWritten(output, static_cast<uint64_t>(size));
+  return pack_internal::DeliverOutput(output, written, reason);
 }
 
 int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,

@@ -10,8 +10,9 @@
 
 // Decodes the packed stream of `packedSize` bytes that begins at `packFile`'s
 // current position, brings it to `storedInfo` and writes it as `output`
-// through a pending file (pack_internal::CreateOutput) that is renamed into
-// place only when complete. `entryName` names the stream (its extension helps to
+// through a pending file (pack_internal::CreateOutput), made before anything
+// is decoded, that is renamed into place only when complete (or, for a
+// stream output, copied to the stream). `entryName` names the stream (its extension helps to
 // recognise a headerless stream); `streamFormat` is the stream's format code,
 // 0 to recognise it. Returns 0 with *unpackedSize set to the length of the
 // file written (low 32 bits), or:
@@ -28,7 +29,8 @@
 //       delivers fewer samples than it announces, or cannot be brought to
 //       the stored rate;
 //   -1  memory for the samples cannot be had;
-//   -2  the output cannot be created, written, completed or measured.
+//   -2  the output cannot be created, written, completed or measured;
+//   -6  the destination keeps the file already under the output's name.
 // Every check of -3 and -4 but the reading comes before anything is
 // allocated for the samples. A stream shorter than the stored frame count
 // (within the padding) ends in silence.

@@ -16,9 +16,13 @@
 //       whole, is not plausible, or cannot be brought to the stored
 //       description
 //   -5  the directory has no further record
+//   -6  the entry's output file is already there and the destination keeps
+//       existing files: nothing was written (never for a destination that
+//       replaces files, as spoolex's does)
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +38,7 @@ inline constexpr int kPackFileError = -2;
 inline constexpr int kPackBadPack = -3;
 inline constexpr int kPackAudioFailed = -4;
 inline constexpr int kPackEnd = -5;
+inline constexpr int kPackExists = -6;
 
 // One open pack (read or write mode). Owned through PackPtr; its fields are
 // internal to the pack module.
@@ -71,16 +76,41 @@ enum class PackAccess { kReadWrite, kReadOnly };
 [[nodiscard]] int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string* reason = nullptr,
                            PackAccess access = PackAccess::kReadWrite);
 
-// Writes the next entry under `destination`: its name, joined to
-// destination.path() by JoinEntryPath and mapped for Linux, must stay inside
-// (see NameStaysInside) and fit kMaxPathBytes; the file is placed by
-// Destination::Create (never through a symbolic link, never over a file the
-// destination protects). Returns 0, or a reader code. The entry's name goes
-// to *entryName as soon as its record is read, *packedSize to its packedSize
-// and, on 0, *unpackedSize to the length of the file written. After any
-// result the pack stands at the next record. An output file appears under
-// its name only when complete: a failed entry leaves no file and an existing
-// file of that name untouched. `reason` receives one line on failure.
+// Where ExtractEntry puts an entry's restored bytes. With neither a
+// destination nor a stream nothing is written: the entry is only read,
+// inflated or decoded and converted, as spoolpack verify does.
+struct EntryOutput {
+  // The entry's file is placed here under its name (see ExtractEntry); the
+  // destination's options say whether missing folders are made and whether
+  // files already there are kept.
+  platform::Destination* destination = nullptr;
+  // Or the entry's bytes go to this open file (standard output), and only
+  // once the entry has been restored whole: a failed entry writes nothing.
+  platform::File* stream = nullptr;
+  // When set, called with the bytes of the entry's output written so far,
+  // as they are written (an Audio entry's once, when it is complete).
+  std::function<void(uint64_t bytes)> written;
+};
+
+// Writes the entry `entry` of `pack` to `output`. Under a destination its
+// name, joined to destination->path() by JoinEntryPath and mapped for Linux,
+// must stay inside (see NameStaysInside) and fit kMaxPathBytes; the file is
+// placed by Destination::Create (never through a symbolic link, never over
+// a file the destination protects) and appears under its name only when
+// complete: a failed entry leaves no file and an existing file of that name
+// untouched. Returns 0 with *unpackedSize set to the length written
+// (without an output: of the data read or inflated, 0 for an Audio entry),
+// or a reader code with `reason` set to one line; without an output also -4
+// when an audio stream delivers fewer samples than it announces. A Deflated
+// entry that inflates whole to another size than its record says is
+// written (its zlib stream vouches for the data), but the pack is then no
+// longer safe to delete. REQUIRES: `entry` came from NextRecord on `pack`.
+[[nodiscard]] int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutput& output,
+                               uint32_t* unpackedSize, std::string* reason = nullptr);
+
+// NextRecord, then ExtractEntry of that record under `destination`. The
+// entry's name goes to *entryName as soon as its record is read, *packedSize
+// to its packedSize. After any result the pack stands at the next record.
 // REQUIRES: a pack opened for reading.
 [[nodiscard]] int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack,
                             uint32_t* packedSize, uint32_t* unpackedSize, std::string* reason = nullptr);
@@ -93,19 +123,21 @@ enum class PackAccess { kReadWrite, kReadOnly };
 // pack are durable only when the destination was opened durable.
 [[nodiscard]] bool PackSafeToDelete(const PackHandle& pack, std::string* why);
 
+// Closes `pack` and deletes its file `path` (a Linux path) when
+// PackSafeToDelete allows. Returns false, with `why` set, when the pack is
+// kept. REQUIRES: the caller wrote every entry it handed out.
+[[nodiscard]] bool ClosePackAndDelete(PackPtr pack, const std::string& path, std::string* why);
+
+// Makes `destination` refuse every file that would replace one of the packs
+// of the set `pakname` (see Destination::Protect).
+void ProtectPackSet(platform::Destination& destination, const std::string& pakname);
+
 // Reads the next directory record without touching its data. Returns 0,
 // -3 for a record that runs past the end of the directory, or -5 at the end.
 [[nodiscard]] int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason = nullptr);
 
-// Reads (and for a Deflated entry inflates) the data of `entry` without
-// writing anything. Returns 0 with *unpackedSize set, or -2 when the data runs
-// past the pack, cannot be read, or does not inflate within its recorded
-// size. An Audio entry's stream is decoded and converted to its stored
-// description (*unpackedSize is then 0); it yields -1, -3 or -4 as
-// restoring it would, and -4 also when the stream delivers fewer samples
-// than it announces.
-[[nodiscard]] int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize,
-                              std::string* reason = nullptr);
+// Makes NextRecord start again at the first record.
+void RewindDirectory(PackHandle& pack);
 
 // Restores the Audio entry `entry` of `pack` (read or write mode) as the file
 // `path` ('/'-separated, used as it is) under `destination`, as NextEntry
@@ -135,6 +167,11 @@ void ClosePack(PackPtr pack);
 // puts after the destination; under an empty destination it would make the
 // joined path absolute, so there such a name is refused.
 [[nodiscard]] bool NameStaysInside(std::string_view name, bool emptyDestination = false);
+
+// An entry name as the path its file gets under a destination: one leading
+// backslash dropped (as joining does), '/' as the separator. spoolpack shows
+// and matches names in this form.
+[[nodiscard]] std::string EntryPathUnderDestination(std::string_view name);
 
 // The path of the `kind` pack of the set `pakname`: pakname followed by the
 // kind's extension, or, when no such file exists but one with the extension

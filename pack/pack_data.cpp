@@ -1,6 +1,8 @@
 // Chunked movement of entry data: copying a run of the pack file and
 // inflating a zlib stream that lies in it, in bounded memory.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "pack/pack_internal.h"
 
@@ -88,6 +90,30 @@ DataResult InflateFromPack(PackHandle& pack, uint64_t offset, uint64_t length, u
       return DataResult::kCorrupt;
     }
   }
+}
+
+int DeliverOutput(const OutputFile& output, platform::File& written, std::string* reason) {
+  if (output.stream == nullptr) return kPackOk;
+  const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
+  if (size < 0) return Fail(reason, kPackFileError, "cannot measure the restored " + output.shown);
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(size, kChunkBytes)));
+  for (int64_t offset = 0; offset < size;) {
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(size - offset, kChunkBytes));
+    if (!platform::ReadFileAt(written, offset, chunk.data(), piece)) {
+      return Fail(reason, kPackFileError,
+                  "cannot read the restored " + output.shown + " back: " + std::strerror(errno));
+    }
+    if (platform::WriteFile(*output.stream, chunk.data(), piece) != static_cast<int64_t>(piece)) {
+      return Fail(reason, kPackFileError,
+                  "cannot write " + output.shown + " to the output stream: " + std::strerror(errno));
+    }
+    offset += static_cast<int64_t>(piece);
+  }
+  return kPackOk;
+}
+
+void ReportWritten(const OutputFile& output, uint64_t bytes) {
+  if (output.written != nullptr && *output.written) (*output.written)(bytes);
 }
 
 int Fail(std::string* reason, int code, const std::string& text) {

@@ -96,19 +96,33 @@ void EnsureChunks(PackHandle& pack);
                                          uint64_t* unread = nullptr);
 
 // Where an output file goes: `path` ('/'-separated, relative) under
-// `destination`; `shown` names it in messages.
+// `destination`, or, with `stream` set, into an unnamed temporary file
+// whose bytes are copied to `stream` once complete (DeliverOutput); `shown`
+// names it in messages. `written`, when set, hears of the bytes written.
 struct OutputFile {
   platform::Destination* destination = nullptr;
   std::string path;
   std::string shown;
+  platform::File* stream = nullptr;
+  const std::function<void(uint64_t bytes)>* written = nullptr;
 };
 
-// An entry name as a path under the destination: one leading backslash
-// dropped (as joining does), '/' as the separator.
-[[nodiscard]] std::string EntryPathUnderDestination(std::string_view name);
-
-// Creates the pending file of `output`. Returns 0, or -2 with `reason` set.
+// Creates the pending file of `output`. Returns 0, -6 when the destination
+// keeps the file already there, or -2; `reason` set on failure.
 [[nodiscard]] int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::string* reason);
+
+// Puts the pending file of `output` under its name (for a stream: only
+// closes it). Returns 0, -6 when a file of that name appeared meanwhile and
+// the destination keeps it, or -2; `reason` set on failure.
+[[nodiscard]] int CommitOutput(const OutputFile& output, platform::PendingFile& pending, std::string* reason);
+
+// For a stream output: copies the complete file, read through `written` (a
+// descriptor of it) from its start, to the stream. Returns 0, or -2 with
+// `reason` set. Does nothing for a file under a destination.
+[[nodiscard]] int DeliverOutput(const OutputFile& output, platform::File& written, std::string* reason);
+
+// Tells `output.written`, when set, of `bytes` written so far.
+void ReportWritten(const OutputFile& output, uint64_t bytes);
 
 // Stores `reason` when the caller asked for it; returns `code`.
 int Fail(std::string* reason, int code, const std::string& text);

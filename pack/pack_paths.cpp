@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "pack/pack_internal.h"
@@ -18,7 +19,7 @@ std::string JoinEntryPath(std::string_view destination, std::string_view name) {
 }
 
 bool NameStaysInside(std::string_view name, bool emptyDestination) {
-  const std::string rest = pack_internal::EntryPathUnderDestination(name);
+  const std::string rest = EntryPathUnderDestination(name);
   if (emptyDestination && !rest.empty() && rest.front() == '/') return false;
   return platform::SplitRelativePath(rest) == platform::RelativePath::kInside;
 }
@@ -34,6 +35,13 @@ std::string FindPackFile(const std::string& pakname, PackKind kind) {
   return ::stat(platform::MapPath(lower).c_str(), &st) == 0 ? lower : upper;
 }
 
+void ProtectPackSet(platform::Destination& destination, const std::string& pakname) {
+  for (PackKind kind : kPackKindsInRunOrder) {
+    const platform::File pack = platform::OpenExistingReadOnly(platform::MapPath(FindPackFile(pakname, kind)));
+    if (pack.IsOpen()) destination.Protect(pack);
+  }
+}
+
 std::string PrintableName(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
@@ -42,14 +50,21 @@ std::string PrintableName(std::string_view text) {
   return out;
 }
 
-namespace pack_internal {
-
 std::string EntryPathUnderDestination(std::string_view name) {
   if (!name.empty() && name.front() == '\\') name.remove_prefix(1);
   return platform::MapPath(name);
 }
 
+namespace pack_internal {
+
 int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::string* reason) {
+  if (output.stream != nullptr) {
+    // The bytes wait in a file without a name, which nothing can leave behind.
+    const char* folder = std::getenv("TMPDIR");
+    const std::string temporary = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    if (pending->CreateUnnamed(temporary)) return kPackOk;
+    return Fail(reason, kPackFileError, "cannot create a temporary file in " + temporary + ": " + std::strerror(errno));
+  }
   std::string where;
   const platform::PlaceError error = output.destination->Create(output.path, pending, &where);
   const std::string cause = std::strerror(errno);
@@ -66,12 +81,21 @@ int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::
       return Fail(reason, kPackFileError, "a directory of the name is not a directory: " + at);
     case platform::PlaceError::kProtected:
       return Fail(reason, kPackFileError, "would replace a pack being unpacked: " + output.shown);
+    case platform::PlaceError::kExists: return Fail(reason, kPackExists, output.shown + " is already there");
     case platform::PlaceError::kNoDestination:
       return Fail(reason, kPackFileError, "cannot open the destination directory " + base + ": " + cause);
     case platform::PlaceError::kMissingFolder:
     case platform::PlaceError::kSystem: break;
   }
   return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + cause);
+}
+
+int CommitOutput(const OutputFile& output, platform::PendingFile& pending, std::string* reason) {
+  if (pending.Commit()) return kPackOk;
+  if (errno == EEXIST && output.destination != nullptr && output.destination->options().keepExisting) {
+    return Fail(reason, kPackExists, output.shown + " is already there");
+  }
+  return Fail(reason, kPackFileError, "cannot put " + output.shown + " in place: " + std::strerror(errno));
 }
 
 }  // namespace pack_internal

@@ -85,7 +85,7 @@ int OutputFor(platform::Destination& destination, const std::string& name, pack_
   const std::string joined = JoinEntryPath(destination.path(), name);
   if (joined.size() > kMaxPathBytes) return Fail(reason, kPackFileError, "output path longer than 259 bytes");
   output->destination = &destination;
-  output->path = pack_internal::EntryPathUnderDestination(name);
+  output->path = EntryPathUnderDestination(name);
   output->shown = platform::MapPath(joined);
   return kPackOk;
 }
@@ -141,17 +141,23 @@ int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_int
   if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
   platform::PendingFile file;
   if (const int rc = pack_internal::CreateOutput(output, &file, reason); rc != kPackOk) return rc;
+  // A stream output is read back through a second descriptor once complete.
+  platform::File written = output.stream != nullptr ? platform::DuplicateFile(file.file()) : platform::File();
   std::string writeError;
+  uint64_t total = 0;
   auto write = [&](const uint8_t* data, size_t size) {
-    if (platform::WriteFile(file.file(), data, size) == static_cast<int64_t>(size)) return true;
-    writeError = "cannot write " + output.shown + ": " + SystemError();
-    return false;
+    if (platform::WriteFile(file.file(), data, size) != static_cast<int64_t>(size)) {
+      writeError = "cannot write " + output.shown + ": " + SystemError();
+      return false;
+    }
+    pack_internal::ReportWritten(output, total += size);
+    return true;
   };
   // writeError is filled by the sink before ExtractData reads it.
   int rc = ExtractData(pack, entry, write, unpacked, writeError, reason);
-  if (rc != kPackOk) return rc;
-  if (!file.Commit()) return Fail(reason, kPackFileError, "cannot put " + output.shown + " in place: " + SystemError());
-  return kPackOk;
+  if (rc == kPackOk) rc = pack_internal::CommitOutput(output, file, reason);
+  if (rc == kPackOk) rc = pack_internal::DeliverOutput(output, written, reason);
+  return rc;
 }
 
 // Restores an Audio entry as `output`.
@@ -162,6 +168,20 @@ int RestoreAudioOutput(PackHandle& pack, const DirectoryEntry& entry, const pack
   if (rc != kPackOk) return rc;
   return RestoreAudioEntry(output, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
                            entry.streamFormat, reason);
+}
+
+// Reads, inflates or decodes an entry as ExtractEntry does without writing.
+int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
+  if (const int rc = CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
+  if (pack.kind == PackKind::kAudio) {
+    *unpackedSize = 0;
+    const int rc = SeekAudioData(pack, entry, reason);
+    if (rc != kPackOk) return rc;
+    return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, reason);
+  }
+  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
+  auto discard = [](const uint8_t*, size_t) { return true; };
+  return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);
 }
 
 }  // namespace
@@ -259,25 +279,50 @@ int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason) {
   return kPackOk;
 }
 
-int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
-              uint32_t* unpackedSize, std::string* reason) {
-  DirectoryEntry entry;
-  entryName->clear();
-  int rc = NextRecord(pack, &entry, reason);
-  if (rc != kPackOk) return rc;
-  *entryName = entry.name;
-  *packedSize = entry.packedSize;
-  pack_internal::OutputFile output;
-  rc = OutputFor(destination, entry.name, &output, reason);
-  if (rc != kPackOk) return rc;
-  if (pack.kind == PackKind::kAudio) return RestoreAudioOutput(pack, entry, output, unpackedSize, reason);
-  rc = WriteEntryFile(pack, entry, output, unpackedSize, reason);
+void RewindDirectory(PackHandle& pack) { pack.cursor = 0; }
+
+int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutput& output, uint32_t* unpackedSize,
+                 std::string* reason) {
+  *unpackedSize = 0;
+  if (output.destination == nullptr && output.stream == nullptr) return CheckEntry(pack, entry, unpackedSize, reason);
+  pack_internal::OutputFile out;
+  if (output.destination != nullptr) {
+    if (const int rc = OutputFor(*output.destination, entry.name, &out, reason); rc != kPackOk) return rc;
+  } else {
+    out.stream = output.stream;
+    out.shown = platform::MapPath(entry.name);
+  }
+  out.written = &output.written;
+  if (pack.kind == PackKind::kAudio) return RestoreAudioOutput(pack, entry, out, unpackedSize, reason);
+  const int rc = WriteEntryFile(pack, entry, out, unpackedSize, reason);
   if (rc == kPackOk && pack.kind == PackKind::kDeflated && *unpackedSize != entry.unpackedSize &&
       pack.unsafeToDelete.empty()) {
     pack.unsafeToDelete = "entry \"" + entry.name + "\" inflates to " + std::to_string(*unpackedSize) +
                           " bytes, recorded " + std::to_string(entry.unpackedSize);
   }
   return rc;
+}
+
+int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
+              uint32_t* unpackedSize, std::string* reason) {
+  DirectoryEntry entry;
+  entryName->clear();
+  const int rc = NextRecord(pack, &entry, reason);
+  if (rc != kPackOk) return rc;
+  *entryName = entry.name;
+  *packedSize = entry.packedSize;
+  EntryOutput output;
+  output.destination = &destination;
+  return ExtractEntry(pack, entry, output, unpackedSize, reason);
+}
+
+bool ClosePackAndDelete(PackPtr pack, const std::string& path, std::string* why) {
+  const bool safe = PackSafeToDelete(*pack, why);
+  ClosePack(std::move(pack));
+  if (!safe) return false;
+  if (platform::DeleteFileByName(path)) return true;
+  *why = "it cannot be deleted: " + SystemError();
+  return false;
 }
 
 bool PackSafeToDelete(const PackHandle& pack, std::string* why) {
@@ -296,17 +341,4 @@ int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, platform::De
   const std::string& base = destination.path();
   return RestoreAudioOutput(pack, entry, {&destination, path, base.empty() ? path : base + "/" + path},
                             unpackedSize, reason);
-}
-
-int VerifyEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
-  if (const int rc = CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
-  if (pack.kind == PackKind::kAudio) {
-    *unpackedSize = 0;
-    const int rc = SeekAudioData(pack, entry, reason);
-    if (rc != kPackOk) return rc;
-    return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, reason);
-  }
-  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
-  auto discard = [](const uint8_t*, size_t) { return true; };
-  return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -116,6 +117,18 @@ bool SyncFolder(const File& folder) {
   return readable.IsOpen() && ::fsync(readable.Descriptor()) == 0;
 }
 
+// Renames `from` to `to` in `folder` unless something is named `to`
+// already (then false with EEXIST). File systems without an exclusive
+// rename get a hard link and the removal of the old name instead.
+bool RenameKeeping(const File& folder, const std::string& from, const std::string& to) {
+  const int at = folder.Descriptor();
+  if (::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::linkat(at, from.c_str(), at, to.c_str(), 0) != 0) return false;
+  ::unlinkat(at, from.c_str(), 0);
+  return true;
+}
+
 }  // namespace
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
@@ -124,6 +137,8 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
       temporaryName_(std::exchange(other.temporaryName_, std::string())),
       finalName_(std::exchange(other.finalName_, std::string())),
       durable_(other.durable_),
+      keepExisting_(other.keepExisting_),
+      unnamed_(std::exchange(other.unnamed_, false)),
       slot_(std::exchange(other.slot_, -1)) {}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
@@ -134,6 +149,8 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     temporaryName_ = std::exchange(other.temporaryName_, std::string());
     finalName_ = std::exchange(other.finalName_, std::string());
     durable_ = other.durable_;
+    keepExisting_ = other.keepExisting_;
+    unnamed_ = std::exchange(other.unnamed_, false);
     slot_ = std::exchange(other.slot_, -1);
   }
   return *this;
@@ -149,7 +166,7 @@ bool PendingFile::Create(const std::string& finalPath) {
   return CreateIn(dir, slash == std::string::npos ? finalPath : finalPath.substr(slash + 1), false);
 }
 
-bool PendingFile::CreateIn(const File& folder, std::string_view name, bool durable) {
+bool PendingFile::CreateIn(const File& folder, std::string_view name, bool durable, bool keepExisting) {
   Abandon();
   if (name.empty() || name.find('/') != std::string_view::npos) {
     errno = EINVAL;
@@ -181,11 +198,39 @@ bool PendingFile::CreateIn(const File& folder, std::string_view name, bool durab
     temporaryName_ = std::move(temporary);
     finalName_ = std::string(name);
     durable_ = durable;
+    keepExisting_ = keepExisting;
     slot_ = slot;
     return true;
   }
   errno = EEXIST;
   return false;
+}
+
+bool PendingFile::CreateUnnamed(const std::string& folderPath) {
+  Abandon();
+  // O_EXCL: the file can never be given a name later.
+  int fd = Retry([&] { return ::open(folderPath.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600); });
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+    // A file system without unnamed files: a fresh name, removed at once.
+    File folder(Retry([&] { return ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+    if (!folder.IsOpen()) return false;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+      const std::string name = ".spoolex-" + RandomSuffix();
+      SignalBlock block;
+      fd = Retry([&] {
+        return ::openat(folder.Descriptor(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      });
+      if (fd >= 0) {
+        ::unlinkat(folder.Descriptor(), name.c_str(), 0);
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
+  }
+  if (fd < 0) return false;
+  file_ = File(fd);
+  unnamed_ = true;
+  return true;
 }
 
 bool PendingFile::Commit() {
@@ -195,9 +240,15 @@ bool PendingFile::Commit() {
   }
   bool ok = !durable_ || !file_.IsOpen() || ::fsync(file_.Descriptor()) == 0;
   ok = ok && CloseFile(file_);
+  if (unnamed_) {
+    unnamed_ = false;
+    return ok;
+  }
   if (ok) {
     SignalBlock block;
-    ok = ::renameat(folder_.Descriptor(), temporaryName_.c_str(), folder_.Descriptor(), finalName_.c_str()) == 0;
+    ok = keepExisting_ ? RenameKeeping(folder_, temporaryName_, finalName_)
+                       : ::renameat(folder_.Descriptor(), temporaryName_.c_str(), folder_.Descriptor(),
+                                    finalName_.c_str()) == 0;
     if (ok) {
       DisarmSlot(std::exchange(slot_, -1));
       temporaryName_.clear();
@@ -218,6 +269,7 @@ bool PendingFile::Commit() {
 
 void PendingFile::Abandon() {
   CloseFile(file_);
+  unnamed_ = false;
   if (!temporaryName_.empty()) {
     SignalBlock block;
     ::unlinkat(folder_.Descriptor(), temporaryName_.c_str(), 0);
@@ -320,7 +372,9 @@ PlaceError Destination::Create(std::string_view path, PendingFile* out, std::str
   const File& folder = reached.IsOpen() ? reached : directory_;
   const std::string leaf(parts.back());
   struct stat there;
-  if (!protected_.empty() && ::fstatat(folder.Descriptor(), leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+  const bool taken = ::fstatat(folder.Descriptor(), leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+  if (taken && options_.keepExisting) return PlaceError::kExists;
+  if (taken) {
     for (File& kept : protected_) {
       struct stat st;
       if (::fstat(kept.Descriptor(), &st) == 0 && st.st_dev == there.st_dev && st.st_ino == there.st_ino) {
@@ -328,7 +382,8 @@ PlaceError Destination::Create(std::string_view path, PendingFile* out, std::str
       }
     }
   }
-  return out->CreateIn(folder, leaf, options_.durable) ? PlaceError::kNone : PlaceError::kSystem;
+  return out->CreateIn(folder, leaf, options_.durable, options_.keepExisting) ? PlaceError::kNone
+                                                                             : PlaceError::kSystem;
 }
 
 }  // namespace platform

@@ -44,10 +44,19 @@ class PendingFile {
 
   // Creates the temporary file for `name` (one path component) in the open
   // directory `folder`. With `durable`, Commit also flushes the file and
-  // the folder to the disk. Returns false with errno set.
-  [[nodiscard]] bool CreateIn(const File& folder, std::string_view name, bool durable);
+  // the folder to the disk; with `keepExisting`, Commit never replaces
+  // anything already under `name` (it fails with EEXIST instead). Returns
+  // false with errno set.
+  [[nodiscard]] bool CreateIn(const File& folder, std::string_view name, bool durable, bool keepExisting = false);
 
-  [[nodiscard]] bool IsOpen() const { return !temporaryName_.empty(); }
+  // Creates a file without a name in the folder `folderPath`, for output
+  // that is read back instead of put in place: Commit only closes it, and
+  // its bytes stay readable through a descriptor duplicated before (the
+  // file vanishes when the last one is closed, also when the process is
+  // killed). Returns false with errno set.
+  [[nodiscard]] bool CreateUnnamed(const std::string& folderPath);
+
+  [[nodiscard]] bool IsOpen() const { return !temporaryName_.empty() || unnamed_; }
   File& file() { return file_; }
 
   // Closes the file when it is still open (flushing it first when durable),
@@ -66,6 +75,8 @@ class PendingFile {
   std::string temporaryName_;
   std::string finalName_;
   bool durable_ = false;
+  bool keepExisting_ = false;
+  bool unnamed_ = false;
   int slot_ = -1;  // the signal cleanup slot holding temporaryName_
 };
 
@@ -99,12 +110,14 @@ enum class PlaceError {
   kNotAFolder,     // a folder of the path is something else than a folder
   kMissingFolder,  // a folder of the path does not exist (and is not created)
   kProtected,      // the file there is one the destination must not replace
+  kExists,         // something is there and the destination keeps existing files
   kSystem,         // the system refused (errno)
 };
 
 struct DestinationOptions {
   bool createFolders = false;  // create missing folders (never through a link)
   bool durable = false;        // flush every file and its folder when committed
+  bool keepExisting = false;   // never replace a file (or anything) already there
 };
 
 // An open destination directory. Move-only.
@@ -122,13 +135,15 @@ class Destination {
   // keeps a descriptor of it, so its inode cannot be reused meanwhile.
   void Protect(const File& file);
 
-  // The path given to Open.
+  // The path given to Open, and the options.
   [[nodiscard]] const std::string& path() const { return path_; }
+  [[nodiscard]] const DestinationOptions& options() const { return options_; }
 
   // Creates the pending file of `path` (see SplitRelativePath), reaching its
   // folder from the destination one component at a time without following
   // links, creating missing folders when the options say so. Returns kNone
-  // with *out ready for writing, or why not; `where`, when given, receives
+  // with *out ready for writing, or why not (kExists, with keepExisting,
+  // when anything is under the final name, a link or a folder too); `where`, when given, receives
   // the leading part of `path` at which it failed. errno tells more for
   // kNoDestination and kSystem.
   [[nodiscard]] PlaceError Create(std::string_view path, PendingFile* out, std::string* where = nullptr);

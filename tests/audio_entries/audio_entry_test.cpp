@@ -325,7 +325,7 @@ TEST_F(AudioEntries, AReadThatFailsFailsTheEntry) {
       while (entry.name != name) ASSERT_EQ(NextRecord(*pack, &entry), kPackOk);
       std::string reason;
       uint32_t unpacked = 0;
-      const int rc = verify ? VerifyEntry(*pack, entry, &unpacked, &reason)
+      const int rc = verify ? ExtractEntry(*pack, entry, EntryOutput{}, &unpacked, &reason)
                             : RestoreAudioData(*pack, entry, destination, name, &unpacked, &reason);
       EXPECT_EQ(rc, kPackAudioFailed);
       EXPECT_NE(reason.find("Short read error. (19)"), std::string::npos) << reason;

@@ -77,6 +77,43 @@ TEST_F(DestinationTest, CreatesMissingFoldersOnlyWhenAsked) {
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"a", "a/b", "a/b/f", "a/b/g", "sub"}));
 }
 
+// Keeping existing files: anything under the name (a file, a dangling link)
+// is refused at Create, and a file that appears between Create and Commit
+// is not replaced either; the temporary file goes away in both cases.
+TEST_F(DestinationTest, KeepsWhatIsAlreadyThereEvenWhenItAppearsLate) {
+  WriteBytes(dest_ + "/old", ToBytes("old"));
+  std::filesystem::create_symlink(tmp_ / "outside/none", dest_ + "/dangling");
+  EXPECT_EQ(Put("old", "new", {.keepExisting = true}), PlaceError::kExists);
+  EXPECT_EQ(Put("dangling", "new", {.keepExisting = true}), PlaceError::kExists);
+  platform::Destination destination;
+  ASSERT_TRUE(destination.Open(dest_, {.keepExisting = true}));
+  platform::PendingFile file;
+  ASSERT_EQ(destination.Create("late", &file), PlaceError::kNone);
+  WriteBytes(dest_ + "/late", ToBytes("first"));
+  ASSERT_EQ(platform::WriteFile(file.file(), "second", 6), 6);
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(ReadBytes(dest_ + "/late"), ToBytes("first"));
+  EXPECT_EQ(ReadBytes(dest_ + "/old"), ToBytes("old"));
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"dangling", "late", "old", "sub"}));
+  EXPECT_TRUE(ListTree(tmp_ / "outside").empty());
+}
+
+// An unnamed file is read back through a second descriptor after Commit and
+// never appears in its folder.
+TEST_F(DestinationTest, UnnamedFilesLeaveNothingInTheirFolder) {
+  platform::PendingFile file;
+  ASSERT_TRUE(file.CreateUnnamed(dest_));
+  platform::File reader = platform::DuplicateFile(file.file());
+  ASSERT_EQ(platform::WriteFile(file.file(), "bytes", 5), 5);
+  EXPECT_TRUE(file.Commit());
+  char back[5];
+  ASSERT_TRUE(platform::ReadFileAt(reader, 0, back, 5));
+  EXPECT_EQ(std::string(back, 5), "bytes");
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"sub"}));
+  EXPECT_FALSE(file.CreateUnnamed(tmp_ / "missing"));
+}
+
 // A second thread swaps the folder "sub" with a link to "outside" as fast as
 // it can while files are placed under "sub" (existing folders, and folders
 // created on the way): every file lands inside the destination or fails.

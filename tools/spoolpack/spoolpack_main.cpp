@@ -1,11 +1,11 @@
 // spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]
-//                  [--audio-for GLOB=MODE]...
-// spoolpack list <pack>
+//                  [--audio-for GLOB=MODE]... [--skip-unpackable]
+// spoolpack extract <pakname> <dir> [options] | <pakname> --to-stdout NAME
+// spoolpack list [--json] <pack>
 // spoolpack verify <pakname>
 //
 // Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,21 +22,25 @@
 #include "pack/pack.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_audio.h"
+#include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_extract.h"
+#include "tools/spoolpack/spoolpack_json.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 void PrintHelp(FILE* out) {
   std::fprintf(out,
                "usage: spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n"
-               "                        [--audio-for GLOB=MODE]...\n"
-               "       spoolpack list <pack>\n"
+               "                        [--audio-for GLOB=MODE]... [--skip-unpackable]\n"
+               "       spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
+               "                         [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
+               "                         [--progress|--no-progress] [--quiet]\n"
+               "       spoolpack extract <pakname> --to-stdout NAME\n"
+               "       spoolpack list [--json] <pack>\n"
                "       spoolpack verify <pakname>\n"
+               "       spoolpack --version | help\n"
                "\n"
                "create  packs every file under <dir> (sorted, names relative to <dir>) into\n"
                "        <pakname>.APAK (audio files), <pakname>.ZPAK (deflated) and\n"
@@ -57,24 +61,28 @@ void PrintHelp(FILE* out) {
                "        With keep and pcm a file goes into the APAK only when restoring it\n"
                "        gives its exact bytes; otherwise it is packed as an ordinary file\n"
                "        and standard error says why. aac and vqf have no encoder yet.\n"
+               "        A file that cannot go into a pack (a backslash in its name, a name\n"
+               "        longer than 259 bytes, more than 4 GiB) stops the run, or with\n"
+               "        --skip-unpackable is left out with a line on standard error.\n"
+               "extract unpacks <pakname>'s packs into <dir>, creating the folders entries\n"
+               "        need (never through a symbolic link, never outside <dir>); goes on\n"
+               "        past an entry that fails and reports every failure at the end.\n"
+               "        --only/--exclude GLOB select entries by name with '/' separators;\n"
+               "        --existing says what happens to a file already there (default\n"
+               "        overwrite); --dry-run reads, inflates and decodes everything and\n"
+               "        writes nothing; --delete deletes each pack whose entries were all\n"
+               "        written, and only when none was left out. A progress line on a\n"
+               "        terminal (--progress, --no-progress), then a summary; --quiet\n"
+               "        prints failures only. Exit status 0 when everything was written,\n"
+               "        1 when something failed, 2 for a usage error or no such pack.\n"
+               "        --to-stdout NAME writes that entry's bytes to standard output.\n"
                "list    prints one line per entry of a .APAK, .UPAK or .ZPAK file:\n"
                "        kind, data offset, packed size, unpacked size, name; audio entries\n"
                "        also show the packed stream's format and the stored description.\n"
+               "        --json: one JSON object per line and entry instead.\n"
                "verify  reads and inflates every entry of <pakname>'s packs, and decodes\n"
                "        every audio entry, without writing anything; problems go to\n"
                "        standard error, exit status 1.\n");
-}
-
-// One line on standard error; names in it cannot drive the terminal.
-void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str()); }
-
-const char* KindName(PackKind kind) {
-  switch (kind) {
-    case PackKind::kAudio: return "audio";
-    case PackKind::kStored: return "stored";
-    case PackKind::kDeflated: return "deflated";
-  }
-  return "";
 }
 
 // ---- create ----------------------------------------------------------------
@@ -88,8 +96,16 @@ struct SourceFile {
 struct Walk {
   std::vector<SourceFile> files;
   std::vector<fs::path> skipPaths;  // the packs being written
+  bool skipUnpackable = false;      // leave out files that cannot be packed
   bool ok = true;
 };
+
+// A file that cannot go into a pack: left out when asked, else the run
+// stops before anything is written.
+void Unpackable(Walk& walk, const fs::path& path, const std::string& why) {
+  Complain((walk.skipUnpackable ? "left out " : "cannot pack ") + path.string() + ": " + why);
+  walk.ok = walk.ok && walk.skipUnpackable;
+}
 
 bool IsSkipped(const Walk& walk, const fs::path& path) {
   std::error_code ec;
@@ -126,15 +142,18 @@ void WalkDirectory(const fs::path& dir, const std::string& relative, Walk& walk)
     }
     if (IsSkipped(walk, path)) continue;
     if (rel.find('\\') != std::string::npos) {
-      Complain("cannot pack " + path.string() + ": the name holds a backslash, the separator of pack names");
-      walk.ok = false;
+      Unpackable(walk, path, "the name holds a backslash, the separator of pack names");
       continue;
     }
     std::string entryName = rel;
     std::replace(entryName.begin(), entryName.end(), '/', '\\');
     if (entryName.size() > kMaxNameBytes) {
-      Complain("cannot pack " + path.string() + ": its name is longer than 259 bytes");
-      walk.ok = false;
+      Unpackable(walk, path, "its name is longer than 259 bytes");
+      continue;
+    }
+    // An entry records its sizes in 32 bits.
+    if (const uintmax_t size = fs::file_size(path, ec); !ec && size > UINT32_MAX) {
+      Unpackable(walk, path, "it is larger than a pack entry can be (4 GiB - 1 byte)");
       continue;
     }
     walk.files.push_back({entryName, path.string(), rel});
@@ -142,10 +161,7 @@ void WalkDirectory(const fs::path& dir, const std::string& relative, Walk& walk)
 }
 
 // Whether `glob` matches the file's relative path or its base name.
-bool Matches(const std::string& glob, const SourceFile& file) {
-  std::string base = fs::path(file.relative).filename().string();
-  return fnmatch(glob.c_str(), file.relative.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0;
-}
+bool Matches(const std::string& glob, const SourceFile& file) { return GlobMatches(glob, file.relative); }
 
 bool MatchesStore(const std::vector<std::string>& globs, const SourceFile& file) {
   return std::any_of(globs.begin(), globs.end(), [&](const std::string& glob) { return Matches(glob, file); });
@@ -153,6 +169,7 @@ bool MatchesStore(const std::vector<std::string>& globs, const SourceFile& file)
 
 // What create was asked to do besides walking the tree.
 struct CreateOptions {
+  bool skipUnpackable = false;
   std::vector<std::string> storeGlobs;
   AudioChoice audio;                                          // --audio
   std::vector<std::pair<std::string, AudioChoice>> audioFor;  // --audio-for, in order
@@ -395,6 +412,7 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
     return kExitFailed;
   }
   Walk walk;
+  walk.skipUnpackable = options.skipUnpackable;
   for (PackKind kind : kPackKindsInRunOrder) {
     fs::path canonical = fs::weakly_canonical(PackPathOf(pakname, kind), ec);
     if (!ec) walk.skipPaths.push_back(canonical);
@@ -440,7 +458,7 @@ bool KindFromExtension(const std::string& path, PackKind* kind) {
   return false;
 }
 
-int List(const std::string& path) {
+int List(const std::string& path, bool json) {
   PackKind kind;
   if (!KindFromExtension(path, &kind)) {
     Complain(path + ": not a .APAK, .UPAK or .ZPAK file");
@@ -455,6 +473,10 @@ int List(const std::string& path) {
   DirectoryEntry entry;
   int rc;
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
+    if (json) {
+      std::printf("%s\n", EntryJson(kind, entry).c_str());
+      continue;
+    }
     std::string unpacked = kind == PackKind::kAudio    ? "-"
                            : kind == PackKind::kStored ? std::to_string(entry.packedSize)
                                                        : std::to_string(entry.unpackedSize);
@@ -497,7 +519,7 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
     ++entries;
     uint32_t unpacked = 0;
-    int v = VerifyEntry(*pack, entry, &unpacked, &reason);
+    int v = ExtractEntry(*pack, entry, EntryOutput(), &unpacked, &reason);
     if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
       v = kPackFileError;
       reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
@@ -530,10 +552,16 @@ int Verify(const std::string& pakname) {
   return ok ? kExitOk : kExitFailed;
 }
 
-// Says what was wrong (when anything is said) and prints the usage.
+// Says what was wrong (when anything is said) and prints the short usage.
 int Usage(const std::string& error) {
   if (!error.empty()) Complain(error);
-  PrintHelp(stderr);
+  std::fprintf(stderr,
+               "usage: spoolpack create <pakname> <dir> [options]\n"
+               "       spoolpack extract <pakname> <dir> [options]\n"
+               "       spoolpack extract <pakname> --to-stdout NAME\n"
+               "       spoolpack list [--json] <pack>\n"
+               "       spoolpack verify <pakname>\n"
+               "'spoolpack help' lists the options.\n");
   return kExitUsage;
 }
 
@@ -550,12 +578,24 @@ int main(int argc, char** argv) {
     PrintHelp(stdout);
     return kExitOk;
   }
+  if (command == "--version") {
+    std::printf("spoolpack %s\n", SPOOLEX_VERSION);
+    return kExitOk;
+  }
+  if (command == "extract") {
+    ExtractOptions options;
+    std::string error;
+    if (!ParseExtractArguments({args.begin() + 1, args.end()}, &options, &error)) return Usage(error);
+    return Extract(options);
+  }
   if (command == "create" && args.size() >= 3) {
     CreateOptions options;
     for (size_t i = 3; i < args.size(); ++i) {
       const bool hasValue = i + 1 < args.size();
       std::string error;
-      if (args[i] == "--store" && hasValue) {
+      if (args[i] == "--skip-unpackable") {
+        options.skipUnpackable = true;
+      } else if (args[i] == "--store" && hasValue) {
         options.storeGlobs.push_back(args[++i]);
       } else if (args[i] == "--audio" && hasValue) {
         if (!ParseAudioMode(args[++i], &options.audio, &error)) return Usage(error);
@@ -571,7 +611,8 @@ int main(int argc, char** argv) {
     }
     return Create(args[1], args[2], options);
   }
-  if (command == "list" && args.size() == 2) return List(args[1]);
+  if (command == "list" && args.size() == 2) return List(args[1], false);
+  if (command == "list" && args.size() == 3 && args[1] == "--json") return List(args[2], true);
   if (command == "verify" && args.size() == 2) return Verify(args[1]);
   return Usage("");
 }

@@ -1,0 +1,313 @@
+// spoolpack extract, list --json and create --skip-unpackable, run as
+// programs on packs laid out by hand (or made by spoolpack create from
+// files sox writes), in temporary directories.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <regex>
+
+#include "audio_stream/stream_test_support.h"
+#include "pack/pack_test_support.h"
+#include "tools/run_program.h"
+
+using namespace test_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  RunResult Spoolpack(std::vector<std::string> args) {
+    args.insert(args.begin(), SpoolpackPath());
+    return RunProgram(args);
+  }
+  RunResult Extract(std::vector<std::string> options, const std::string& dest) {
+    options.insert(options.begin(), {"extract", pak_, dest});
+    return Spoolpack(options);
+  }
+  // A Deflated pack whose "bad.txt" records 10 bytes for 2000: it fails
+  // with -2 wherever it stands.
+  static void AddBad(HandPack& pack) {
+    const Bytes stream = Deflate(Sample(2000));
+    pack.AddRecord("bad.txt", pack.AddData(stream), uint32_t(stream.size()), U32(10));
+  }
+  void Write(const std::string& extension, HandPack& pack) { WriteBytes(pak_ + extension, pack.Build()); }
+  static std::string LastLine(const std::string& text) {
+    const size_t end = text.find_last_not_of('\n');
+    return text.substr(text.rfind('\n', end) + 1, end - text.rfind('\n', end));
+  }
+
+  TempDir tmp_;
+  std::string pak_ = tmp_ / "game";
+  std::string dest_ = tmp_ / "dest";
+};
+
+// Folders are made as entries need them, also the destination itself, but
+// never through a link, over a file or outside; the failures in the middle
+// of the pack do not stop the entries after them.
+TEST_F(ExtractTest, FoldersAreMadeNeverThroughALinkAndFailuresDoNotStopThePack) {
+  fs::create_directories(dest_ + "/have");
+  fs::create_directory(tmp_ / "outside");
+  fs::create_directory_symlink(tmp_ / "outside", dest_ + "/link");
+  WriteBytes(dest_ + "/plain", ToBytes("in the way"));
+  HandPack zpak("KERVMAXZ");
+  zpak.Add("deep\\er\\est.txt", Sample(3000));
+  zpak.Add("plain\\under.txt", ToBytes("a"));
+  zpak.Add("link\\out.txt", ToBytes("b"));
+  AddBad(zpak);
+  zpak.Add("..\\escape.txt", ToBytes("c"));
+  zpak.Add("have\\later.txt", Sample(100, true, 2));
+  Write(".ZPAK", zpak);
+  const RunResult r = Extract({}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ListTree(dest_), (Names{"deep", "deep/er", "deep/er/est.txt", "have", "have/later.txt", "link", "plain"}));
+  EXPECT_EQ(ReadBytes(dest_ + "/deep/er/est.txt"), Sample(3000));
+  EXPECT_EQ(ReadBytes(dest_ + "/have/later.txt"), Sample(100, true, 2));
+  EXPECT_EQ(ReadBytes(dest_ + "/plain"), ToBytes("in the way"));
+  EXPECT_TRUE(ListTree(tmp_ / "outside").empty());
+  EXPECT_FALSE(fs::exists(tmp_ / "escape.txt"));
+  for (const char* name : {"plain/under.txt\": a directory of the name is not a directory",
+                           "link/out.txt\": a directory of the name is a symbolic link",
+                           "bad.txt\": data inflates to more", "../escape.txt\": name would leave the destination"}) {
+    EXPECT_NE(r.err.find("spoolpack: " + pak_ + ".ZPAK: entry \"" + name), std::string::npos) << name << r.err;
+  }
+  EXPECT_EQ(LastLine(r.err).rfind("2 entries written (3.0 KiB) to " + dest_ + ", 4 failed in ", 0), 0u) << r.err;
+  // A destination that does not exist yet is made.
+  EXPECT_EQ(Extract({"--only", "deep/*"}, tmp_ / "new/dest").status, 0);
+  EXPECT_EQ(ListTree(tmp_ / "new"), (Names{"dest", "dest/deep", "dest/deep/er", "dest/deep/er/est.txt"}));
+}
+
+// Globs on '/'-separated names (or their last part); files already there
+// are kept or refused as asked, or replaced by default.
+TEST_F(ExtractTest, GlobsSelectAndFilesAlreadyThereAreKeptRefusedOrReplaced) {
+  HandPack upak("KERVMAXU");
+  for (const char* name : {"docs\\a.txt", "docs\\b.tmp", "src\\c.txt", "top.txt"}) upak.Add(name, ToBytes(name));
+  Write(".UPAK", upak);
+  RunResult r = Extract({"--only", "docs/*", "--only", "top.*", "--exclude", "*.tmp", "--no-progress"}, dest_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListTree(dest_), (Names{"docs", "docs/a.txt", "top.txt"}));
+  EXPECT_NE(r.err.find("2 entries written (17 B) to " + dest_ + ", 2 not selected in "), std::string::npos) << r.err;
+
+  WriteBytes(dest_ + "/top.txt", ToBytes("old"));
+  r = Extract({"--existing", "keep"}, dest_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dest_ + "/top.txt"), ToBytes("old"));
+  EXPECT_EQ(ReadBytes(dest_ + "/src/c.txt"), ToBytes("src\\c.txt"));
+  EXPECT_NE(r.err.find("2 entries written (19 B) to " + dest_ + ", 2 kept (already there)"), std::string::npos)
+      << r.err;
+
+  WriteBytes(dest_ + "/docs/a.txt", ToBytes("changed"));
+  r = Extract({"--existing", "fail"}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ReadBytes(dest_ + "/docs/a.txt"), ToBytes("changed"));
+  EXPECT_NE(r.err.find("game.UPAK: entry \"top.txt\": " + dest_ + "/top.txt is already there (-6)"), std::string::npos)
+      << r.err;
+
+  EXPECT_EQ(Extract({}, dest_).status, 0);
+  EXPECT_EQ(ReadBytes(dest_ + "/top.txt"), ToBytes("top.txt"));
+  EXPECT_EQ(ReadBytes(dest_ + "/docs/a.txt"), ToBytes("docs\\a.txt"));
+}
+
+// A dry run finds the failing entry but makes no folder, writes no file
+// and deletes no pack.
+TEST_F(ExtractTest, DryRunWritesNothing) {
+  HandPack zpak("KERVMAXZ");
+  zpak.Add("a\\good.txt", Sample(500));
+  AddBad(zpak);
+  Write(".ZPAK", zpak);
+  const Bytes before = ReadBytes(pak_ + ".ZPAK");
+  RunResult r = Extract({"--dry-run", "--delete"}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(dest_));
+  EXPECT_NE(r.err.find("entry \"bad.txt\": data inflates to more than its recorded size (-2)"), std::string::npos);
+  EXPECT_EQ(LastLine(r.err).rfind("1 entry read, nothing written (dry run), 1 failed in ", 0), 0u) << r.err;
+  EXPECT_EQ(ReadBytes(pak_ + ".ZPAK"), before);
+  fs::create_directory(dest_);
+  EXPECT_EQ(Extract({"--dry-run", "--exclude", "bad.txt"}, dest_).status, 0);
+  EXPECT_TRUE(ListTree(dest_).empty());
+}
+
+// --delete removes a pack only when every one of its entries was written,
+// and none when an entry was left out by a glob or kept.
+TEST_F(ExtractTest, DeleteOnlyAfterEveryEntryOfThePackWasWritten) {
+  auto packs = [&] {
+    HandPack upak("KERVMAXU"), zpak("KERVMAXZ");
+    upak.Add("a.txt", ToBytes("a"));
+    upak.Add("b.txt", ToBytes("b"));
+    zpak.Add("c.txt", Sample(800));
+    AddBad(zpak);
+    Write(".UPAK", upak);
+    Write(".ZPAK", zpak);
+  };
+  packs();
+  RunResult r = Extract({"--delete", "--exclude", "bad.txt"}, dest_);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(fs::exists(pak_ + ".UPAK") && fs::exists(pak_ + ".ZPAK"));
+  EXPECT_NE(r.err.find("no pack deleted: some entries were not selected"), std::string::npos) << r.err;
+  r = Extract({"--delete", "--existing", "keep"}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(pak_ + ".UPAK"));  // its files were already there
+  EXPECT_NE(r.err.find("game.ZPAK: not deleted: not every entry was written"), std::string::npos) << r.err;
+  fs::remove_all(dest_);
+  r = Extract({"--delete"}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(pak_ + ".UPAK"));
+  EXPECT_TRUE(fs::exists(pak_ + ".ZPAK"));
+  EXPECT_NE(r.err.find("deleted " + pak_ + ".UPAK"), std::string::npos) << r.err;
+  EXPECT_EQ(ListTree(dest_), (Names{"a.txt", "b.txt", "c.txt"}));
+}
+
+// A pack made read-only is unpacked but not deleted, even from a folder
+// where it could be unlinked (the tool run as nobody when the test runs as
+// root, who could write the file anyway).
+TEST_F(ExtractTest, DeleteKeepsAReadOnlyPack) {
+  const std::string shared = tmp_ / "shared";
+  fs::create_directory(shared);
+  ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755) | ::chmod(shared.c_str(), 0777), 0);
+  HandPack upak("KERVMAXU");
+  upak.Add("a.txt", ToBytes("a"));
+  WriteBytes(shared + "/game.UPAK", upak.Build());
+  ASSERT_EQ(::chmod((shared + "/game.UPAK").c_str(), 0444), 0);
+  RunOptions nobody;
+  nobody.asNobody = true;
+  const RunResult r = RunProgram({SpoolpackPath(), "extract", shared + "/game", shared + "/out", "--delete"}, nobody);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadBytes(shared + "/out/a.txt"), ToBytes("a"));
+  EXPECT_TRUE(fs::exists(shared + "/game.UPAK"));
+  EXPECT_NE(r.err.find("game.UPAK: not deleted: the pack cannot be written"), std::string::npos) << r.err;
+}
+
+// --to-stdout gives exactly the bytes extract writes (a stored, a deflated
+// and a decoded Ogg Vorbis entry) and nothing else; a missing name, or an
+// entry whose damage only its last byte shows, gives nothing at all.
+TEST_F(ExtractTest, ToStdoutGivesTheBytesExtractWrites) {
+  const std::string src = tmp_ / "src";
+  fs::create_directories(src + "/a");
+  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 22050 -c 2 -b 16 '" + src + "/a/tone.wav' synth 0.3 sine 440"));
+  WriteBytes(src + "/a/notes.txt", Sample(20000));
+  WriteBytes(src + "/noise.bin", Sample(3000, false));
+  ASSERT_EQ(Spoolpack({"create", pak_, src, "--audio", "ogg:3"}).status, 0);
+  ASSERT_EQ(Extract({}, dest_).status, 0);
+  for (const std::string name : {"a/tone.wav", "a/notes.txt", "noise.bin"}) {
+    const RunResult r = Spoolpack({"extract", pak_, "--to-stdout", name});
+    EXPECT_EQ(r.status, 0) << name << r.err;
+    EXPECT_EQ(r.err, "") << name;
+    const Bytes file = ReadBytes(dest_ + "/" + name);
+    EXPECT_TRUE(r.out.size() == file.size() && std::memcmp(r.out.data(), file.data(), file.size()) == 0) << name;
+  }
+  EXPECT_NE(ReadBytes(dest_ + "/a/tone.wav"), ReadBytes(src + "/a/tone.wav"));  // really decoded
+  RunResult r = Spoolpack({"extract", pak_, "--to-stdout", "a/none"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  HandPack zpak("KERVMAXZ");
+  zpak.Add("big.txt", Sample(300000));
+  Bytes bytes = zpak.Build();
+  bytes[At32(bytes, 8) - 1] ^= 1;  // the zlib checksum at the end of the data
+  WriteBytes(pak_ + ".ZPAK", bytes);
+  r = Spoolpack({"extract", pak_, "--to-stdout", "big.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("game.ZPAK: entry \"big.txt\": data does not inflate"), std::string::npos) << r.err;
+}
+
+// Python's json module reads every line; names come back byte for byte
+// (a byte that is no UTF-8 as a surrogate escape), and audio entries carry
+// their stored description as fields.
+TEST_F(ExtractTest, ListJsonIsReadByPython) {
+  HandPack apak("KERVMAXA");
+  Bytes tail = U32(0x300000);  // OGG
+  for (uint32_t word : {44100u, 16u, 2u, 441000u, 0x10001u, 1u, 1u, 128000u, 0u, 0u}) Put32(tail, word);
+  const float quality = 0.5f;
+  uint32_t bits;
+  std::memcpy(&bits, &quality, 4);
+  Put32(tail, bits);
+  Put16(tail, 7);
+  apak.AddRecord("\\music\\caf\xc3\xa9\x01\xff.wav", apak.AddData(Bytes(30, 0)), 30, tail);
+  Write(".APAK", apak);
+  HandPack zpak("KERVMAXZ");
+  zpak.Add("dir\\z.txt", Sample(1000));
+  Write(".ZPAK", zpak);
+  const std::string script = tmp_ / "read.py";
+  WriteBytes(script,
+             ToBytes("import json, sys\n"
+                     "for line in sys.stdin:\n"
+                     "    o = json.loads(line)\n"
+                     "    s = o.get('stored', {})\n"
+                     "    print(o['kind'], o['name'].encode('utf-8', 'surrogateescape').hex(), o['dataOffset'],\n"
+                     "          o['packedSize'], o['unpackedSize'], o.get('stream'), s.get('format'),\n"
+                     "          s.get('samplerate'), s.get('samples'), s.get('quality'), s.get('codecOption'))\n"));
+  auto read = [&](const std::string& pack) {
+    return RunProgram({"/bin/sh", "-c", SpoolpackPath() + " list --json " + pack + " | python3 " + script}).out;
+  };
+  EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ff2e776176") +
+                                      " 16 30 None {'format': 'OGG', 'code': 3145728} WAV/PCM 44100 441000 0.5 7\n");
+  const std::string z = read(pak_ + ".ZPAK");
+  EXPECT_TRUE(
+      std::regex_match(z, std::regex("deflated 6469722f7a2e747874 16 \\d+ 1000 None None None None None None\n")))
+      << z;
+}
+
+// The progress line is drawn on a terminal (a pseudo-terminal that script
+// gives the program) and not on a pipe; --quiet leaves failures only.
+TEST_F(ExtractTest, ProgressLineOnATerminalOnly) {
+  HandPack upak("KERVMAXU");
+  for (const char* name : {"one", "two", "three"}) upak.Add(name, Sample(2048));
+  Write(".UPAK", upak);
+  const RunResult pipe = Extract({}, dest_);
+  EXPECT_TRUE(std::regex_match(pipe.err, std::regex("3 entries written \\(6\\.0 KiB\\) to .* in \\d+\\.\\d s\n")))
+      << pipe.err;
+  auto onTerminal = [&](const std::string& options) {
+    return RunProgram({"script", "-qec", SpoolpackPath() + " extract " + pak_ + " " + dest_ + options, "/dev/null"});
+  };
+  const RunResult terminal = onTerminal("");
+  EXPECT_EQ(terminal.status, 0);
+  EXPECT_NE(terminal.out.find("\r0 B of 6.0 KiB, 0 of 3 entries"), std::string::npos) << terminal.out;
+  EXPECT_NE(terminal.out.find("\r3 entries written (6.0 KiB)"), std::string::npos) << terminal.out;
+  EXPECT_EQ(onTerminal(" --no-progress").out.find(" of 3 entries"), std::string::npos);
+  EXPECT_EQ(onTerminal(" --quiet").out, "");
+  EXPECT_EQ(Extract({"--quiet"}, dest_).err, "");
+}
+
+// Usage errors print the short usage; --version and help answer; a file
+// that cannot go into a pack stops create, or is left out when asked.
+TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
+  const RunResult version = Spoolpack({"--version"});
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("spoolpack \\d+\\.\\d+\n"))) << version.out;
+  EXPECT_NE(Spoolpack({"help"}).out.find("--to-stdout NAME"), std::string::npos);
+  for (const Names& args : {Names{"extract", pak_}, Names{"extract", pak_, dest_, "--existing", "maybe"},
+                            Names{"extract", pak_, "--to-stdout", "x", "--quiet"}, Names{"bogus"}}) {
+    const RunResult r = Spoolpack(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_LE(LineCount(r.err), 8u) << r.err;
+    EXPECT_NE(r.err.find("usage: spoolpack create"), std::string::npos);
+  }
+  EXPECT_EQ(Spoolpack({"extract", pak_, dest_}).status, 2);  // no pack of that name
+  EXPECT_FALSE(fs::exists(dest_));
+
+  const std::string src = tmp_ / "src";
+  const std::string longDir = src + "/" + std::string(100, 'd') + "/" + std::string(100, 'e');
+  fs::create_directories(longDir);
+  WriteBytes(longDir + "/" + std::string(60, 'f'), ToBytes("long"));
+  WriteBytes(src + "/back\\slash", ToBytes("b"));
+  WriteBytes(src + "/ok.txt", Sample(2000));
+  WriteBytes(src + "/huge.bin", {});
+  fs::resize_file(src + "/huge.bin", (uint64_t{1} << 32) + 1);  // sparse
+  RunResult r = Spoolpack({"create", pak_, src});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ListTree(tmp_.path()).size(), ListTree(src).size() + 1);  // no pack written
+  r = Spoolpack({"create", pak_, src, "--skip-unpackable"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* why : {"back\\slash: the name holds a backslash", "huge.bin: it is larger than a pack entry",
+                          "ffff: its name is longer than 259 bytes"}) {
+    EXPECT_NE(r.err.find(why), std::string::npos) << why << r.err;
+  }
+  EXPECT_EQ(LineCount(r.err), 3u) << r.err;
+  EXPECT_EQ(Spoolpack({"list", pak_ + ".ZPAK"}).out.substr(0, 9), "deflated ");
+  EXPECT_EQ(LineCount(Spoolpack({"list", pak_ + ".ZPAK"}).out), 1u);
+  EXPECT_FALSE(fs::exists(pak_ + ".UPAK"));
+}
+
+}  // namespace

@@ -1,0 +1,334 @@
+// spoolpack extract: the packs of a set are opened read-only, their
+// directories walked once to count what is selected, and then every
+// selected entry is written through the pack module (ExtractEntry) into a
+// destination that creates the folders entries need. A failing entry does
+// not stop the run; every failure is reported at the end.
+#include "tools/spoolpack/spoolpack_extract.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "pack/pack.h"
+#include "platform/destination.h"
+#include "platform/platform.h"
+#include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_progress.h"
+
+namespace {
+
+// One pack of the set that exists.
+struct SetPack {
+  PackKind kind;
+  std::string path;  // as found, for messages and deletion
+  PackPtr pack;      // empty when the pack could not be opened
+};
+
+// What a run did, for the summary and the exit status.
+struct Tally {
+  uint64_t written = 0;
+  uint64_t kept = 0;
+  uint64_t notSelected = 0;
+  uint64_t bytes = 0;
+  std::vector<std::string> failures;  // one line each
+  std::vector<std::string> notes;     // deletions and why packs were kept
+};
+
+// Opens every pack of the set that exists; one that cannot be read is a
+// failure. Returns whether any pack of the set exists.
+bool OpenSet(const std::string& pakname, std::vector<SetPack>* packs, Tally& tally) {
+  bool found = false;
+  for (PackKind kind : kPackKindsInRunOrder) {
+    SetPack entry{kind, FindPackFile(pakname, kind), PackPtr()};
+    std::string reason;
+    if (OpenPack(entry.path, kind, &entry.pack, &reason, PackAccess::kReadOnly) != kPackOk) {
+      if (reason.empty()) continue;  // no such pack
+      tally.failures.push_back(entry.path + ": " + reason + "; not unpacked");
+    }
+    found = true;
+    if (entry.pack) packs->push_back(std::move(entry));
+  }
+  return found;
+}
+
+bool Selected(const ExtractOptions& options, const std::string& name) {
+  const auto any = [&](const std::vector<std::string>& globs) {
+    return std::any_of(globs.begin(), globs.end(), [&](const std::string& glob) { return GlobMatches(glob, name); });
+  };
+  return (options.only.empty() || any(options.only)) && !any(options.exclude);
+}
+
+// The bytes an entry is expected to write, for the progress line: exact for
+// Stored and Deflated entries; for an Audio entry its stored samples at
+// their width (a codec format: its packed size).
+uint64_t ExpectedBytes(PackKind kind, const DirectoryEntry& entry) {
+  if (kind == PackKind::kStored) return entry.packedSize;
+  if (kind == PackKind::kDeflated) return entry.unpackedSize;
+  const AudioInfo& info = entry.info;
+  const uint32_t major = FormatMajor(info.format);
+  if (major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF || info.pcmbitwidth == 0) return entry.packedSize;
+  return uint64_t{info.samples} * std::min<uint32_t>(info.channels, 256) *
+         ((std::min<uint32_t>(info.pcmbitwidth, 32) + 7) / 8);
+}
+
+std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string EntryFailure(const SetPack& pack, const std::string& name, const std::string& reason, int code) {
+  return pack.path + ": entry \"" + name + "\": " + reason + " (" + std::to_string(code) + ")";
+}
+
+// Walks the directories once: the selected entries and their expected
+// bytes; *deselected is set when any entry is left out.
+void CountSelected(const ExtractOptions& options, std::vector<SetPack>& packs, uint64_t* entries, uint64_t* bytes,
+                   bool* deselected) {
+  for (SetPack& set : packs) {
+    DirectoryEntry entry;
+    while (NextRecord(*set.pack, &entry) == kPackOk) {
+      if (Selected(options, EntryPathUnderDestination(entry.name))) {
+        *entries += 1;
+        *bytes += ExpectedBytes(set.kind, entry);
+      } else {
+        *deselected = true;
+      }
+    }
+    RewindDirectory(*set.pack);
+  }
+}
+
+// Extracts the selected entries of one pack (to nothing on a dry run) and
+// deletes the pack afterwards when asked and nothing can be lost.
+void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destination* destination, bool mayDelete,
+                 ProgressLine& progress, Tally& tally) {
+  EntryOutput output;
+  output.destination = destination;
+  output.written = [&](uint64_t bytes) { progress.Written(bytes); };
+  bool whole = true;  // every entry of the pack written
+  DirectoryEntry entry;
+  std::string reason;
+  int rc;
+  while ((rc = NextRecord(*set.pack, &entry, &reason)) == kPackOk) {
+    const std::string name = EntryPathUnderDestination(entry.name);
+    if (!Selected(options, name)) {
+      tally.notSelected += 1;
+      continue;
+    }
+    uint32_t unpacked = 0;
+    const int code = ExtractEntry(*set.pack, entry, output, &unpacked, &reason);
+    const uint64_t expected = ExpectedBytes(set.kind, entry);
+    // A dry run writes no audio file to measure: its estimate stands.
+    const uint64_t actual =
+        code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
+    progress.EntryDone(expected, actual);
+    if (code == kPackOk) {
+      tally.written += 1;
+      tally.bytes += actual;
+      continue;
+    }
+    whole = false;
+    if (code == kPackExists && options.existing == ExistingFiles::kKeep) {
+      tally.kept += 1;
+    } else {
+      tally.failures.push_back(EntryFailure(set, name, reason, code));
+    }
+  }
+  if (rc != kPackEnd) {
+    whole = false;
+    tally.failures.push_back(set.path + ": " + reason + "; the entries after it cannot be reached");
+  }
+  if (!mayDelete) return;
+  if (!whole) {
+    tally.notes.push_back(set.path + ": not deleted: not every entry was written");
+  } else if (::access(set.path.c_str(), W_OK) != 0) {
+    // A pack its owner made read-only is kept, as spoolex DELETE keeps it.
+    tally.notes.push_back(set.path + ": not deleted: the pack cannot be written (" + std::strerror(errno) + ")");
+  } else if (ClosePackAndDelete(std::move(set.pack), set.path, &reason)) {
+    tally.notes.push_back("deleted " + set.path);
+  } else {
+    tally.notes.push_back(set.path + ": not deleted: " + reason);
+  }
+}
+
+std::string Summary(const ExtractOptions& options, const Tally& tally, double seconds) {
+  std::string text = options.dryRun ? Count(tally.written, "entry", "entries") + " read, nothing written (dry run)"
+                                    : Count(tally.written, "entry", "entries") + " written (" +
+                                          HumanBytes(tally.bytes) + ") to " + options.directory;
+  if (tally.kept > 0) text += ", " + std::to_string(tally.kept) + " kept (already there)";
+  if (!tally.failures.empty()) text += ", " + std::to_string(tally.failures.size()) + " failed";
+  if (tally.notSelected > 0) text += ", " + std::to_string(tally.notSelected) + " not selected";
+  char time[32];
+  std::snprintf(time, sizeof time, " in %.1f s", seconds);
+  return text + time;
+}
+
+// --to-stdout: the last entry of that name in run order (the one extract
+// leaves in place) goes to standard output, and nothing else does.
+int ExtractToStdout(const ExtractOptions& options) {
+  std::vector<SetPack> packs;
+  Tally tally;
+  if (!OpenSet(options.pakname, &packs, tally)) {
+    Complain("no pack named " + options.pakname + ".APAK, .UPAK or .ZPAK");
+    return kExitUsage;
+  }
+  const std::string wanted = EntryPathUnderDestination(options.entry);
+  SetPack* holder = nullptr;
+  DirectoryEntry found;
+  for (SetPack& set : packs) {
+    DirectoryEntry entry;
+    std::string reason;
+    int rc;
+    while ((rc = NextRecord(*set.pack, &entry, &reason)) == kPackOk) {
+      if (EntryPathUnderDestination(entry.name) == wanted) {
+        holder = &set;
+        found = entry;
+      }
+    }
+    if (rc != kPackEnd) tally.failures.push_back(set.path + ": " + reason + "; the entries after it cannot be reached");
+  }
+  if (holder == nullptr) {
+    tally.failures.push_back("no entry named \"" + wanted + "\" in the packs of " + options.pakname);
+  } else {
+    // The entry's bytes go to the real standard output; the audio layer's
+    // fixed diagnostics, printed to standard output, go to standard error
+    // meanwhile, so that nothing but the entry reaches the stream.
+    std::fflush(stdout);
+    platform::File out(::dup(STDOUT_FILENO));
+    if (out.IsOpen()) ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    EntryOutput output;
+    output.stream = &out;
+    uint32_t unpacked = 0;
+    std::string reason;
+    if (!out.IsOpen()) {
+      tally.failures.push_back("cannot use standard output: " + std::string(std::strerror(errno)));
+    } else if (const int code = ExtractEntry(*holder->pack, found, output, &unpacked, &reason); code != kPackOk) {
+      tally.failures.push_back(EntryFailure(*holder, wanted, reason, code));
+    }
+  }
+  for (const std::string& line : tally.failures) Complain(line);
+  return tally.failures.empty() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions* options, std::string* error) {
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if ((arg == "--only" || arg == "--exclude" || arg == "--existing" || arg == "--to-stdout") && !hasValue) {
+      *error = arg + " needs a value";
+      return false;
+    }
+    if (arg == "--only") {
+      options->only.push_back(args[++i]);
+    } else if (arg == "--exclude") {
+      options->exclude.push_back(args[++i]);
+    } else if (arg == "--existing") {
+      const std::string& value = args[++i];
+      if (value == "overwrite") {
+        options->existing = ExistingFiles::kOverwrite;
+      } else if (value == "keep") {
+        options->existing = ExistingFiles::kKeep;
+      } else if (value == "fail") {
+        options->existing = ExistingFiles::kFail;
+      } else {
+        *error = "--existing takes overwrite, keep or fail, not " + value;
+        return false;
+      }
+    } else if (arg == "--to-stdout") {
+      options->toStdout = true;
+      options->entry = args[++i];
+    } else if (arg == "--delete") {
+      options->deleteAfter = true;
+    } else if (arg == "--dry-run") {
+      options->dryRun = true;
+    } else if (arg == "--progress" || arg == "--no-progress") {
+      options->progress = arg == "--progress" ? 1 : 0;
+    } else if (arg == "--quiet") {
+      options->quiet = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *error = "unknown option " + arg;
+      return false;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (options->toStdout) {
+    // Only the pack name goes with --to-stdout: the other options choose
+    // files to write under a directory.
+    if (positional.size() != 1 || args.size() != 3) {
+      *error = "--to-stdout NAME takes the pack name alone";
+      return false;
+    }
+    options->pakname = positional[0];
+    return true;
+  }
+  if (positional.size() != 2) {
+    *error = "extract takes a pack name and a directory";
+    return false;
+  }
+  options->pakname = positional[0];
+  options->directory = positional[1];
+  return true;
+}
+
+int Extract(const ExtractOptions& options) {
+  // A write past the file-size limit fails the entry instead of ending the
+  // process; an interrupted run leaves no temporary file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  platform::RemovePendingFilesOnSignals();
+  if (options.toStdout) return ExtractToStdout(options);
+
+  std::vector<SetPack> packs;
+  Tally tally;
+  if (!OpenSet(options.pakname, &packs, tally)) {
+    Complain("no pack named " + options.pakname + ".APAK, .UPAK or .ZPAK");
+    return kExitUsage;
+  }
+  uint64_t entries = 0;
+  uint64_t bytes = 0;
+  bool deselected = false;
+  CountSelected(options, packs, &entries, &bytes, &deselected);
+
+  platform::Destination destination;
+  if (!options.dryRun) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.directory, ec);
+    const platform::DestinationOptions place{.createFolders = true,
+                                             .durable = options.deleteAfter,
+                                             .keepExisting = options.existing != ExistingFiles::kOverwrite};
+    if (!destination.Open(options.directory, place)) {
+      Complain("cannot open the destination directory " + options.directory + ": " + std::strerror(errno));
+      return kExitFailed;
+    }
+    // No entry may replace a pack of the set, under whatever name.
+    ProtectPackSet(destination, options.pakname);
+  }
+  bool mayDelete = options.deleteAfter;
+  if (mayDelete && options.dryRun) {
+    tally.notes.push_back("no pack deleted: a dry run deletes nothing");
+    mayDelete = false;
+  } else if (mayDelete && deselected) {
+    tally.notes.push_back("no pack deleted: some entries were not selected");
+    mayDelete = false;
+  }
+
+  const bool shown = !options.quiet && (options.progress == 1 || (options.progress == -1 && ::isatty(STDERR_FILENO)));
+  ProgressLine progress(stderr, shown);
+  progress.Begin(bytes, entries);
+  for (SetPack& set : packs) {
+    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, progress, tally);
+  }
+  progress.Clear();
+  for (const std::string& line : tally.failures) Complain(line);
+  if (!options.quiet) {
+    for (const std::string& line : tally.notes) Complain(line);
+  }
+  progress.Finish(options.quiet ? std::string() : Summary(options, tally, progress.ElapsedSeconds()));
+  return tally.failures.empty() ? kExitOk : kExitFailed;
+}
