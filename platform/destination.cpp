@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -38,10 +39,15 @@ CleanupSlot g_cleanup[kCleanupSlots];
 
 constexpr int kCoveredSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void RemovePendingAndReraise(int signal) {
+// Removes every armed temporary file. Async-signal-safe.
+void RemoveArmedPendingFiles() {
   for (CleanupSlot& slot : g_cleanup) {
     if (slot.state.load() == 2) ::unlinkat(slot.folder, slot.name, 0);
   }
+}
+
+extern "C" void RemovePendingAndReraise(int signal) {
+  RemoveArmedPendingFiles();
   // The handler was reset to the default action on entry; the signal stays
   // blocked until the handler returns and then ends the process.
   ::raise(signal);
@@ -281,6 +287,10 @@ void PendingFile::Abandon() {
 }
 
 void RemovePendingFilesOnSignals() {
+  // exit() from deep inside a run (the TwinVQ bitstream's fatal limits)
+  // skips the destructors that would remove the files in progress.
+  static const bool atExit = std::atexit(RemoveArmedPendingFiles) == 0;
+  (void)atExit;
   for (int signal : kCoveredSignals) {
     struct sigaction current {};
     if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;

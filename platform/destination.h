@@ -83,7 +83,8 @@ class PendingFile {
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of every
 // PendingFile in progress and then end the process by the signal's default
 // action (so its exit status is the signal's). A signal that is ignored when
-// this is called stays ignored. Call once, early in main.
+// this is called stays ignored. Files in progress when the process calls
+// exit() are removed too. Call once, early in main.
 void RemovePendingFilesOnSignals();
 
 // How a path relative to a destination reads.

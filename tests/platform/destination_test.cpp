@@ -117,6 +117,21 @@ TEST_F(DestinationTest, UnnamedFilesLeaveNothingInTheirFolder) {
 // A second thread swaps the folder "sub" with a link to "outside" as fast as
 // it can while files are placed under "sub" (existing folders, and folders
 // created on the way): every file lands inside the destination or fails.
+// The TwinVQ bitstream's fatal limits end the process with exit() in the
+// middle of an entry: the file in progress goes with it.
+TEST_F(DestinationTest, AnExitMidFileLeavesNoTemporaryBehind) {
+  EXPECT_EXIT(
+      {
+        platform::RemovePendingFilesOnSignals();
+        platform::Destination destination;
+        platform::PendingFile file;
+        if (!destination.Open(dest_) || destination.Create("sub/f", &file) != PlaceError::kNone) std::_Exit(3);
+        std::exit(1);
+      },
+      ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"sub"}));
+}
+
 TEST_F(DestinationTest, ALinkSwappedInWhileWritingNeverLeadsOutside) {
   std::filesystem::create_directory_symlink(tmp_ / "outside", dest_ + "/swap");
   std::atomic<bool> stop{false};
