@@ -19,6 +19,7 @@
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
 
+#include "codecs/aac_encoder/faac.h"
 #include "codecs/twinvq/twinvq.h"
 #include "platform/platform.h"
 
@@ -144,6 +145,17 @@ long NeAACDecInit(NeAACDecHandle hDecoder, unsigned char* buffer, unsigned long 
 void* NeAACDecDecode(NeAACDecHandle hDecoder, NeAACDecFrameInfo* hInfo, unsigned char* buffer,
                      unsigned long buffer_size);
 void NeAACDecClose(NeAACDecHandle hDecoder);
+NeAACDecConfigurationPtr NeAACDecGetCurrentConfiguration(NeAACDecHandle hDecoder);
+unsigned char NeAACDecSetConfiguration(NeAACDecHandle hDecoder, NeAACDecConfigurationPtr config);
+
+// AAC encoder (libmp4enc, faac's entry points).
+int faacEncClose(faacEncHandle hEncoder);
+int faacEncEncode(faacEncHandle hEncoder, int32_t* inputBuffer, unsigned int samplesInput,
+                  unsigned char* outputBuffer, unsigned int bufferSize);
+faacEncHandle faacEncOpen(unsigned long sampleRate, unsigned int numChannels, unsigned long* inputSamples,
+                          unsigned long* maxOutputBytes);
+faacEncConfigurationPtr faacEncGetCurrentConfiguration(faacEncHandle hEncoder);
+int faacEncSetConfiguration(faacEncHandle hEncoder, faacEncConfigurationPtr config);
 
 // TwinVQ encoder (libtvqenc.so), the project's own; records in twinvq.h.
 int32_t TvqEncInitialize(VqfHeaderInfo* header, VqfEncoderSetup* setup, VqfFrameIndex* index,
