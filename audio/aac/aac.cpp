@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -166,6 +167,19 @@ int WriteCoded(AudioStream& stream, const unsigned char* bytes, int count) {
   return 0;
 }
 
+// faad2 returns streams of 5 and 6 channels in the order of WAV files (front
+// left, front right, centre, low frequency, surrounds) and others in their
+// coded order (centre first). The encoder's map (the input channel of each
+// coded channel) puts every channel where faad2 will return it, so that a
+// stream written here reads back with each channel in its place.
+void SetChannelMap(faacEncConfiguration& config, uint32_t channels) {
+  static constexpr int kFive[] = {2, 0, 1, 3, 4};
+  static constexpr int kSix[] = {2, 0, 1, 4, 5, 3};
+  for (uint32_t c = 0; c < channels && c < std::size(config.channel_map); ++c) {
+    config.channel_map[c] = channels == 5 ? kFive[c] : channels == 6 ? kSix[c] : static_cast<int>(c);
+  }
+}
+
 // Sets up the encoder for the stream's description. Returns it, or null when
 // it refuses the rate, channels or settings; sets `chunk` to the samples of
 // one call (whole frames) and `outputBytes` to the most one call returns.
@@ -182,6 +196,7 @@ EncoderPtr OpenEncoder(const AudioInfo& info, int64_t& chunk, size_t& outputByte
   config->bitRate = info.bitrate;
   config->outputFormat = ADTS_STREAM;
   config->inputFormat = FAAC_INPUT_16BIT;
+  SetChannelMap(*config, info.channels);
   if (codec::faacEncSetConfiguration(encoder.get(), config) == 0) return nullptr;
   chunk = static_cast<int64_t>(inputSamples) - static_cast<int64_t>(inputSamples % info.channels);
   outputBytes = maxOutputBytes;

@@ -19,7 +19,10 @@ extern "C" {
 namespace {
 
 constexpr int kFrameSamples = 1024;  // samples per channel in one AAC frame
-constexpr unsigned long kMaxFrameBytesPerChannel = 6144 / 8;
+// The most bytes per channel the encoder puts in one coded frame: its packet
+// allocation. Frames mostly keep to the 6144 bits per channel of the
+// decoder's buffer, but not always.
+constexpr unsigned long kMaxFrameBytesPerChannel = 8192;
 constexpr unsigned kAdtsHeaderBytes = 7;
 constexpr unsigned kAdtsMaxFrameBytes = 8191;  // the 13-bit frame length
 constexpr unsigned kAdtsFullnessVariable = 0x7FF;
@@ -71,7 +74,7 @@ struct Encoder {
   AVFrame* frame = nullptr;  // input being collected, kFrameSamples per channel
   int filled = 0;            // samples per channel in `frame`
   int64_t nextPts = 0;       // samples per channel handed to the encoder
-  std::array<int, 64> planeOf{};  // plane of the encoder's layout for each input channel
+  std::array<int, 64> planeOf{};  // plane of the encoder's layout for each coded channel
   std::array<AVPacket*, kMaxPending> pending{};
   size_t pendingHead = 0, pendingCount = 0;
   bool started = false, draining = false, finished = false, failed = false;
@@ -88,15 +91,19 @@ bool ValidConfiguration(const Encoder& e, const faacEncConfiguration& c) {
   if (c.aacObjectType != MAIN && c.aacObjectType != LOW) return false;
   if (c.outputFormat != RAW_STREAM && c.outputFormat != ADTS_STREAM) return false;
   if (c.inputFormat != FAAC_INPUT_16BIT) return false;
+  // The map must name every input channel once.
+  unsigned named = 0;
   for (unsigned i = 0; i < e.channels; ++i) {
-    if (c.channel_map[i] != static_cast<int>(i)) return false;
+    const int input = c.channel_map[i];
+    if (input < 0 || input >= static_cast<int>(e.channels) || (named >> input & 1) != 0) return false;
+    named |= 1u << input;
   }
   return true;
 }
 
 // The layouts of the channel configurations, by channel count; the encoder
-// codes their channels in element order. Fills planeOf so that input
-// channel i becomes coded channel i, as faac takes its input.
+// codes their channels in element order. Fills planeOf with the plane of
+// each coded channel.
 bool ChooseLayout(Encoder& e, AVChannelLayout* layout) {
   static constexpr uint64_t kLayouts[] = {0,
                                           AV_CH_LAYOUT_MONO,
@@ -111,7 +118,7 @@ bool ChooseLayout(Encoder& e, AVChannelLayout* layout) {
       av_channel_layout_from_mask(layout, kLayouts[e.channels]) < 0) {
     return false;
   }
-  // Input channel i goes to the plane whose channel ranks i-th.
+  // Coded channel i is the plane whose channel ranks i-th.
   for (unsigned plane = 0; plane < e.channels; ++plane) {
     const int rank = ElementRank(av_channel_layout_channel_from_index(layout, plane));
     unsigned before = 0;
@@ -197,7 +204,7 @@ bool Collect(Encoder& e, const int16_t* from, int frames) {
     const int take = frames < kFrameSamples - e.filled ? frames : kFrameSamples - e.filled;
     for (unsigned c = 0; c < channels; ++c) {
       float* to = reinterpret_cast<float*>(e.frame->extended_data[e.planeOf[c]]) + e.filled;
-      const int16_t* in = from + c;
+      const int16_t* in = from + e.applied.channel_map[c];
       for (int i = 0; i < take; ++i) to[i] = static_cast<float>(in[static_cast<size_t>(i) * channels]) * (1.0f / 32768.0f);
     }
     from += static_cast<size_t>(take) * channels;
