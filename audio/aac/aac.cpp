@@ -84,6 +84,9 @@ int DecodeFrames(uint8_t* data, size_t size, SampleBuffer& store, DecodedShape& 
   NeAACDecConfigurationPtr config = codec::NeAACDecGetCurrentConfiguration(decoder.get());
   if (config == nullptr) return kErrorMemory;
   config->outputFormat = FAAD_FMT_16BIT;
+  // A stream of 24000 Hz or below that carries no band replication would
+  // otherwise come out at twice its rate and delayed by the upsampling.
+  config->dontUpSampleImplicitSBR = 1;
   if (codec::NeAACDecSetConfiguration(decoder.get(), config) == 0) return kErrorAacDecoding;
   unsigned long rate = 0;
   unsigned char channels = 0;

@@ -41,7 +41,10 @@ inline constexpr int64_t kAacInvalidHeader = -1;
 // decoder returns for each frame, and fills stream.info (channels and sample
 // rate as the decoder reports them for the first frame, else as the probe
 // found them; bitrate from the probe), the layout fields and the readShort
-// and close slots. Returns 0; 82 when faad2 cannot be loaded; 81 when the
+// and close slots. faad2 returns mono streams as two equal channels; it is
+// told to decode streams of 24000 Hz and below at their own rate (it would
+// otherwise double it, for the band replication such a stream may carry,
+// and delay the samples). Returns 0; 82 when faad2 cannot be loaded; 81 when the
 // stream cannot be decoded (an invalid sampling-frequency index, a frame in
 // error, a frame that consumes nothing, frames that change the channel count
 // or rate); 8 when memory runs out, no decoder is had or neither the

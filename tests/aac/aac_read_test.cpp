@@ -10,10 +10,13 @@ using namespace aac_test;
 
 namespace {
 
-// Rates and channel counts, low complexity: the module's samples and their
-// shape are those the faad command gives (the same library; the window
-// holds the stream between other bytes, including a second copy of it that
-// must not be decoded), the bitrate is the frames' average.
+// Rates and channel counts, low complexity, each stream in a window between
+// other bytes (a second copy of it among them, which must not be decoded).
+// Above 24000 Hz the module's samples and shape are those of the faad
+// command (the same library). At and below it faad2 is told not to double
+// the rate, which the command does: there ffmpeg's decoder is the oracle,
+// past its 1024 samples of priming. Mono streams come out as two equal
+// channels, as faad2 gives them. The bitrate is the frames' average.
 TEST(AacRead, MatchesFaadOnFfmpegStreams) {
   TempDir dir;
   const std::string adts = dir / "in.aac", framed = dir / "framed.bin";
@@ -28,17 +31,23 @@ TEST(AacRead, MatchesFaadOnFfmpegStreams) {
     std::unique_ptr<AudioStream> s;
     ASSERT_EQ(OpenRead(file, s, framed, 12, int64_t(stream.size())), 0);
     const AudioInfo& info = s->info;
-    const Decoded faad = FaadDecode(dir, adts);
-    ASSERT_GT(faad.channels, 0u);
     EXPECT_EQ((std::array{info.samplerate, info.channels, info.pcmbitwidth, info.format, info.sections}),
-              (std::array<uint32_t, 5>{faad.samplerate, faad.channels, 16, FMT_MP4, 1}));
-    EXPECT_EQ(s->blockwidth, 2 * int(faad.channels));
+              (std::array<uint32_t, 5>{uint32_t(rate), 2, 16, FMT_MP4, 1}));
+    EXPECT_EQ(s->blockwidth, 4);
     const size_t frames = SplitAdts(stream).size();
     EXPECT_NEAR(info.bitrate, 8.0 * stream.size() / frames * rate / 1024, 0.01 * info.bitrate);
     const std::vector<int16_t> decoded = ReadAll(*s);
-    EXPECT_EQ(decoded.size(), size_t{info.samples} * info.channels);
-    EXPECT_EQ(decoded.size(), faad.samples.size());
-    EXPECT_GE(AlignedSnrDb(faad.samples, decoded, int(info.channels)), 50.0);
+    EXPECT_EQ(decoded.size(), size_t{info.samples} * 2);
+    EXPECT_EQ(decoded.size(), (frames - 1) * 1024 * 2);  // the first frame gives none
+    if (rate > 24000) {
+      const Decoded faad = FaadDecode(dir, adts);
+      EXPECT_EQ((std::array{faad.samplerate, faad.channels}), (std::array{info.samplerate, info.channels}));
+      EXPECT_GE(AlignedSnrDb(faad.samples, decoded, 2), 50.0);
+    } else {
+      const std::vector<int16_t> ffmpeg = DecodeWith("ffmpeg", dir, adts);
+      const std::vector<int16_t> past(ffmpeg.begin() + 1024 * channels, ffmpeg.end());
+      EXPECT_GE(SnrDb(past, FirstChannels(decoded, 2, channels)), 30.0);  // noise substitution differs
+    }
     EXPECT_EQ(s->close(*s), 0);
   }
 }

@@ -27,10 +27,10 @@ inline bool FfmpegAdts(const TempDir& dir, const std::vector<int16_t>& samples, 
 }
 
 // The faad command's decoding of `path`: interleaved 16-bit samples, and the
-// channel count and rate of the WAV file it writes (faad2 plays streams of
-// 24000 Hz and below at twice their rate, for the spectral band replication
-// such a stream may carry, and mono ones as two equal channels, for the
-// parametric stereo it may carry).
+// channel count and rate of the WAV file it writes. faad2 returns mono
+// streams as two equal channels (for the parametric stereo they may carry)
+// and, unless told otherwise as the module tells it, streams of 24000 Hz
+// and below at twice their rate (for the band replication they may carry).
 struct Decoded {
   std::vector<int16_t> samples;
   uint32_t channels = 0, samplerate = 0;
@@ -53,6 +53,15 @@ inline Decoded FaadDecode(const TempDir& dir, const std::string& path) {
     at += 8 + length + (length & 1);
   }
   return d;
+}
+
+// The first `keep` channels of interleaved samples of `channels` channels.
+inline std::vector<int16_t> FirstChannels(const std::vector<int16_t>& samples, int channels, int keep) {
+  std::vector<int16_t> out;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (int(i % channels) < keep) out.push_back(samples[i]);
+  }
+  return out;
 }
 
 inline Bytes Join(std::initializer_list<Bytes> parts) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <numbers>
 
+#include "aac/aac_test_support.h"
 #include "audio_stream/stream_test_support.h"
 #include "ogg_vorbis/ogg_test_support.h"
 #include "pack/pack.h"
@@ -231,6 +232,50 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
     EXPECT_FALSE(reason.empty()) << entry;
   }
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm"}));
+}
+
+// AAC streams made by ffmpeg, back to back in the pack (one behind an ID3
+// tag), restored by spoolex. Stored with the shape faad2 gives them (two
+// channels), at rates the faad command plays as they are, they come back as
+// that command decodes them; stored with the source's shape, at every rate,
+// near the source.
+TEST_F(AudioEntries, AacStreamsRestoredAsFaadDecodesThem) {
+  TempDir work;
+  std::map<std::string, std::vector<int16_t>> faad, source;
+  Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};
+  tag.resize(138, 0);
+  for (auto [rate, channels] : {std::array{8000, 1}, {22050, 2}, {44100, 2}, {48000, 1}}) {
+    const std::string name = std::to_string(rate) + "-" + std::to_string(channels);
+    const std::vector<int16_t> samples = aac_test::MusicSignal(rate / 2, channels, rate);
+    ASSERT_TRUE(aac_test::FfmpegAdts(work, samples, channels, rate, 64 * channels, work / "in.aac"));
+    const Bytes adts = rate == 22050 ? aac_test::Join({tag, ReadBytes(work / "in.aac")}) : ReadBytes(work / "in.aac");
+    if (rate > 24000) {
+      const aac_test::Decoded decoded = aac_test::FaadDecode(work, work / "in.aac");
+      ASSERT_EQ(decoded.channels, 2u);
+      AddBytes(name + "-decoded.wav", adts,
+               Describe(FMT_WAV | FMT_PCM, 16, 2, decoded.samplerate, uint32_t(decoded.samples.size() / 2)), FMT_MP4);
+      faad[name] = decoded.samples;
+    }
+    AddBytes(name + "-source.wav", adts, Describe(FMT_WAV | FMT_PCM, 16, channels, rate, rate / 2), FMT_MP4);
+    source[name] = samples;
+  }
+  RunResult run = Restore();
+  EXPECT_EQ(run.err, "");
+  auto restored = [&](const std::string& file) {
+    std::vector<int32_t> samples = Sox(dest_ + "/" + file);
+    for (int32_t& v : samples) v /= 65536;
+    return samples;
+  };
+  for (const auto& [name, samples] : faad) {
+    const std::vector<int32_t> got = restored(name + "-decoded.wav");
+    EXPECT_EQ(got.size(), samples.size()) << name;
+    EXPECT_GE(stream_test::SnrDb(samples, got), 50.0) << name;
+  }
+  for (const auto& [name, samples] : source) {
+    const std::vector<int32_t> got = restored(name + "-source.wav");
+    EXPECT_EQ(got.size(), samples.size()) << name;
+    EXPECT_GE(stream_test::SnrDb(samples, got), 15.0) << name;
+  }
 }
 
 // An output that cannot be written whole fails the entry and leaves the old
