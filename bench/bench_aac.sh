@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# AAC through the format module against its peers, in one run: decoding a
+# stereo 128 kbit/s ADTS file to 16-bit samples against the faad command
+# (target ratio >= 0.9), and encoding the same audio at close through
+# libmp4enc at 64 kbit/s per channel against ffmpeg -c:a aac -b:a 128k
+# (target >= 0.8). Ratio = their CPU time / our CPU time, so above 1 means
+# faster.
+#   bench/bench_aac.sh [--smoke] <build-folder>
+# --smoke uses 3 seconds of audio and only checks that everything runs.
+set -euo pipefail
+source "$(dirname "$0")/common.sh" "$@"
+bench="$build/bench/bench_aac"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+seconds=$((smoke ? 3 : 600))
+reps=$((smoke ? 1 : 2))
+
+# Music-like stereo source: two gliding tones with tremolo over soft noise.
+sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$seconds" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
+sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$seconds" pinknoise vol 0.05
+sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
+sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+ffmpeg -v error -y -i "$work/in.wav" -c:a aac -b:a 128k -f adts "$work/in.aac"
+
+report() {  # name ours theirs target
+  awk -v name="$1" -v ours="$2" -v theirs="$3" -v target="$4" -v smoke="$smoke" 'BEGIN {
+    ratio = ours > 0 ? theirs / ours : 0
+    verdict = smoke ? "smoke" : (ratio >= target ? "meets " target : "BELOW " target)
+    printf "aac %-7s ours %8.3f s  theirs %8.3f s  ratio %.2f  (%s)\n", name, ours, theirs, ratio, verdict
+  }'
+}
+
+# CPU time rather than wall time: the machine may be shared while this runs.
+best_of : "$bench" decode "$work/in.aac"
+ours=$cpu
+best_of : faad -q -f 2 -o /dev/null "$work/in.aac"
+report decode "$ours" "$cpu" 0.9
+
+best_of : "$bench" encode "$work/in.raw" 44100 2 64000 "$work/ours.aac"
+ours=$cpu
+best_of : ffmpeg -v error -y -i "$work/in.wav" -c:a aac -b:a 128k -f adts "$work/theirs.aac"
+report encode "$ours" "$cpu" 0.8
+faad -q -f 2 -o /dev/null "$work/ours.aac"
