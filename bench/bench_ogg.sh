@@ -13,11 +13,7 @@ trap 'rm -rf "$work"' EXIT
 seconds=$((smoke ? 3 : 600))
 reps=$((smoke ? 1 : 2))
 
-# Music-like stereo source: two gliding tones with tremolo over soft noise.
-sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$seconds" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
-sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$seconds" pinknoise vol 0.05
-sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
-sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+music_source "$seconds"
 oggenc -Q -q 4 -o "$work/in.ogg" "$work/in.wav"
 
 report() {  # name ours theirs

@@ -235,15 +235,7 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   }
 }
 
-int AacClose(AudioStream& stream) {
-  if (stream.codecdata == nullptr) return 0;
-  int result = 0;
-  if (stream.mode == kStreamModeWrite) {
-    if (auto* store = dynamic_cast<SampleBuffer*>(stream.codecdata.get())) result = EncodeStream(stream, *store);
-  }
-  stream.codecdata.reset();
-  return result;
-}
+int AacClose(AudioStream& stream) { return CloseSampleBufferStream(stream, EncodeStream); }
 
 }  // namespace
 
@@ -254,14 +246,5 @@ int AacOpenRead(AudioStream& stream) {
 
 int AacOpenWrite(AudioStream& stream) {
   if (int error = OpenCodecLibrary(CodecLibraryId::kAacEncoder)) return error;
-  std::unique_ptr<SampleBuffer> store(new (std::nothrow) SampleBuffer);
-  if (store == nullptr) return kErrorMemory;
-  stream.codecdata = std::move(store);
-  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
-  stream.info.pcmbitwidth = 16;
-  stream.info.samples = 0;
-  stream.bytewidth = 2;
-  stream.writeShort = SampleBufferWriteShort;
-  stream.close = AacClose;
-  return 0;
+  return CollectSamplesForWriting(stream, AacClose);
 }

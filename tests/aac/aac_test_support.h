@@ -165,16 +165,9 @@ inline std::vector<int16_t> TwoTones(int frames, int channels, int rate) {
   return out;
 }
 
-// Opens bytes [offset, offset + length) of the file at `path` for reading
-// through the module. codecdata is set exactly when the open succeeds.
 inline int OpenRead(platform::File& file, std::unique_ptr<AudioStream>& stream, const std::string& path,
                     int64_t offset, int64_t length) {
-  file = platform::OpenExistingReadOnly(path);
-  platform::SeekFile(file, offset, platform::SeekOrigin::kBegin);
-  stream = MakeStream(file, kStreamModeRead, length);
-  const int result = AacOpenRead(*stream);
-  EXPECT_EQ(stream->codecdata == nullptr, result != 0);
-  return result;
+  return OpenWindow(AacOpenRead, file, stream, path, offset, length);
 }
 
 // Decodes the whole file at `path` through the module; empty on failure.

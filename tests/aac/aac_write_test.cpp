@@ -20,20 +20,9 @@ AudioInfo EncoderInfo(int rate, int channels, uint32_t bitratePerChannel, uint16
   return info;
 }
 
-// Writes `samples` through the module into `path` after `prefix`, in uneven
-// pieces of whole frames. Returns the close's result.
 int Encode(const std::string& path, const std::vector<int16_t>& samples, const AudioInfo& info,
            const std::string& prefix = "") {
-  WriteBytes(path, test_support::ToBytes(prefix));
-  platform::File file = platform::OpenExistingReadWrite(path);
-  platform::SeekFile(file, 0, platform::SeekOrigin::kEnd);
-  auto stream = MakeStream(file, kStreamModeWrite, 0, info);
-  EXPECT_EQ(AacOpenWrite(*stream), 0);
-  for (size_t at = 0, piece = info.channels * 997; at < samples.size(); at += piece) {
-    const int64_t n = std::min(piece, samples.size() - at);
-    EXPECT_EQ(stream->writeShort(*stream, samples.data() + at, n), n);
-  }
-  return stream->close(*stream);
+  return EncodeWith(AacOpenWrite, path, samples, info, prefix);
 }
 
 // The ADTS sampling-frequency index of a rate.
