@@ -69,7 +69,8 @@ int AppendFrame(SampleBuffer& store, int64_t& stored, int64_t& factor, const Dec
   const int64_t after = stored + count;
   if (after > store.capacity) {
     while (shape.channels * factor * kFrameSamples < after) factor *= 2;
-    if (!ReserveSamples(store, shape.channels * factor * kFrameSamples)) return kErrorMemory;
+    const int64_t room = std::min(shape.channels * factor * kFrameSamples, kSampleStoreMax);
+    if (after > room || !ReserveSamples(store, room)) return kErrorMemory;
   }
   PrepareSamples(store, after);
   std::memcpy(store.samples.get() + stored, samples, static_cast<size_t>(count) * sizeof(int16_t));
@@ -137,9 +138,9 @@ int DecodeStream(AudioStream& stream) {
     return error;
   }
   window.bytes.reset();
-  // The decoder knows better than the headers (an HE-AAC stream plays at
-  // twice its header's rate, ADIF carries no channel count, a raw stream
-  // has no header at all); the probe fills in what it does not report.
+  // The decoder knows better than the headers (it returns a mono stream as
+  // two channels, ADIF carries no channel count, a raw stream no header at
+  // all); the probe fills in what it does not report.
   const uint32_t channels = shape.channels != 0 ? shape.channels : static_cast<uint32_t>(probe.channels);
   const uint32_t samplerate = shape.samplerate != 0 ? shape.samplerate : static_cast<uint32_t>(probe.samplerate);
   if (channels == 0) return kErrorMemory;
@@ -187,6 +188,7 @@ void SetChannelMap(faacEncConfiguration& config, uint32_t channels) {
 // it refuses the rate, channels or settings; sets `chunk` to the samples of
 // one call (whole frames) and `outputBytes` to the most one call returns.
 EncoderPtr OpenEncoder(const AudioInfo& info, int64_t& chunk, size_t& outputBytes) {
+  if (info.channels == 0) return nullptr;
   unsigned long inputSamples = 0, maxOutputBytes = 0;
   EncoderPtr encoder(codec::faacEncOpen(info.samplerate, info.channels, &inputSamples, &maxOutputBytes));
   if (encoder == nullptr) return nullptr;
@@ -224,13 +226,13 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
     std::memcpy(input.get(), store.samples.get() + at, static_cast<size_t>(count) * sizeof(int16_t));
     const int coded = codec::faacEncEncode(encoder.get(), reinterpret_cast<int32_t*>(input.get()),
                                            static_cast<unsigned>(count), output.get(), outputSize);
-    if (coded < 0) return kErrorAacEncoding;
+    if (coded < 0 || static_cast<unsigned>(coded) > outputSize) return kErrorAacEncoding;
     if (int error = WriteCoded(stream, output.get(), coded)) return error;
   }
   for (int calls = 0;; ++calls) {
     const int coded = codec::faacEncEncode(encoder.get(), nullptr, 0, output.get(), outputSize);
     if (coded == 0) return 0;
-    if (coded < 0 || calls == kMaxFlushCalls) return kErrorAacEncoding;
+    if (coded < 0 || static_cast<unsigned>(coded) > outputSize || calls == kMaxFlushCalls) return kErrorAacEncoding;
     if (int error = WriteCoded(stream, output.get(), coded)) return error;
   }
 }
