@@ -28,6 +28,7 @@ constexpr unsigned kAdtsMaxFrameBytes = 8191;  // the 13-bit frame length
 constexpr unsigned kAdtsFullnessVariable = 0x7FF;
 constexpr unsigned long kDefaultBitRate = 64000;  // per channel, when none is set
 constexpr size_t kMaxPending = 8;                 // coded frames held between calls
+constexpr float kScale = 1.0f / 32768.0f;         // 16-bit samples to the encoder's -1 .. 1
 
 // The sampling-frequency index of the ADTS header is the position here.
 constexpr std::array<unsigned long, 12> kSampleRates = {96000, 88200, 64000, 48000, 44100, 32000,
@@ -205,7 +206,7 @@ bool Collect(Encoder& e, const int16_t* from, int frames) {
     for (unsigned c = 0; c < channels; ++c) {
       float* to = reinterpret_cast<float*>(e.frame->extended_data[e.planeOf[c]]) + e.filled;
       const int16_t* in = from + e.applied.channel_map[c];
-      for (int i = 0; i < take; ++i) to[i] = static_cast<float>(in[static_cast<size_t>(i) * channels]) * (1.0f / 32768.0f);
+      for (int i = 0; i < take; ++i) to[i] = static_cast<float>(in[static_cast<size_t>(i) * channels]) * kScale;
     }
     from += static_cast<size_t>(take) * channels;
     frames -= take;

@@ -1,10 +1,8 @@
 // Helpers for the AAC tests: ffmpeg as an independent encoder, the faad
-// command and ffmpeg as independent decoders, ADTS frames split by hand,
-// and the stream records and signals of the Ogg Vorbis tests.
+// command as an independent decoder, ADTS and ADIF made by hand, and the
+// stream records and signals of the Ogg Vorbis tests.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <string>
 #include <vector>
 
@@ -15,43 +13,30 @@ namespace aac_test {
 
 using namespace ogg_test;
 
-// Encodes interleaved samples with ffmpeg's AAC encoder into an ADTS file at
-// `kbps` kbit/s for the whole stream; `profile` is ffmpeg's name for it.
+// Encodes interleaved samples with ffmpeg's AAC encoder (low complexity)
+// into an ADTS file at `kbps` kbit/s for the whole stream.
 inline bool FfmpegAdts(const TempDir& dir, const std::vector<int16_t>& samples, int channels, int rate, int kbps,
-                       const std::string& out, const std::string& profile = "aac_low") {
+                       const std::string& out) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());  // little-endian host
   WriteBytes(dir / "ffmpeg-in.raw", Bytes(bytes, bytes + samples.size() * 2));
   return RunQuietly("ffmpeg -v error -y -f s16le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) +
-                    " -i '" + dir / "ffmpeg-in.raw" + "' -c:a aac -profile:a " + profile + " -b:a " +
-                    std::to_string(kbps) + "k -f adts '" + out + "'");
+                    " -i '" + dir / "ffmpeg-in.raw" + "' -c:a aac -b:a " + std::to_string(kbps) + "k -f adts '" +
+                    out + "'");
 }
 
-// The faad command's decoding of `path`: interleaved 16-bit samples, and the
-// channel count and rate of the WAV file it writes. faad2 returns mono
-// streams as two equal channels (for the parametric stereo they may carry)
-// and, unless told otherwise as the module tells it, streams of 24000 Hz
-// and below at twice their rate (for the band replication they may carry).
+// The faad command's decoding: samples, and the channels and rate of the WAV
+// file it writes (its 44-byte header). faad2 returns mono streams as two
+// equal channels and, unless told otherwise as the module tells it, streams
+// of 24000 Hz and below at twice their rate.
 struct Decoded {
   std::vector<int16_t> samples;
   uint32_t channels = 0, samplerate = 0;
 };
 inline Decoded FaadDecode(const TempDir& dir, const std::string& path) {
-  const std::string wav = dir / "faad.wav";
-  const Bytes bytes = RunQuietly("faad -q -b 1 -o '" + wav + "' '" + path + "'") ? ReadBytes(wav) : Bytes();
-  Decoded d;
-  // RIFF, then chunks of a 4-byte name and a 4-byte length: "fmt ", "data".
-  for (size_t at = 12; at + 8 <= bytes.size();) {
-    const std::string name(bytes.begin() + long(at), bytes.begin() + long(at) + 4);
-    const size_t length = std::min<size_t>(test_support::At32(bytes, at + 4), bytes.size() - at - 8);
-    if (name == "fmt " && length >= 8) {
-      d.channels = bytes[at + 10] | bytes[at + 11] << 8;
-      d.samplerate = test_support::At32(bytes, at + 12);
-    } else if (name == "data") {
-      d.samples.resize(length / 2);
-      std::memcpy(d.samples.data(), bytes.data() + at + 8, d.samples.size() * 2);
-    }
-    at += 8 + length + (length & 1);
-  }
+  const Bytes wav = RunQuietly("faad -q -o '" + dir / "faad.wav" + "' '" + path + "'") ? ReadBytes(dir / "faad.wav")
+                                                                                      : Bytes(44);
+  Decoded d{std::vector<int16_t>((wav.size() - 44) / 2), uint32_t(wav[22]), test_support::At32(wav, 24)};
+  std::memcpy(d.samples.data(), wav.data() + 44, d.samples.size() * 2);
   return d;
 }
 
@@ -70,39 +55,33 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-// One ADTS frame of a file: where it starts, its length and its header's
-// length (7, or 9 with a CRC), all in bytes.
-struct AdtsFrame {
-  size_t offset = 0, length = 0, header = 0;
-};
-
-// The frames of an ADTS stream, read by the header layout of today's
-// writers; stops at the first place that is not a whole frame.
-inline std::vector<AdtsFrame> SplitAdts(const Bytes& bytes) {
-  std::vector<AdtsFrame> frames;
-  for (size_t at = 0; bytes.size() - at >= 7 && bytes[at] == 0xFF && (bytes[at + 1] & 0xF6) == 0xF0;) {
-    const size_t length = ((bytes[at + 3] & 3u) << 11) | (size_t{bytes[at + 4]} << 3) | (bytes[at + 5] >> 5);
-    if (length < 7 || length > bytes.size() - at) break;
-    frames.push_back({at, length, (bytes[at + 1] & 1) != 0 ? 7u : 9u});
-    at += length;
+// Where each frame of an ADTS stream without CRCs starts, read by the
+// header layout; stops at the first place that is not a whole frame.
+inline std::vector<size_t> AdtsFrames(const Bytes& b) {
+  std::vector<size_t> starts;
+  for (size_t at = 0, length; b.size() - at >= 7 && b[at] == 0xFF && (b[at + 1] & 0xF6) == 0xF0; at += length) {
+    length = ((b[at + 3] & 3u) << 11) | (size_t{b[at + 4]} << 3) | (b[at + 5] >> 5);
+    if (length < 7 || length > b.size() - at) break;
+    starts.push_back(at);
   }
-  return frames;
+  return starts;
 }
 
-// The raw data blocks of an ADTS stream, back to back: the stream without
-// its headers.
-inline Bytes StripAdts(const Bytes& bytes) {
+// The raw data blocks of an ADTS stream without CRCs, back to back.
+inline Bytes StripAdts(const Bytes& b) {
   Bytes raw;
-  for (const AdtsFrame& f : SplitAdts(bytes)) {
-    raw.insert(raw.end(), bytes.begin() + long(f.offset + f.header), bytes.begin() + long(f.offset + f.length));
+  std::vector<size_t> starts = AdtsFrames(b);
+  starts.push_back(b.size());
+  for (size_t i = 0; i + 1 < starts.size(); ++i) {
+    raw.insert(raw.end(), b.begin() + long(starts[i] + 7), b.begin() + long(starts[i + 1]));
   }
   return raw;
 }
 
-// An ADIF header written bit by bit from its layout: the header fields, one
-// program configuration whose one front element is a single channel (1
-// channel) or a channel pair (2), and no comment. `variable` is the
-// bitstream type (0: constant rate, with a 20-bit buffer fullness).
+// An ADIF header, bit by bit: the header fields, one program configuration
+// whose one front element is a single channel (1) or a pair (2), and no
+// comment. `variable` is the bitstream type (constant rate has a 20-bit
+// buffer fullness).
 inline Bytes AdifHeader(bool copyright, bool variable, uint32_t bitrate, unsigned index, unsigned channels) {
   std::vector<bool> bits;
   auto put = [&](uint64_t value, int width) {
@@ -110,57 +89,35 @@ inline Bytes AdifHeader(bool copyright, bool variable, uint32_t bitrate, unsigne
   };
   put(copyright, 1);
   if (copyright) {
-    put(0x5A5A5A5A5AULL, 40);
-    put(0x5A5A5A5AULL, 32);
+    put(0x5A5A5A5A5A5A5A5AULL, 64);
+    put(0x5A, 8);
   }
-  put(0, 2);  // original, home
-  put(variable, 1);
+  put(variable, 3);  // original, home, bitstream type
   put(bitrate, 23);
   put(0, 4);  // one program configuration
   if (!variable) put(0xFFFFF, 20);
-  put(0, 4);  // element instance tag
-  put(1, 2);  // object type: low complexity
+  put(1, 4 + 2);  // element instance tag 0, object type low complexity
   put(index, 4);
-  put(1, 4);          // front elements
-  put(0, 4 + 4 + 2);  // side, back, low-frequency elements
-  put(0, 3 + 4);      // associated data, coupling elements
-  put(0, 3);          // no mixdowns
-  put(channels == 2, 1);  // front element: a pair?
-  put(0, 4);              // its tag
+  put(1, 4);  // one front element
+  put(0, 4 + 4 + 2 + 3 + 4 + 3);  // no other elements, no mixdowns
+  put(channels == 2 ? 0x10 : 0, 1 + 4);  // the front element: a pair? tag 0
   while (bits.size() % 8 != 0) bits.push_back(false);
   put(0, 8);  // comment bytes
   Bytes bytes = {'A', 'D', 'I', 'F'};
   for (size_t i = 0; i < bits.size(); i += 8) {
     uint8_t byte = 0;
-    for (size_t j = 0; j < 8; ++j) byte = static_cast<uint8_t>(byte << 1 | (bits[i + j] ? 1 : 0));
+    for (size_t j = 0; j < 8; ++j) byte = uint8_t(byte << 1 | bits[i + j]);
     bytes.push_back(byte);
   }
   return bytes;
-}
-
-// SNR in dB of `got` against `want` at the best of the shifts a decoder's
-// priming can cause (0, 1 or 2 frames of 1024 samples per channel, either
-// way), over the samples both have.
-inline double AlignedSnrDb(const std::vector<int16_t>& want, const std::vector<int16_t>& got, int channels) {
-  double best = -1000;
-  for (long shift : {0L, 1024L, -1024L, 2048L, -2048L}) {
-    const size_t skip = static_cast<size_t>(std::abs(shift)) * channels;
-    const std::vector<int16_t>& ahead = shift >= 0 ? got : want;
-    const std::vector<int16_t>& behind = shift >= 0 ? want : got;
-    if (skip >= ahead.size()) continue;
-    const std::vector<int16_t> moved(ahead.begin() + long(skip), ahead.end());
-    best = std::max(best, shift >= 0 ? SnrDb(behind, moved) : SnrDb(moved, behind));
-  }
-  return best;
 }
 
 // Two tones per channel, the second channel's a fifth above the first's.
 inline std::vector<int16_t> TwoTones(int frames, int channels, int rate) {
   std::vector<int16_t> out(static_cast<size_t>(frames) * channels);
   for (size_t i = 0; i < out.size(); ++i) {
-    const double t = static_cast<double>(i / channels) / rate, k = 1.0 + 0.5 * static_cast<double>(i % channels);
-    out[i] = static_cast<int16_t>(std::lrint(7000 * std::sin(2 * M_PI * 440 * k * t) +
-                                             5000 * std::sin(2 * M_PI * 1250 * k * t)));
+    const double t = double(i / channels) / rate, k = 1.0 + 0.5 * double(i % channels);
+    out[i] = int16_t(std::lrint(7000 * std::sin(2 * M_PI * 440 * k * t) + 5000 * std::sin(2 * M_PI * 1250 * k * t)));
   }
   return out;
 }
