@@ -93,7 +93,10 @@ inline int EncodeWith(ModuleOpenFn open, const std::string& path, const std::vec
   platform::File file = platform::OpenExistingReadWrite(path);
   platform::SeekFile(file, 0, platform::SeekOrigin::kEnd);
   auto stream = MakeStream(file, kStreamModeWrite, 0, info);
-  EXPECT_EQ(open(*stream), 0);
+  if (const int opened = open(*stream); opened != 0) {
+    ADD_FAILURE() << "the open for writing failed with " << opened;
+    return opened;
+  }
   for (size_t at = 0, piece = info.channels * 997; at < samples.size(); at += piece) {
     const int64_t n = std::min(piece, samples.size() - at);
     EXPECT_EQ(stream->writeShort(*stream, samples.data() + at, n), n);
