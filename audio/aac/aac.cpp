@@ -242,11 +242,11 @@ int AacClose(AudioStream& stream) { return CloseSampleBufferStream(stream, Encod
 }  // namespace
 
 int AacOpenRead(AudioStream& stream) {
-  if (int error = OpenCodecLibrary(CodecLibraryId::kAacDecoder)) return error;
+  if (int error = OpenCodecLibraryFor(stream, CodecLibraryId::kAacDecoder)) return error;
   return DecodeStream(stream);
 }
 
 int AacOpenWrite(AudioStream& stream) {
-  if (int error = OpenCodecLibrary(CodecLibraryId::kAacEncoder)) return error;
+  if (int error = OpenCodecLibraryFor(stream, CodecLibraryId::kAacEncoder)) return error;
   return CollectSamplesForWriting(stream, AacClose);
 }

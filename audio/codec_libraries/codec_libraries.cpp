@@ -3,6 +3,8 @@
 #include <array>
 #include <type_traits>
 
+#include "audio/stream/stream_module.h"
+
 namespace {
 
 struct LibraryDefault {
@@ -132,6 +134,13 @@ int OpenCodecLibrary(CodecLibraryId id, std::string* why) {
   if (library.module != nullptr) return 0;
   if (why != nullptr) *why = fileName + " cannot be loaded, and " + reason;
   return library.error;
+}
+
+int OpenCodecLibraryFor(AudioStream& stream, CodecLibraryId id) {
+  std::string why;
+  const int error = OpenCodecLibrary(id, &why);
+  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
+  return error;
 }
 
 void UnloadCodecLibrary(CodecLibrary& library) {

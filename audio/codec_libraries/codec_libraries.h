@@ -23,6 +23,8 @@
 #include "codecs/twinvq/twinvq.h"
 #include "platform/platform.h"
 
+struct AudioStream;
+
 // The seven libraries, in the order of the table.
 enum class CodecLibraryId {
   kOgg,
@@ -75,6 +77,10 @@ struct CodecLibrary {
 // Vorbis, 86 Vorbis encoder, 82 AAC, 79 TwinVQ) with *why (when given) set
 // to a line for the stream's log saying why neither name loaded.
 [[nodiscard]] int OpenCodecLibrary(CodecLibraryId id, std::string* why = nullptr);
+
+// OpenCodecLibrary for a format open: why the library does not load goes to
+// the stream's log as one line.
+[[nodiscard]] int OpenCodecLibraryFor(AudioStream& stream, CodecLibraryId id);
 
 // Releases the library if it is loaded and forgets its resolved entries.
 void UnloadCodecLibrary(CodecLibrary& library);

@@ -392,28 +392,20 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   return SubmitSamples(stream, s, store, s.info.channels);
 }
 
-// Loads a library for the stream; why it does not load goes to its log.
-int LoadLibraryFor(AudioStream& stream, CodecLibraryId id) {
-  std::string why;
-  const int error = OpenCodecLibrary(id, &why);
-  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
-  return error;
-}
-
 int OggVorbisClose(AudioStream& stream) { return CloseSampleBufferStream(stream, EncodeStream); }
 
 }  // namespace
 
 int OggVorbisOpenRead(AudioStream& stream) {
   for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis}) {
-    if (int error = LoadLibraryFor(stream, id)) return error;
+    if (int error = OpenCodecLibraryFor(stream, id)) return error;
   }
   return DecodeStream(stream);
 }
 
 int OggVorbisOpenWrite(AudioStream& stream) {
   for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis, CodecLibraryId::kVorbisEncoder}) {
-    if (int error = LoadLibraryFor(stream, id)) return error;
+    if (int error = OpenCodecLibraryFor(stream, id)) return error;
   }
   return CollectSamplesForWriting(stream, OggVorbisClose);
 }
