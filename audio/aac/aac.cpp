@@ -1,6 +1,8 @@
 #include "audio/aac/aac.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -38,7 +40,7 @@ struct WindowBytes {
 };
 
 // Reads the window. Returns 0, 19 when it runs past the file or cannot be
-// read, or 8.
+// read (stream.systemError then holds errno, if any), or 8.
 int ReadWindow(AudioStream& stream, WindowBytes& window) {
   const int64_t fileSize = platform::FileSize(*stream.file);
   if (stream.filelength < 0 || fileSize < 0 || stream.fileoffset < 0 ||
@@ -49,23 +51,32 @@ int ReadWindow(AudioStream& stream, WindowBytes& window) {
   window.bytes.reset(new (std::nothrow) uint8_t[window.size + kDecoderSlackBytes]);
   if (window.bytes == nullptr) return kErrorMemory;
   std::memset(window.bytes.get() + window.size, 0, kDecoderSlackBytes);
+  errno = 0;
   if (!platform::ReadFileAt(*stream.file, stream.fileoffset, window.bytes.get(), window.size)) {
+    stream.systemError = errno;
     return kErrorShortRead;
   }
   return 0;
 }
 
-// The stream's shape as the first decoded frame reports it.
+// The stream's channels and rate. The decoder knows better than the headers
+// (it returns a mono stream as two channels and an HE-AAC stream at twice
+// the header's rate; ADIF carries no channel count, a raw stream no header
+// at all): what it reports for the first frame that reports channels holds,
+// and the probe's values stand where it reports none.
 struct DecodedShape {
   uint32_t channels = 0;
   uint32_t samplerate = 0;
+  bool reported = false;  // set from a decoded frame
 };
 
-// Appends one frame's samples. Returns 0 or an error number.
+// Appends one frame's samples. Returns 0 or an error number: 8 when the
+// channel count is still unknown.
 int AppendFrame(SampleBuffer& store, int64_t& stored, int64_t& factor, const DecodedShape& shape,
                 const int16_t* samples, int64_t count) {
   if (count == 0) return 0;
-  if (samples == nullptr || shape.channels == 0 || count % shape.channels != 0) return kErrorAacDecoding;
+  if (shape.channels == 0) return kErrorMemory;
+  if (samples == nullptr || count % shape.channels != 0) return kErrorAacDecoding;
   const int64_t after = stored + count;
   if (after > store.capacity) {
     while (shape.channels * factor * kFrameSamples < after) factor *= 2;
@@ -78,8 +89,13 @@ int AppendFrame(SampleBuffer& store, int64_t& stored, int64_t& factor, const Dec
   return 0;
 }
 
-// Decodes `size` bytes of audio data into `store`. Returns 0 or an error.
-int DecodeFrames(uint8_t* data, size_t size, SampleBuffer& store, DecodedShape& shape) {
+// Decodes `size` bytes of audio data, which follow `before` bytes of the
+// window, into `store`, and settles `shape` (set from the probe on entry).
+// Returns 0 or an error; 81 (logged) as soon as the samples decoded pass
+// what the window's bytes consumed so far can plausibly hold
+// (MaxCodecSamples).
+int DecodeFrames(AudioStream& stream, uint8_t* data, size_t size, size_t before, SampleBuffer& store,
+                 DecodedShape& shape) {
   DecoderPtr decoder(codec::NeAACDecOpen());
   if (decoder == nullptr) return kErrorMemory;
   NeAACDecConfigurationPtr config = codec::NeAACDecGetCurrentConfiguration(decoder.get());
@@ -104,18 +120,27 @@ int DecodeFrames(uint8_t* data, size_t size, SampleBuffer& store, DecodedShape& 
       return kErrorAacDecoding;
     }
     position += frame.bytesconsumed;
-    if (frame.channels != 0) {
-      if (shape.channels == 0) {
-        shape = DecodedShape{frame.channels, static_cast<uint32_t>(frame.samplerate)};
-      } else if (frame.channels != shape.channels || frame.samplerate != shape.samplerate) {
-        // One stream description cannot hold both.
-        return kErrorAacDecoding;
-      }
+    const int64_t consumed = static_cast<int64_t>(before + position);
+    const int64_t after = stored + static_cast<int64_t>(frame.samples);
+    if (after > MaxCodecSamples(consumed)) {
+      LogPrintf(stream, "%d bytes decode to more than %d samples\n",
+                static_cast<int>(std::min<int64_t>(consumed, INT32_MAX)),
+                static_cast<int>(std::min<int64_t>(after, INT32_MAX)));
+      return kErrorAacDecoding;
+    }
+    const auto frameRate = static_cast<uint32_t>(frame.samplerate);
+    if (frame.channels != 0 && !shape.reported) {
+      shape = DecodedShape{frame.channels, frameRate != 0 ? frameRate : shape.samplerate, true};
+    } else if (frame.channels != 0 &&
+               (frame.channels != shape.channels || (frameRate != 0 && frameRate != shape.samplerate))) {
+      // One stream description cannot hold both.
+      return kErrorAacDecoding;
     }
     if (int error = AppendFrame(store, stored, factor, shape, samples, static_cast<int64_t>(frame.samples))) {
       return error;
     }
   } while (position < size);
+  if (shape.channels == 0) return kErrorMemory;
   // A stream of one frame, or of frames that give no samples, holds nothing.
   if (stored == 0) return kErrorAacDecoding;
   store.count = static_cast<int32_t>(stored);
@@ -132,22 +157,18 @@ int DecodeStream(AudioStream& stream) {
   if (tag == kAacInvalidHeader) return kErrorAacDecoding;
   std::unique_ptr<SampleBuffer> store(new (std::nothrow) SampleBuffer);
   if (store == nullptr) return kErrorMemory;
-  DecodedShape shape;
+  DecodedShape shape{static_cast<uint32_t>(probe.channels), static_cast<uint32_t>(probe.samplerate)};
   const size_t tagBytes = static_cast<size_t>(tag);
-  if (int error = DecodeFrames(window.bytes.get() + tagBytes, window.size - tagBytes, *store, shape)) {
+  if (int error =
+          DecodeFrames(stream, window.bytes.get() + tagBytes, window.size - tagBytes, tagBytes, *store, shape)) {
     return error;
   }
   window.bytes.reset();
-  // The decoder knows better than the headers (it returns a mono stream as
-  // two channels, ADIF carries no channel count, a raw stream no header at
-  // all); the probe fills in what it does not report.
-  const uint32_t channels = shape.channels != 0 ? shape.channels : static_cast<uint32_t>(probe.channels);
-  const uint32_t samplerate = shape.samplerate != 0 ? shape.samplerate : static_cast<uint32_t>(probe.samplerate);
-  if (channels == 0) return kErrorMemory;
   if (!ShrinkSamples(*store)) return kErrorMemory;
+  const uint32_t channels = shape.channels;
   AudioInfo& info = stream.info;
   info.channels = channels;
-  info.samplerate = samplerate;
+  info.samplerate = shape.samplerate;
   info.bitrate = static_cast<uint32_t>(probe.bitrate);
   info.pcmbitwidth = 16;
   info.format = FMT_MP4;
@@ -166,7 +187,10 @@ int DecodeStream(AudioStream& stream) {
 
 // Writes `bytes` coded bytes at the file's position. Returns 0 or 20.
 int WriteCoded(AudioStream& stream, const unsigned char* bytes, int count) {
-  if (platform::WriteFile(*stream.file, bytes, static_cast<size_t>(count)) != count) return kErrorShortWrite;
+  if (platform::WriteFile(*stream.file, bytes, static_cast<size_t>(count)) != count) {
+    if (stream.systemError == 0) stream.systemError = errno;
+    return kErrorShortWrite;
+  }
   stream.written += count;
   return 0;
 }

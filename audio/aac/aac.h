@@ -44,12 +44,14 @@ inline constexpr int64_t kAacInvalidHeader = -1;
 // and close slots. faad2 returns mono streams as two equal channels; it is
 // told to decode streams of 24000 Hz and below at their own rate (it would
 // otherwise double it, for the band replication such a stream may carry,
-// and delay the samples). Returns 0; 82 when faad2 cannot be loaded; 81 when the
-// stream cannot be decoded (an invalid sampling-frequency index, a frame in
-// error, a frame that consumes nothing, frames that change the channel count
-// or rate); 8 when memory runs out, no decoder is had or neither the
-// decoder nor the probe knows the channel count; 19 when the window cannot
-// be read. On failure codecdata stays empty.
+// and delay the samples). Returns 0; 82 when faad2 cannot be loaded (the
+// log says why); 81 when the stream cannot be decoded (an invalid
+// sampling-frequency index, a frame in error, a frame that consumes nothing,
+// frames that change the channel count or rate, more samples than
+// MaxCodecSamples of the bytes consumed so far); 8 when memory runs out, no
+// decoder is had or neither the decoder nor the probe knows the channel
+// count; 19 when the window cannot be read (stream.systemError then holds
+// errno, if any). On failure codecdata stays empty.
 // REQUIRES: file, fileoffset, filelength and mode are set.
 [[nodiscard]] int AacOpenRead(AudioStream& stream);
 
@@ -59,7 +61,8 @@ inline constexpr int64_t kAacInvalidHeader = -1;
 // info.codecOption is 1 and main otherwise, at info.bitrate bits per second
 // per channel (0: the encoder's default), and returns 0; 21 when the encoder
 // refuses the rate, channel count or settings (nothing is written then); 80
-// when the encoder fails; 20 when the file cannot be written.
+// when the encoder fails; 20 when the file cannot be written
+// (stream.systemError holds errno).
 // Returns 0, or 82 when the encoder library cannot be loaded, or 8.
 // REQUIRES: file, mode and info (channels, samplerate, bitrate, codecOption)
 // are set.

@@ -8,20 +8,6 @@ using namespace aac_test;
 
 namespace {
 
-// An ADTS frame of `length` bytes (at least its 7-byte header): MPEG-4 (id
-// 0) or MPEG-2 (id 1), low complexity, no CRC.
-Bytes Frame(size_t length, unsigned index = 4, unsigned channels = 2, unsigned id = 0) {
-  Bytes f(std::max<size_t>(length, 7), 0);
-  f[0] = 0xFF;
-  f[1] = uint8_t(0xF1 | id << 3);
-  f[2] = uint8_t(1 << 6 | index << 2 | channels >> 2);
-  f[3] = uint8_t((channels & 3) << 6 | (length >> 11 & 3));
-  f[4] = uint8_t(length >> 3);
-  f[5] = uint8_t((length & 7) << 5 | 0x1F);
-  f[6] = 0xFC;
-  return f;
-}
-
 // The tag length and the header info (channels, rate, bitrate) found.
 std::array<int64_t, 4> Probe(const Bytes& bytes) {
   AacHeaderInfo info;
@@ -37,11 +23,11 @@ using Found = std::array<int64_t, 4>;
 // one longer than the bytes leaves no audio data (raw defaults).
 TEST(AacProbe, AdtsBitrateAndId3Tag) {
   for (unsigned id : {0u, 1u}) {
-    EXPECT_EQ(Probe(Join({Frame(300, 4, 2, id), Frame(302, 4, 2, id)})), (Found{0, 2, 44100, 103704}));
+    EXPECT_EQ(Probe(Join({AdtsFrame(300, 4, 2, id), AdtsFrame(302, 4, 2, id)})), (Found{0, 2, 44100, 103704}));
   }
   Bytes tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 7, 0x68};  // 7 x 128 + 104
   tag.resize(1010, 0xFF);
-  EXPECT_EQ(Probe(Join({tag, Frame(300, 11, 1), Frame(302, 11, 1)})), (Found{1010, 1, 8000, 8 * 2352}));
+  EXPECT_EQ(Probe(Join({tag, AdtsFrame(300, 11, 1), AdtsFrame(302, 11, 1)})), (Found{1010, 1, 8000, 8 * 2352}));
   EXPECT_EQ(Probe(Bytes(tag.begin(), tag.begin() + 500)), (Found{500, 2, 44100, 128000}));
 }
 
@@ -50,13 +36,13 @@ TEST(AacProbe, AdtsBitrateAndId3Tag) {
 // frames before that count. The first header gives channels and rate even
 // when no frame is whole.
 TEST(AacProbe, AdtsScanEndsAtBadFrames) {
-  const Bytes first = Frame(400, 3, 1), beyond = Frame(5000), six = Frame(900, 8, 6);
+  const Bytes first = AdtsFrame(400, 3, 1), beyond = AdtsFrame(5000), six = AdtsFrame(900, 8, 6);
   const Found one{0, 1, 48000, 8 * 18750};
-  for (size_t bad : {0u, 3u, 6u}) EXPECT_EQ(Probe(Join({first, Frame(bad), Frame(300)})), one) << bad;
+  for (size_t bad : {0u, 3u, 6u}) EXPECT_EQ(Probe(Join({first, AdtsFrame(bad), AdtsFrame(300)})), one) << bad;
   EXPECT_EQ(Probe(Join({first, Bytes(beyond.begin(), beyond.begin() + 100)})), one);
-  EXPECT_EQ(Probe(Join({first, Bytes(50, 0x11), Frame(300)})), one);
+  EXPECT_EQ(Probe(Join({first, Bytes(50, 0x11), AdtsFrame(300)})), one);
   EXPECT_EQ(Probe(Bytes(six.begin(), six.begin() + 800)), (Found{0, 6, 16000, 0}));
-  EXPECT_EQ(Probe(Frame(0, 8, 0)), (Found{0, 0, 16000, 0}));  // channel configuration 0: none
+  EXPECT_EQ(Probe(AdtsFrame(0, 8, 0)), (Found{0, 0, 16000, 0}));  // channel configuration 0: none
 }
 
 // ADIF: the 23-bit bitrate and the rate index of the first program
@@ -70,7 +56,7 @@ TEST(AacProbe, AdifFieldsAndRawDefaults) {
           << copyright << variable;
     }
   }
-  EXPECT_EQ(Probe(Join({Bytes{'A', 'D', 'I', 'X'}, Frame(300)})), (Found{0, 0, 0, 0}));
+  EXPECT_EQ(Probe(Join({Bytes{'A', 'D', 'I', 'X'}, AdtsFrame(300)})), (Found{0, 0, 0, 0}));
   EXPECT_EQ(Probe(test_support::ToBytes("not an aac header at all")), (Found{0, 2, 44100, 128000}));
 }
 
@@ -78,7 +64,7 @@ TEST(AacProbe, AdifFieldsAndRawDefaults) {
 // stream, in either header.
 TEST(AacProbe, RateIndexOutsideTheTable) {
   for (unsigned index : {12u, 13u, 15u}) {
-    EXPECT_EQ(Probe(Join({Frame(300, index), Frame(300, index)}))[0], kAacInvalidHeader) << index;
+    EXPECT_EQ(Probe(Join({AdtsFrame(300, index), AdtsFrame(300, index)}))[0], kAacInvalidHeader) << index;
     EXPECT_EQ(Probe(AdifHeader(false, true, 64000, index, 1))[0], kAacInvalidHeader) << index;
   }
 }

@@ -106,4 +106,58 @@ TEST(AacRead, FaultsFailTheOpen) {
   SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, nullptr);
 }
 
+template <typename T>
+T& Stub(const char* name) {
+  return *static_cast<T*>(platform::ResolveSymbol(GetCodecLibrary(CodecLibraryId::kAacDecoder).module, name));
+}
+
+// Through a stand-in decoder, behind an ID3 tag: faad2 is configured for
+// 16-bit output at the streams' own rate and given the bytes after the tag.
+// The channels and rate it reports for the first frame hold over the ADTS
+// header's (an HE-AAC stream doubles the rate, a mono one may come out as
+// two channels); the header's fill in where it reports none, and ADIF,
+// which has no channel count, then fails with 8. Exactly the samples of
+// each frame are kept, none for a frame that returns none. A stream that
+// decodes to more than 1024 samples per byte consumed fails with 81.
+TEST(AacRead, TheDecoderIsTrustedThroughAStandIn) {
+  TempDir dir;
+  UnloadCodecLibraries();
+  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, STUB_DECODER_PATH);
+  ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kAacDecoder), 0);
+  Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 90};
+  tag.resize(100, 'T');
+  const Bytes adts = Join({tag, AdtsFrame(100, 7), AdtsFrame(100, 7), AdtsFrame(100, 7), AdtsFrame(100, 7)});
+  const unsigned long counts[] = {0, 2048, 1000, 0};
+  std::copy(std::begin(counts), std::end(counts), &Stub<unsigned long>("stub_frame_samples"));
+  std::vector<int16_t> want;
+  for (int call = 0; call < 4; ++call) {
+    for (unsigned long i = 0; i < counts[call]; ++i) want.push_back(int16_t(call * 1000 + int(i % 1000)));
+  }
+  for (auto [channels, rate, wantChannels, wantRate] :
+       {std::array<uint32_t, 4>{1, 44100, 1, 44100}, {0, 0, 2, 22050}}) {
+    Stub<unsigned char>("stub_channels") = static_cast<unsigned char>(channels);
+    Stub<unsigned long>("stub_samplerate") = rate;
+    WriteBytes(dir / "in.aac", adts);
+    AudioInfo info;
+    EXPECT_EQ(ModuleDecode(dir / "in.aac", &info), want);
+    EXPECT_EQ((std::array{info.channels, info.samplerate, info.samples}),
+              (std::array{wantChannels, wantRate, uint32_t(want.size()) / wantChannels}));
+    const auto& config = Stub<NeAACDecConfiguration>("stub_applied");
+    EXPECT_EQ((std::array<int, 2>{config.outputFormat, config.dontUpSampleImplicitSBR}),
+              (std::array<int, 2>{FAAD_FMT_16BIT, 1}));
+    EXPECT_EQ(Stub<unsigned long>("stub_init_bytes"), adts.size() - tag.size());
+  }
+  platform::File file;
+  std::unique_ptr<AudioStream> s;
+  const Bytes adif = Join({AdifHeader(false, true, 64000, 4, 2), Bytes(400, 0)});
+  WriteBytes(dir / "in.aac", adif);
+  EXPECT_EQ(OpenRead(file, s, dir / "in.aac", 0, int64_t(adif.size())), kErrorMemory);
+  Stub<unsigned char>("stub_channels") = 2;
+  Stub<unsigned long>("stub_frame_bytes") = 1;
+  std::fill_n(&Stub<unsigned long>("stub_frame_samples"), 8, 2048);
+  EXPECT_EQ(OpenRead(file, s, dir / "in.aac", 0, int64_t(adif.size())), kErrorAacDecoding);
+  UnloadCodecLibraries();
+  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, nullptr);
+}
+
 }  // namespace

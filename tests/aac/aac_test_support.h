@@ -55,6 +55,20 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+// An ADTS frame of `length` bytes (at least its 7-byte header, the rest
+// zero): MPEG-4 (id 0) or MPEG-2 (id 1), low complexity, no CRC.
+inline Bytes AdtsFrame(size_t length, unsigned index = 4, unsigned channels = 2, unsigned id = 0) {
+  Bytes f(std::max<size_t>(length, 7), 0);
+  f[0] = 0xFF;
+  f[1] = uint8_t(0xF1 | id << 3);
+  f[2] = uint8_t(1 << 6 | index << 2 | channels >> 2);
+  f[3] = uint8_t((channels & 3) << 6 | (length >> 11 & 3));
+  f[4] = uint8_t(length >> 3);
+  f[5] = uint8_t((length & 7) << 5 | 0x1F);
+  f[6] = 0xFC;
+  return f;
+}
+
 // Where each frame of an ADTS stream without CRCs starts, read by the
 // header layout; stops at the first place that is not a whole frame.
 inline std::vector<size_t> AdtsFrames(const Bytes& b) {
