@@ -1,8 +1,8 @@
 // Packing one audio file into an Audio pack: its own bytes (keep), its
 // samples as a WAV stream (pcm) or re-encoded as Ogg Vorbis (ogg) or AAC
-// (aac), written
-// in place at the pack's data end. The lossless modes are tried: the entry
-// is restored and compared with the source before its record is added.
+// (aac), written in place at the pack's data end. The lossless modes are
+// tried: the entry is restored and compared with the source before its
+// record is added.
 #include "tools/spoolpack/spoolpack_audio.h"
 
 #include <algorithm>

@@ -61,8 +61,9 @@ enum class AudioPackResult {
 // Writes the packed stream of `source` for `choice` at the pack's data end
 // and adds its record as entry `name`. With keep and pcm the entry is only
 // added when restoring it (as `trialPath`, removed again) gives the source's
-// bytes exactly; with ogg when the layer can write the stored description
-// back (ogg, aac). REQUIRES: an Audio pack in write mode; choice.mode is not kNone.
+// bytes exactly; with ogg and aac when the layer can write the stored
+// description back. REQUIRES: an Audio pack in write mode; choice.mode is
+// not kNone.
 [[nodiscard]] AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source,
                                         const AudioChoice& choice, const std::string& trialPath, std::string* why);
 
