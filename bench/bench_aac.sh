@@ -18,22 +18,14 @@ reps=$((smoke ? 1 : 2))
 music_source "$seconds"
 ffmpeg -v error -y -i "$work/in.wav" -c:a aac -b:a 128k -f adts "$work/in.aac"
 
-report() {  # name ours theirs target
-  awk -v name="$1" -v ours="$2" -v theirs="$3" -v target="$4" -v smoke="$smoke" 'BEGIN {
-    ratio = ours > 0 ? theirs / ours : 0
-    verdict = smoke ? "smoke" : (ratio >= target ? "meets " target : "BELOW " target)
-    printf "aac %-7s ours %8.3f s  theirs %8.3f s  ratio %.2f  (%s)\n", name, ours, theirs, ratio, verdict
-  }'
-}
-
 # CPU time rather than wall time: the machine may be shared while this runs.
 best_of : "$bench" decode "$work/in.aac"
 ours=$cpu
 best_of : faad -q -f 2 -o /dev/null "$work/in.aac"
-report decode "$ours" "$cpu" 0.9
+codec_report aac decode "$ours" "$cpu" 0.9
 
 best_of : "$bench" encode "$work/in.raw" 44100 2 64000 "$work/ours.aac"
 ours=$cpu
 best_of : ffmpeg -v error -y -i "$work/in.wav" -c:a aac -b:a 128k -f adts "$work/theirs.aac"
-report encode "$ours" "$cpu" 0.8
+codec_report aac encode "$ours" "$cpu" 0.8
 faad -q -f 2 -o /dev/null "$work/ours.aac"

@@ -16,22 +16,14 @@ reps=$((smoke ? 1 : 2))
 music_source "$seconds"
 oggenc -Q -q 4 -o "$work/in.ogg" "$work/in.wav"
 
-report() {  # name ours theirs
-  awk -v name="$1" -v ours="$2" -v theirs="$3" -v smoke="$smoke" 'BEGIN {
-    ratio = ours > 0 ? theirs / ours : 0
-    verdict = smoke ? "smoke" : (ratio >= 0.9 ? "meets 0.9" : "BELOW 0.9")
-    printf "ogg %-7s ours %8.3f s  theirs %8.3f s  ratio %.2f  (%s)\n", name, ours, theirs, ratio, verdict
-  }'
-}
-
 # CPU time rather than wall time: the machine may be shared while this runs.
 best_of : "$bench" decode "$work/in.ogg"
 ours=$cpu
 best_of : oggdec -Q -o /dev/null "$work/in.ogg"
-report decode "$ours" "$cpu"
+codec_report ogg decode "$ours" "$cpu" 0.9
 
 best_of : "$bench" encode "$work/in.raw" 44100 2 0.4 "$work/ours.ogg"
 ours=$cpu
 best_of : oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/in.wav"
-report encode "$ours" "$cpu"
+codec_report ogg encode "$ours" "$cpu" 0.9
 oggdec -Q -o /dev/null "$work/ours.ogg"

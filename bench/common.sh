@@ -2,7 +2,7 @@
 # arguments:   source "$(dirname "$0")/common.sh" "$@"
 # Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build
 # is the build folder's absolute path ("build" when none is given). $here is
-# bench/. Defines best_of, ratio, verdict and music_source.
+# bench/. Defines best_of, ratio, verdict, music_source and codec_report.
 smoke=0
 if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
@@ -46,4 +46,14 @@ music_source() {
   sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$1" pinknoise vol 0.05
   sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
   sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+}
+
+# codec_report <codec> <what> <our cpu s> <their cpu s> <target>: one line
+# with the ratio (their time / ours, above 1 faster) and whether it meets
+# the target, "smoke" in smoke mode.
+codec_report() {
+  local r v
+  r=$(ratio "$4" "$3")
+  if ((smoke)); then v=smoke; else v=$(verdict "$r" "$5" '>='); fi
+  printf '%s %-7s ours %8.3f s  theirs %8.3f s  ratio %s  (%s)\n' "$1" "$2" "$3" "$4" "$r" "$v"
 }
