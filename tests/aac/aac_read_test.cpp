@@ -98,17 +98,10 @@ TEST(AacRead, FaultsFailTheOpen) {
     std::unique_ptr<AudioStream> s;
     EXPECT_EQ(OpenRead(file, s, dir / "bad.aac", 0, int64_t(length)), error) << length;
   }
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, "libspoolex-no-such-decoder.so");
+  LibraryInPlace missing(CodecLibraryId::kAacDecoder, "libspoolex-no-such-decoder.so");
   platform::File file;
   std::unique_ptr<AudioStream> s;
   EXPECT_EQ(OpenRead(file, s, dir / "in.aac", 0, int64_t(adts.size())), kErrorAacLibrary);
-  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, nullptr);
-}
-
-template <typename T>
-T& Stub(const char* name) {
-  return *static_cast<T*>(platform::ResolveSymbol(GetCodecLibrary(CodecLibraryId::kAacDecoder).module, name));
 }
 
 // Through a stand-in decoder, behind an ID3 tag: faad2 is configured for
@@ -121,43 +114,39 @@ T& Stub(const char* name) {
 // decodes to more than 1024 samples per byte consumed fails with 81.
 TEST(AacRead, TheDecoderIsTrustedThroughAStandIn) {
   TempDir dir;
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, STUB_DECODER_PATH);
-  ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kAacDecoder), 0);
+  LibraryInPlace stub(CodecLibraryId::kAacDecoder, STUB_DECODER_PATH);
   Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 90};
   tag.resize(100, 'T');
   const Bytes adts = Join({tag, AdtsFrame(100, 7), AdtsFrame(100, 7), AdtsFrame(100, 7), AdtsFrame(100, 7)});
   const unsigned long counts[] = {0, 2048, 1000, 0};
-  std::copy(std::begin(counts), std::end(counts), &Stub<unsigned long>("stub_frame_samples"));
+  std::copy(std::begin(counts), std::end(counts), &stub.Variable<unsigned long>("stub_frame_samples"));
   std::vector<int16_t> want;
   for (int call = 0; call < 4; ++call) {
     for (unsigned long i = 0; i < counts[call]; ++i) want.push_back(int16_t(call * 1000 + int(i % 1000)));
   }
   for (auto [channels, rate, wantChannels, wantRate] :
        {std::array<uint32_t, 4>{1, 44100, 1, 44100}, {0, 0, 2, 22050}}) {
-    Stub<unsigned char>("stub_channels") = static_cast<unsigned char>(channels);
-    Stub<unsigned long>("stub_samplerate") = rate;
+    stub.Variable<unsigned char>("stub_channels") = static_cast<unsigned char>(channels);
+    stub.Variable<unsigned long>("stub_samplerate") = rate;
     WriteBytes(dir / "in.aac", adts);
     AudioInfo info;
     EXPECT_EQ(ModuleDecode(dir / "in.aac", &info), want);
     EXPECT_EQ((std::array{info.channels, info.samplerate, info.samples}),
               (std::array{wantChannels, wantRate, uint32_t(want.size()) / wantChannels}));
-    const auto& config = Stub<NeAACDecConfiguration>("stub_applied");
+    const auto& config = stub.Variable<NeAACDecConfiguration>("stub_applied");
     EXPECT_EQ((std::array<int, 2>{config.outputFormat, config.dontUpSampleImplicitSBR}),
               (std::array<int, 2>{FAAD_FMT_16BIT, 1}));
-    EXPECT_EQ(Stub<unsigned long>("stub_init_bytes"), adts.size() - tag.size());
+    EXPECT_EQ(stub.Variable<unsigned long>("stub_init_bytes"), adts.size() - tag.size());
   }
   platform::File file;
   std::unique_ptr<AudioStream> s;
   const Bytes adif = Join({AdifHeader(false, true, 64000, 4, 2), Bytes(400, 0)});
   WriteBytes(dir / "in.aac", adif);
   EXPECT_EQ(OpenRead(file, s, dir / "in.aac", 0, int64_t(adif.size())), kErrorMemory);
-  Stub<unsigned char>("stub_channels") = 2;
-  Stub<unsigned long>("stub_frame_bytes") = 1;
-  std::fill_n(&Stub<unsigned long>("stub_frame_samples"), 8, 2048);
+  stub.Variable<unsigned char>("stub_channels") = 2;
+  stub.Variable<unsigned long>("stub_frame_bytes") = 1;
+  std::fill_n(&stub.Variable<unsigned long>("stub_frame_samples"), 8, 2048);
   EXPECT_EQ(OpenRead(file, s, dir / "in.aac", 0, int64_t(adif.size())), kErrorAacDecoding);
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacDecoder, nullptr);
 }
 
 }  // namespace

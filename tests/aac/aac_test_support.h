@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/aac/aac.h"
+#include "audio/codec_libraries/codec_libraries.h"
 #include "ogg_vorbis/ogg_test_support.h"
 
 namespace aac_test {
@@ -135,6 +136,27 @@ inline std::vector<int16_t> TwoTones(int frames, int channels, int rate) {
   }
   return out;
 }
+
+// Another file in place of one of the codec libraries while it lives (a
+// stand-in of the tests, or a name that loads nothing); the library is
+// unloaded before and after.
+struct LibraryInPlace {
+  CodecLibraryId id;
+  LibraryInPlace(CodecLibraryId library, const char* fileName) : id(library) {
+    UnloadCodecLibraries();
+    SetCodecLibraryFileName(id, fileName);
+  }
+  ~LibraryInPlace() {
+    UnloadCodecLibraries();
+    SetCodecLibraryFileName(id, nullptr);
+  }
+  // A variable the stand-in exports, loading it first.
+  template <typename T>
+  T& Variable(const char* name) {
+    EXPECT_EQ(OpenCodecLibrary(id), 0);
+    return *static_cast<T*>(platform::ResolveSymbol(GetCodecLibrary(id).module, name));
+  }
+};
 
 inline int OpenRead(platform::File& file, std::unique_ptr<AudioStream>& stream, const std::string& path,
                     int64_t offset, int64_t length) {

@@ -123,16 +123,9 @@ TEST(AacWrite, RefusalsWriteNothing) {
               kErrorInternal) << rate << " " << channels;
     EXPECT_TRUE(ReadBytes(dir / "out.aac").empty());
   }
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacEncoder, "libspoolex-no-such-encoder.so");
+  LibraryInPlace missing(CodecLibraryId::kAacEncoder, "libspoolex-no-such-encoder.so");
   platform::File file = platform::OpenExistingReadWrite(dir / "out.aac");
   EXPECT_EQ(AacOpenWrite(*MakeStream(file, kStreamModeWrite, 0, EncoderInfo(8000, 1, 64000))), kErrorAacLibrary);
-  SetCodecLibraryFileName(CodecLibraryId::kAacEncoder, nullptr);
-}
-
-template <typename T>
-T& Stub(const char* name) {
-  return *static_cast<T*>(platform::ResolveSymbol(GetCodecLibrary(CodecLibraryId::kAacEncoder).module, name));
 }
 
 // Through a stand-in library taking 2048 samples a call: 5000 stereo
@@ -143,34 +136,30 @@ T& Stub(const char* name) {
 // close with 80, a failed write with 20.
 TEST(AacWrite, CallsAndFailuresThroughAStandIn) {
   TempDir dir;
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacEncoder, STUB_ENCODER_PATH);
-  ASSERT_EQ(OpenCodecLibrary(CodecLibraryId::kAacEncoder), 0);
+  LibraryInPlace stub(CodecLibraryId::kAacEncoder, STUB_ENCODER_PATH);
   const std::vector<int16_t> samples = MusicSignal(2500, 2, 44100);
   for (uint16_t option : {1, 0, 2}) {
     ASSERT_EQ(Encode(dir / "out.aac", samples, EncoderInfo(44100, 2, 96000, option)), 0);
     EXPECT_EQ(ReadBytes(dir / "out.aac"), test_support::ToBytes("ABCDABCDABCDxyzxyz"));
-    const unsigned* counts = &Stub<unsigned>("stub_counts");
-    EXPECT_EQ(std::vector<unsigned>(counts, counts + Stub<int>("stub_calls")),
+    const unsigned* counts = &stub.Variable<unsigned>("stub_counts");
+    EXPECT_EQ(std::vector<unsigned>(counts, counts + stub.Variable<int>("stub_calls")),
               (std::vector<unsigned>{2048, 2048, 904, 0, 0, 0}));
-    const auto& c = Stub<faacEncConfiguration>("stub_applied");
+    const auto& c = stub.Variable<faacEncConfiguration>("stub_applied");
     EXPECT_EQ((std::array<unsigned long, 5>{c.aacObjectType, c.bitRate, c.mpegVersion, c.outputFormat,
                                             c.inputFormat}),
               (std::array<unsigned long, 5>{option == 1 ? 2u : 1u, 96000, MPEG4, ADTS_STREAM, FAAC_INPUT_16BIT}));
   }
   for (int failing : {0, 3}) {
-    Stub<int>("stub_fail_call") = failing;
+    stub.Variable<int>("stub_fail_call") = failing;
     EXPECT_EQ(Encode(dir / "out.aac", samples, EncoderInfo(44100, 2, 96000)), kErrorAacEncoding) << failing;
   }
-  Stub<int>("stub_fail_call") = -1;
+  stub.Variable<int>("stub_fail_call") = -1;
   WriteBytes(dir / "read-only.aac", {});
   platform::File file = platform::OpenExistingReadOnly(dir / "read-only.aac");
   auto stream = MakeStream(file, kStreamModeWrite, 0, EncoderInfo(44100, 2, 96000));
   ASSERT_EQ(AacOpenWrite(*stream), 0);
   ASSERT_EQ(stream->writeShort(*stream, samples.data(), int64_t(samples.size())), int64_t(samples.size()));
   EXPECT_EQ(stream->close(*stream), kErrorShortWrite);
-  UnloadCodecLibraries();
-  SetCodecLibraryFileName(CodecLibraryId::kAacEncoder, nullptr);
 }
 
 }  // namespace
