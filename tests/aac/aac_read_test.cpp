@@ -1,76 +1,54 @@
-// Decoding through the module against the faad command and ffmpeg: ffmpeg's
-// ADTS streams, the same audio as ADIF and raw streams made by hand, ID3
-// tags, the stream's window, and streams that must not open.
+// Decoding through the module against the faad command: ffmpeg's ADTS
+// streams in a window, the same audio as ADIF and raw streams made by hand
+// and behind an ID3 tag, streams that must not open, and, through a
+// stand-in faad2, what the module takes from the decoder.
 #include <gtest/gtest.h>
 
 #include "aac/aac_test_support.h"
-#include "audio/codec_libraries/codec_libraries.h"
 
 using namespace aac_test;
 
 namespace {
 
-// Each stream lies in a window between other bytes, a second copy of it
-// among them. Above 24000 Hz the samples are those of the faad command (the
-// same library); at and below it faad2 is told not to double the rate, as
-// the command does, and ffmpeg's decoder (past its 1024 samples of priming;
-// its noise substitution differs) is the oracle. Mono comes out as two equal
-// channels, as faad2 gives it. The bitrate is the frames' average.
-TEST(AacRead, MatchesOtherDecodersOnFfmpegStreams) {
+// ffmpeg's ADTS streams, each in a window between other bytes with a second
+// copy among them: every frame but the first gives 1024 samples per
+// channel, nothing comes from past the window, mono comes out as two equal
+// channels (as faad2 gives it) at the stream's own rate, and the bitrate is
+// the frames' average. At 44100 Hz (below 24000 Hz the faad command doubles
+// the rate, the module does not) the samples are the faad command's, and
+// the same audio behind an ID3 tag of 1000 bytes, as a raw stream and as
+// ADIF of both bitstream types (no channel count in the header: the
+// decoder's is taken) decodes to them too.
+TEST(AacRead, FfmpegStreamsAndTheirForms) {
   TempDir dir;
-  const std::string adts = dir / "in.aac", framed = dir / "framed.bin";
-  for (auto [rate, channels] : {std::array{8000, 1}, {11025, 2}, {16000, 1}, {22050, 2}, {32000, 1}, {44100, 2},
-                                {48000, 2}}) {
-    SCOPED_TRACE(rate);
-    ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(rate / 2, channels, rate), channels, rate, 48 * channels, adts));
-    const Bytes stream = ReadBytes(adts);
-    WriteBytes(framed, Join({test_support::ToBytes("entry before"), stream, stream}));
+  for (auto [rate, channels] : {std::array{16000, 2}, {44100, 1}}) {
+    ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(rate / 2, channels, rate), channels, rate, 48 * channels, dir / "in.aac"));
+    const Bytes adts = ReadBytes(dir / "in.aac");
+    WriteBytes(dir / "framed.bin", Join({test_support::ToBytes("entry before"), adts, adts}));
     platform::File file;
     std::unique_ptr<AudioStream> s;
-    ASSERT_EQ(OpenRead(file, s, framed, 12, int64_t(stream.size())), 0);
+    ASSERT_EQ(OpenRead(file, s, dir / "framed.bin", 12, int64_t(adts.size())), 0);
     const AudioInfo& info = s->info;
-    EXPECT_EQ((std::array{info.samplerate, info.channels, info.pcmbitwidth, info.format, info.sections}),
-              (std::array<uint32_t, 5>{uint32_t(rate), 2, 16, FMT_MP4, 1}));
-    const size_t frames = AdtsFrames(stream).size();
-    EXPECT_NEAR(info.bitrate, 8.0 * stream.size() / frames * rate / 1024, 0.01 * info.bitrate);
+    const size_t frames = AdtsFrames(adts).size() - 1;
+    EXPECT_EQ((std::array{info.samplerate, info.channels, info.pcmbitwidth, info.format, info.samples}),
+              (std::array<uint32_t, 5>{uint32_t(rate), 2, 16, FMT_MP4, uint32_t(frames - 1) * 1024}));
+    EXPECT_NEAR(info.bitrate, 8.0 * adts.size() / frames * rate / 1024, 0.01 * info.bitrate);
     const std::vector<int16_t> decoded = ReadAll(*s);
-    EXPECT_EQ(decoded.size(), (frames - 1) * 1024 * 2);  // the first frame gives none
-    EXPECT_EQ(decoded.size(), size_t{info.samples} * 2);
-    if (rate > 24000) {
-      EXPECT_GE(SnrDb(FaadDecode(dir, adts).samples, decoded), 50.0);
-    } else {
-      const std::vector<int16_t> ffmpeg = DecodeWith("ffmpeg", dir, adts);
-      EXPECT_GE(SnrDb(std::vector<int16_t>(ffmpeg.begin() + 1024 * channels, ffmpeg.end()),
-                      FirstChannels(decoded, 2, channels)),
-                30.0);
-    }
-  }
-}
-
-// The same audio behind an ID3 tag of 1000 bytes, as a raw stream (no
-// header at all), and as ADIF of both bitstream types (no channel count in
-// the header: the decoder's is taken) decodes as faad decodes the ADTS.
-TEST(AacRead, Id3RawAndAdifForms) {
-  TempDir dir;
-  for (int channels : {1, 2}) {
-    SCOPED_TRACE(channels);
-    ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(30000, channels, 44100), channels, 44100, 64 * channels, dir / "in.aac"));
-    const Bytes adts = ReadBytes(dir / "in.aac");
+    EXPECT_EQ(decoded.size(), (frames - 1) * 1024 * 2);
+    if (rate != 44100) continue;
     const Decoded faad = FaadDecode(dir, dir / "in.aac");
+    EXPECT_GE(SnrDb(faad.samples, decoded), 50.0);
     Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 7, 0x68};
     tag.resize(1010, 'T');
     for (const Bytes& form : {Join({tag, adts}), StripAdts(adts),
-                              Join({AdifHeader(false, false, 64000 * channels, 4, channels), StripAdts(adts)}),
-                              Join({AdifHeader(false, true, 64000 * channels, 4, channels), StripAdts(adts)})}) {
+                              Join({AdifHeader(false, false, 48000, 4, 1), StripAdts(adts)}),
+                              Join({AdifHeader(false, true, 48000, 4, 1), StripAdts(adts)})}) {
       WriteBytes(dir / "form.bin", form);
-      AudioInfo info;
-      const std::vector<int16_t> decoded = ModuleDecode(dir / "form.bin", &info);
-      EXPECT_EQ((std::array{info.channels, info.samplerate}), (std::array{faad.channels, faad.samplerate}));
-      EXPECT_GE(SnrDb(faad.samples, decoded), 50.0) << form[0];
-      EXPECT_EQ(decoded.size(), faad.samples.size()) << form[0];
-      if (form[0] == 'A') {
-        EXPECT_EQ(info.bitrate, uint32_t(64000 * channels));
-      }
+      AudioInfo found;
+      const std::vector<int16_t> samples = ModuleDecode(dir / "form.bin", &found);
+      EXPECT_EQ((std::array{found.channels, found.samplerate}), (std::array{faad.channels, faad.samplerate}));
+      EXPECT_EQ(samples.size(), faad.samples.size()) << form[0];
+      EXPECT_GE(SnrDb(faad.samples, samples), 50.0) << form[0];
     }
   }
 }
@@ -81,9 +59,9 @@ TEST(AacRead, FaultsFailTheOpen) {
   ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(8000, 1, 16000), 1, 16000, 32, dir / "in.aac"));
   const Bytes adts = ReadBytes(dir / "in.aac");
   const std::vector<size_t> frames = AdtsFrames(adts);
-  ASSERT_GE(frames.size(), 4u);
+  ASSERT_GE(frames.size(), 5u);
   Bytes badIndex = adts, damaged = adts;
-  for (size_t at : frames) badIndex[at + 2] |= 0x3C;  // index 15
+  for (size_t i = 0; i + 1 < frames.size(); ++i) badIndex[frames[i] + 2] |= 0x3C;  // index 15
   for (size_t i = frames[2] + 7; i < frames[3]; ++i) damaged[i] ^= 0xA5;
   const Bytes onlyTag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
   for (const auto& [bytes, length, error] :
@@ -124,19 +102,19 @@ TEST(AacRead, TheDecoderIsTrustedThroughAStandIn) {
   for (int call = 0; call < 4; ++call) {
     for (unsigned long i = 0; i < counts[call]; ++i) want.push_back(int16_t(call * 1000 + int(i % 1000)));
   }
+  WriteBytes(dir / "in.aac", adts);
   for (auto [channels, rate, wantChannels, wantRate] :
        {std::array<uint32_t, 4>{1, 44100, 1, 44100}, {0, 0, 2, 22050}}) {
     stub.Variable<unsigned char>("stub_channels") = static_cast<unsigned char>(channels);
     stub.Variable<unsigned long>("stub_samplerate") = rate;
-    WriteBytes(dir / "in.aac", adts);
     AudioInfo info;
     EXPECT_EQ(ModuleDecode(dir / "in.aac", &info), want);
     EXPECT_EQ((std::array{info.channels, info.samplerate, info.samples}),
               (std::array{wantChannels, wantRate, uint32_t(want.size()) / wantChannels}));
     const auto& config = stub.Variable<NeAACDecConfiguration>("stub_applied");
-    EXPECT_EQ((std::array<int, 2>{config.outputFormat, config.dontUpSampleImplicitSBR}),
-              (std::array<int, 2>{FAAD_FMT_16BIT, 1}));
-    EXPECT_EQ(stub.Variable<unsigned long>("stub_init_bytes"), adts.size() - tag.size());
+    EXPECT_EQ((std::array<int, 3>{config.outputFormat, config.dontUpSampleImplicitSBR,
+                                  int(stub.Variable<unsigned long>("stub_init_bytes"))}),
+              (std::array<int, 3>{FAAD_FMT_16BIT, 1, int(adts.size() - tag.size())}));
   }
   platform::File file;
   std::unique_ptr<AudioStream> s;

@@ -1,6 +1,7 @@
 // Helpers for the AAC tests: ffmpeg as an independent encoder, the faad
-// command as an independent decoder, ADTS and ADIF made by hand, and the
-// stream records and signals of the Ogg Vorbis tests.
+// command as an independent decoder, ADTS and ADIF headers made by hand,
+// stand-in codec libraries, and the stream records and signals of the Ogg
+// Vorbis tests.
 #pragma once
 
 #include <string>
@@ -14,15 +15,15 @@ namespace aac_test {
 
 using namespace ogg_test;
 
-// Encodes interleaved samples with ffmpeg's AAC encoder (low complexity)
-// into an ADTS file at `kbps` kbit/s for the whole stream.
+// Encodes interleaved samples with ffmpeg's AAC encoder (profile "aac_low"
+// or "aac_main") into an ADTS file at `kbps` kbit/s for the whole stream.
 inline bool FfmpegAdts(const TempDir& dir, const std::vector<int16_t>& samples, int channels, int rate, int kbps,
-                       const std::string& out) {
+                       const std::string& out, const std::string& profile = "aac_low") {
   const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());  // little-endian host
   WriteBytes(dir / "ffmpeg-in.raw", Bytes(bytes, bytes + samples.size() * 2));
   return RunQuietly("ffmpeg -v error -y -f s16le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) +
-                    " -i '" + dir / "ffmpeg-in.raw" + "' -c:a aac -b:a " + std::to_string(kbps) + "k -f adts '" +
-                    out + "'");
+                    " -i '" + dir / "ffmpeg-in.raw" + "' -c:a aac -profile:a " + profile + " -b:a " +
+                    std::to_string(kbps) + "k -f adts '" + out + "'");
 }
 
 // The faad command's decoding: samples, and the channels and rate of the WAV
@@ -39,15 +40,6 @@ inline Decoded FaadDecode(const TempDir& dir, const std::string& path) {
   Decoded d{std::vector<int16_t>((wav.size() - 44) / 2), uint32_t(wav[22]), test_support::At32(wav, 24)};
   std::memcpy(d.samples.data(), wav.data() + 44, d.samples.size() * 2);
   return d;
-}
-
-// The first `keep` channels of interleaved samples of `channels` channels.
-inline std::vector<int16_t> FirstChannels(const std::vector<int16_t>& samples, int channels, int keep) {
-  std::vector<int16_t> out;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    if (int(i % channels) < keep) out.push_back(samples[i]);
-  }
-  return out;
 }
 
 inline Bytes Join(std::initializer_list<Bytes> parts) {
@@ -71,13 +63,13 @@ inline Bytes AdtsFrame(size_t length, unsigned index = 4, unsigned channels = 2,
 }
 
 // Where each frame of an ADTS stream without CRCs starts, read by the
-// header layout; stops at the first place that is not a whole frame.
+// header layout, and where the last whole frame ends (the last element).
 inline std::vector<size_t> AdtsFrames(const Bytes& b) {
-  std::vector<size_t> starts;
+  std::vector<size_t> starts = {0};
   for (size_t at = 0, length; b.size() - at >= 7 && b[at] == 0xFF && (b[at + 1] & 0xF6) == 0xF0; at += length) {
     length = ((b[at + 3] & 3u) << 11) | (size_t{b[at + 4]} << 3) | (b[at + 5] >> 5);
     if (length < 7 || length > b.size() - at) break;
-    starts.push_back(at);
+    starts.push_back(at + length);
   }
   return starts;
 }
@@ -85,10 +77,9 @@ inline std::vector<size_t> AdtsFrames(const Bytes& b) {
 // The raw data blocks of an ADTS stream without CRCs, back to back.
 inline Bytes StripAdts(const Bytes& b) {
   Bytes raw;
-  std::vector<size_t> starts = AdtsFrames(b);
-  starts.push_back(b.size());
-  for (size_t i = 0; i + 1 < starts.size(); ++i) {
-    raw.insert(raw.end(), b.begin() + long(starts[i] + 7), b.begin() + long(starts[i + 1]));
+  const std::vector<size_t> bounds = AdtsFrames(b);
+  for (size_t i = 0; i + 1 < bounds.size(); ++i) {
+    raw.insert(raw.end(), b.begin() + long(bounds[i] + 7), b.begin() + long(bounds[i + 1]));
   }
   return raw;
 }
@@ -98,15 +89,16 @@ inline Bytes StripAdts(const Bytes& b) {
 // comment. `variable` is the bitstream type (constant rate has a 20-bit
 // buffer fullness).
 inline Bytes AdifHeader(bool copyright, bool variable, uint32_t bitrate, unsigned index, unsigned channels) {
-  std::vector<bool> bits;
+  Bytes bytes = {'A', 'D', 'I', 'F'};
+  int used = 8;
   auto put = [&](uint64_t value, int width) {
-    for (int b = width - 1; b >= 0; --b) bits.push_back(((value >> b) & 1) != 0);
+    for (int b = width - 1; b >= 0; --b, ++used) {
+      if (used == 8) bytes.push_back(0), used = 0;
+      bytes.back() |= uint8_t(((value >> b) & 1) << (7 - used));
+    }
   };
   put(copyright, 1);
-  if (copyright) {
-    put(0x5A5A5A5A5A5A5A5AULL, 64);
-    put(0x5A, 8);
-  }
+  if (copyright) put(0x5A5A5A5A5A5A5A5AULL, 64), put(0x5A, 8);
   put(variable, 3);  // original, home, bitstream type
   put(bitrate, 23);
   put(0, 4);  // one program configuration
@@ -116,14 +108,8 @@ inline Bytes AdifHeader(bool copyright, bool variable, uint32_t bitrate, unsigne
   put(1, 4);  // one front element
   put(0, 4 + 4 + 2 + 3 + 4 + 3);  // no other elements, no mixdowns
   put(channels == 2 ? 0x10 : 0, 1 + 4);  // the front element: a pair? tag 0
-  while (bits.size() % 8 != 0) bits.push_back(false);
+  put(0, 8 - used);
   put(0, 8);  // comment bytes
-  Bytes bytes = {'A', 'D', 'I', 'F'};
-  for (size_t i = 0; i < bits.size(); i += 8) {
-    uint8_t byte = 0;
-    for (size_t j = 0; j < 8; ++j) byte = uint8_t(byte << 1 | bits[i + j]);
-    bytes.push_back(byte);
-  }
   return bytes;
 }
 
@@ -137,9 +123,8 @@ inline std::vector<int16_t> TwoTones(int frames, int channels, int rate) {
   return out;
 }
 
-// Another file in place of one of the codec libraries while it lives (a
-// stand-in of the tests, or a name that loads nothing); the library is
-// unloaded before and after.
+// Another file in place of a codec library while this lives (a stand-in of
+// the tests, or a name that loads nothing); unloaded before and after.
 struct LibraryInPlace {
   CodecLibraryId id;
   LibraryInPlace(CodecLibraryId library, const char* fileName) : id(library) {

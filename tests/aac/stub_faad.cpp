@@ -23,23 +23,18 @@ int calls;
 short out[8192];
 }  // namespace
 
-NeAACDecHandle NeAACDecOpen(void) {
-  calls = 0;
-  std::memset(&current, 0, sizeof current);
-  return &current;
-}
-
+NeAACDecHandle NeAACDecOpen(void) { return &current; }
 NeAACDecConfigurationPtr NeAACDecGetCurrentConfiguration(NeAACDecHandle) { return &current; }
+void NeAACDecClose(NeAACDecHandle) {}
 
 unsigned char NeAACDecSetConfiguration(NeAACDecHandle, NeAACDecConfigurationPtr config) {
   stub_applied = *config;
   return 1;
 }
 
-long NeAACDecInit(NeAACDecHandle, unsigned char*, unsigned long size, unsigned long* rate, unsigned char* channels) {
+long NeAACDecInit(NeAACDecHandle, unsigned char*, unsigned long size, unsigned long*, unsigned char*) {
   stub_init_bytes = size;
-  *rate = 0;
-  *channels = 0;
+  calls = 0;
   return 0;
 }
 
@@ -49,11 +44,7 @@ void* NeAACDecDecode(NeAACDecHandle, NeAACDecFrameInfo* info, unsigned char*, un
   info->samples = calls < 8 ? stub_frame_samples[calls] : 0;
   info->channels = stub_channels;
   info->samplerate = stub_samplerate;
-  for (unsigned long i = 0; i < info->samples && i < 8192; ++i) {
-    out[i] = static_cast<short>(calls * 1000 + int(i % 1000));
-  }
+  for (unsigned long i = 0; i < info->samples && i < 8192; ++i) out[i] = short(calls * 1000 + int(i % 1000));
   ++calls;
   return out;
 }
-
-void NeAACDecClose(NeAACDecHandle) {}

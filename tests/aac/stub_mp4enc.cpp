@@ -18,15 +18,15 @@ faacEncConfiguration current;
 int flushes;
 }  // namespace
 
-faacEncHandle FAACAPI faacEncOpen(unsigned long, unsigned int, unsigned long* inputSamples,
-                                  unsigned long* maxOutputBytes) {
+faacEncHandle FAACAPI faacEncOpen(unsigned long, unsigned, unsigned long* inputSamples, unsigned long* maxOutput) {
   *inputSamples = 2048;
-  *maxOutputBytes = 16;
+  *maxOutput = 16;
   stub_calls = flushes = 0;
   return &current;
 }
 
 faacEncConfigurationPtr FAACAPI faacEncGetCurrentConfiguration(faacEncHandle) { return &current; }
+int FAACAPI faacEncClose(faacEncHandle) { return 0; }
 
 int FAACAPI faacEncSetConfiguration(faacEncHandle, faacEncConfigurationPtr config) {
   stub_applied = *config;
@@ -37,11 +37,7 @@ int FAACAPI faacEncEncode(faacEncHandle, int32_t*, unsigned int samplesInput, un
   const int call = stub_calls;
   if (stub_calls < 64) stub_counts[stub_calls++] = samplesInput;
   if (call == stub_fail_call) return -1;
-  if (samplesInput > 0 || flushes++ < 2) {
-    std::memcpy(out, samplesInput > 0 ? "ABCD" : "xyz", samplesInput > 0 ? 4 : 3);
-    return samplesInput > 0 ? 4 : 3;
-  }
-  return 0;
+  if (samplesInput == 0 && flushes++ == 2) return 0;
+  std::memcpy(out, samplesInput > 0 ? "ABCD" : "xyz", samplesInput > 0 ? 4 : 3);
+  return samplesInput > 0 ? 4 : 3;
 }
-
-int FAACAPI faacEncClose(faacEncHandle) { return 0; }
