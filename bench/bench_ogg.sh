@@ -13,29 +13,17 @@ trap 'rm -rf "$work"' EXIT
 seconds=$((smoke ? 3 : 600))
 reps=$((smoke ? 1 : 2))
 
-# Music-like stereo source: two gliding tones with tremolo over soft noise.
-sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$seconds" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
-sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$seconds" pinknoise vol 0.05
-sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
-sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+music_source "$seconds"
 oggenc -Q -q 4 -o "$work/in.ogg" "$work/in.wav"
-
-report() {  # name ours theirs
-  awk -v name="$1" -v ours="$2" -v theirs="$3" -v smoke="$smoke" 'BEGIN {
-    ratio = ours > 0 ? theirs / ours : 0
-    verdict = smoke ? "smoke" : (ratio >= 0.9 ? "meets 0.9" : "BELOW 0.9")
-    printf "ogg %-7s ours %8.3f s  theirs %8.3f s  ratio %.2f  (%s)\n", name, ours, theirs, ratio, verdict
-  }'
-}
 
 # CPU time rather than wall time: the machine may be shared while this runs.
 best_of : "$bench" decode "$work/in.ogg"
 ours=$cpu
 best_of : oggdec -Q -o /dev/null "$work/in.ogg"
-report decode "$ours" "$cpu"
+codec_report ogg decode "$ours" "$cpu" 0.9
 
 best_of : "$bench" encode "$work/in.raw" 44100 2 0.4 "$work/ours.ogg"
 ours=$cpu
 best_of : oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/in.wav"
-report encode "$ours" "$cpu"
+codec_report ogg encode "$ours" "$cpu" 0.9
 oggdec -Q -o /dev/null "$work/ours.ogg"

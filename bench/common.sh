@@ -2,7 +2,7 @@
 # arguments:   source "$(dirname "$0")/common.sh" "$@"
 # Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build
 # is the build folder's absolute path ("build" when none is given). $here is
-# bench/. Defines best_of, ratio and verdict.
+# bench/. Defines best_of, ratio, verdict, music_source and codec_report.
 smoke=0
 if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
@@ -37,3 +37,23 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 
 # verdict <value> <target> <comparison>: "meets >= 0.9" or "MISSES >= 0.9".
 verdict() { if (($(echo "$1 $3 $2" | bc -l))); then echo "meets $3 $2"; else echo "MISSES $3 $2"; fi; }
+
+# music_source <seconds>: a music-like 44.1 kHz stereo source, two gliding
+# tones with tremolo over soft noise, as $work/in.wav and as raw 16-bit
+# little-endian samples $work/in.raw. REQUIRES: $work.
+music_source() {
+  sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$1" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
+  sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$1" pinknoise vol 0.05
+  sox -m "$work/tones.wav" "$work/noise.wav" "$work/in.wav"
+  sox "$work/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+}
+
+# codec_report <codec> <what> <our cpu s> <their cpu s> <target>: one line
+# with the ratio (their time / ours, above 1 faster) and whether it meets
+# the target, "smoke" in smoke mode.
+codec_report() {
+  local r v
+  r=$(ratio "$4" "$3")
+  if ((smoke)); then v=smoke; else v=$(verdict "$r" "$5" '>='); fi
+  printf '%s %-7s ours %8.3f s  theirs %8.3f s  ratio %s  (%s)\n' "$1" "$2" "$3" "$4" "$r" "$v"
+}

@@ -3,6 +3,8 @@
 #include <array>
 #include <type_traits>
 
+#include "audio/stream/stream_module.h"
+
 namespace {
 
 struct LibraryDefault {
@@ -10,8 +12,7 @@ struct LibraryDefault {
   int error;
 };
 
-// Indexed by CodecLibraryId. The AAC encoder has no forwarding functions
-// here yet; its record keeps its name and error.
+// Indexed by CodecLibraryId.
 constexpr std::array<LibraryDefault, kCodecLibraryCount> kDefaults = {{
     {"kervdll/libogg.so.0", 84},
     {"kervdll/libvorbis.so.0", 85},
@@ -79,7 +80,10 @@ namespace vorbisenc_slot {
 enum : size_t { vorbis_encode_init, vorbis_encode_init_vbr };
 }  // namespace vorbisenc_slot
 namespace aacdec_slot {
-enum : size_t { NeAACDecDecode, NeAACDecClose, NeAACDecInit, NeAACDecOpen };
+enum : size_t {
+  NeAACDecDecode, NeAACDecClose, NeAACDecInit, NeAACDecOpen, NeAACDecGetCurrentConfiguration,
+  NeAACDecSetConfiguration,
+};
 }  // namespace aacdec_slot
 namespace tvqenc_slot {
 enum : size_t {
@@ -93,6 +97,11 @@ enum : size_t {
   TvqCheckVersion, TvqGetConfInfo, TvqGetFrameSize, TvqGetNumChannels, TvqGetNumFixedBitsPerFrame,
 };
 }  // namespace tvqdec_slot
+namespace aacenc_slot {
+enum : size_t {
+  faacEncClose, faacEncEncode, faacEncOpen, faacEncGetCurrentConfiguration, faacEncSetConfiguration,
+};
+}  // namespace aacenc_slot
 
 }  // namespace
 
@@ -125,6 +134,13 @@ int OpenCodecLibrary(CodecLibraryId id, std::string* why) {
   if (library.module != nullptr) return 0;
   if (why != nullptr) *why = fileName + " cannot be loaded, and " + reason;
   return library.error;
+}
+
+int OpenCodecLibraryFor(AudioStream& stream, CodecLibraryId id) {
+  std::string why;
+  const int error = OpenCodecLibrary(id, &why);
+  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
+  return error;
 }
 
 void UnloadCodecLibrary(CodecLibrary& library) {
@@ -258,6 +274,30 @@ void* NeAACDecDecode(NeAACDecHandle hDecoder, NeAACDecFrameInfo* hInfo, unsigned
   return SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecDecode, hDecoder, hInfo, buffer, buffer_size);
 }
 void NeAACDecClose(NeAACDecHandle hDecoder) { SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecClose, hDecoder); }
+NeAACDecConfigurationPtr NeAACDecGetCurrentConfiguration(NeAACDecHandle hDecoder) {
+  return SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecGetCurrentConfiguration, hDecoder);
+}
+unsigned char NeAACDecSetConfiguration(NeAACDecHandle hDecoder, NeAACDecConfigurationPtr config) {
+  return SPOOLEX_FORWARD(kAacDecoder, aacdec_slot, NeAACDecSetConfiguration, hDecoder, config);
+}
+
+int faacEncClose(faacEncHandle hEncoder) { return SPOOLEX_FORWARD(kAacEncoder, aacenc_slot, faacEncClose, hEncoder); }
+int faacEncEncode(faacEncHandle hEncoder, int32_t* inputBuffer, unsigned int samplesInput,
+                  unsigned char* outputBuffer, unsigned int bufferSize) {
+  return SPOOLEX_FORWARD(kAacEncoder, aacenc_slot, faacEncEncode, hEncoder, inputBuffer, samplesInput,
+                         outputBuffer, bufferSize);
+}
+faacEncHandle faacEncOpen(unsigned long sampleRate, unsigned int numChannels, unsigned long* inputSamples,
+                          unsigned long* maxOutputBytes) {
+  return SPOOLEX_FORWARD(kAacEncoder, aacenc_slot, faacEncOpen, sampleRate, numChannels, inputSamples,
+                         maxOutputBytes);
+}
+faacEncConfigurationPtr faacEncGetCurrentConfiguration(faacEncHandle hEncoder) {
+  return SPOOLEX_FORWARD(kAacEncoder, aacenc_slot, faacEncGetCurrentConfiguration, hEncoder);
+}
+int faacEncSetConfiguration(faacEncHandle hEncoder, faacEncConfigurationPtr config) {
+  return SPOOLEX_FORWARD(kAacEncoder, aacenc_slot, faacEncSetConfiguration, hEncoder, config);
+}
 
 // TwinVQ encoder.
 int32_t TvqEncInitialize(VqfHeaderInfo* header, VqfEncoderSetup* setup, VqfFrameIndex* index,

@@ -19,8 +19,11 @@
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
 
+#include "codecs/aac_encoder/faac.h"
 #include "codecs/twinvq/twinvq.h"
 #include "platform/platform.h"
+
+struct AudioStream;
 
 // The seven libraries, in the order of the table.
 enum class CodecLibraryId {
@@ -74,6 +77,10 @@ struct CodecLibrary {
 // Vorbis, 86 Vorbis encoder, 82 AAC, 79 TwinVQ) with *why (when given) set
 // to a line for the stream's log saying why neither name loaded.
 [[nodiscard]] int OpenCodecLibrary(CodecLibraryId id, std::string* why = nullptr);
+
+// OpenCodecLibrary for a format open: why the library does not load goes to
+// the stream's log as one line.
+[[nodiscard]] int OpenCodecLibraryFor(AudioStream& stream, CodecLibraryId id);
 
 // Releases the library if it is loaded and forgets its resolved entries.
 void UnloadCodecLibrary(CodecLibrary& library);
@@ -144,6 +151,17 @@ long NeAACDecInit(NeAACDecHandle hDecoder, unsigned char* buffer, unsigned long 
 void* NeAACDecDecode(NeAACDecHandle hDecoder, NeAACDecFrameInfo* hInfo, unsigned char* buffer,
                      unsigned long buffer_size);
 void NeAACDecClose(NeAACDecHandle hDecoder);
+NeAACDecConfigurationPtr NeAACDecGetCurrentConfiguration(NeAACDecHandle hDecoder);
+unsigned char NeAACDecSetConfiguration(NeAACDecHandle hDecoder, NeAACDecConfigurationPtr config);
+
+// AAC encoder (libmp4enc, faac's entry points).
+int faacEncClose(faacEncHandle hEncoder);
+int faacEncEncode(faacEncHandle hEncoder, int32_t* inputBuffer, unsigned int samplesInput,
+                  unsigned char* outputBuffer, unsigned int bufferSize);
+faacEncHandle faacEncOpen(unsigned long sampleRate, unsigned int numChannels, unsigned long* inputSamples,
+                          unsigned long* maxOutputBytes);
+faacEncConfigurationPtr faacEncGetCurrentConfiguration(faacEncHandle hEncoder);
+int faacEncSetConfiguration(faacEncHandle hEncoder, faacEncConfigurationPtr config);
 
 // TwinVQ encoder (libtvqenc.so), the project's own; records in twinvq.h.
 int32_t TvqEncInitialize(VqfHeaderInfo* header, VqfEncoderSetup* setup, VqfFrameIndex* index,

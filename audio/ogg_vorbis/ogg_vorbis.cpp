@@ -392,47 +392,20 @@ int EncodeStream(AudioStream& stream, const SampleBuffer& store) {
   return SubmitSamples(stream, s, store, s.info.channels);
 }
 
-// Loads a library for the stream; why it does not load goes to its log.
-int LoadLibraryFor(AudioStream& stream, CodecLibraryId id) {
-  std::string why;
-  const int error = OpenCodecLibrary(id, &why);
-  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
-  return error;
-}
-
-int OggVorbisClose(AudioStream& stream) {
-  if (stream.codecdata == nullptr) return 0;
-  int result = 0;
-  if (stream.mode == kStreamModeWrite) {
-    if (auto* store = dynamic_cast<SampleBuffer*>(stream.codecdata.get())) {
-      result = EncodeStream(stream, *store);
-    }
-  }
-  stream.codecdata.reset();
-  return result;
-}
+int OggVorbisClose(AudioStream& stream) { return CloseSampleBufferStream(stream, EncodeStream); }
 
 }  // namespace
 
 int OggVorbisOpenRead(AudioStream& stream) {
   for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis}) {
-    if (int error = LoadLibraryFor(stream, id)) return error;
+    if (int error = OpenCodecLibraryFor(stream, id)) return error;
   }
   return DecodeStream(stream);
 }
 
 int OggVorbisOpenWrite(AudioStream& stream) {
   for (CodecLibraryId id : {CodecLibraryId::kOgg, CodecLibraryId::kVorbis, CodecLibraryId::kVorbisEncoder}) {
-    if (int error = LoadLibraryFor(stream, id)) return error;
+    if (int error = OpenCodecLibraryFor(stream, id)) return error;
   }
-  std::unique_ptr<SampleBuffer> store(new (std::nothrow) SampleBuffer);
-  if (store == nullptr) return kErrorMemory;
-  stream.codecdata = std::move(store);
-  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
-  stream.info.pcmbitwidth = 16;
-  stream.info.samples = 0;
-  stream.bytewidth = 2;
-  stream.writeShort = SampleBufferWriteShort;
-  stream.close = OggVorbisClose;
-  return 0;
+  return CollectSamplesForWriting(stream, OggVorbisClose);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 namespace {
@@ -166,4 +167,26 @@ int64_t SampleBufferWriteShort(AudioStream& stream, const int16_t* buffer, int64
 }
 int64_t FloatSampleBufferWriteShort(AudioStream& stream, const int16_t* buffer, int64_t count) {
   return WriteToStore<float>(stream, buffer, count);
+}
+
+int CollectSamplesForWriting(AudioStream& stream, StreamCloseFn close) {
+  std::unique_ptr<SampleBuffer> store(new (std::nothrow) SampleBuffer);
+  if (store == nullptr) return kErrorMemory;
+  stream.codecdata = std::move(store);
+  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
+  stream.info.pcmbitwidth = 16;
+  stream.info.samples = 0;
+  stream.bytewidth = 2;
+  stream.writeShort = SampleBufferWriteShort;
+  stream.close = close;
+  return 0;
+}
+
+int CloseSampleBufferStream(AudioStream& stream, int (*encode)(AudioStream& stream, const SampleBuffer& store)) {
+  int result = 0;
+  if (stream.mode == kStreamModeWrite) {
+    if (auto* store = dynamic_cast<SampleBuffer*>(stream.codecdata.get())) result = encode(stream, *store);
+  }
+  stream.codecdata.reset();
+  return result;
 }

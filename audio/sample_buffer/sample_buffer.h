@@ -71,3 +71,14 @@ int64_t FloatSampleBufferReadShort(AudioStream& stream, int16_t* buffer, int64_t
 // stored then.
 int64_t SampleBufferWriteShort(AudioStream& stream, const int16_t* buffer, int64_t count);
 int64_t FloatSampleBufferWriteShort(AudioStream& stream, const int16_t* buffer, int64_t count);
+
+// Begins a 16-bit codec-format stream opened for writing: an empty store as
+// codecdata, 16-bit samples in the layout fields (stream.info.samples 0),
+// SampleBufferWriteShort and `close` in the slots. Returns 0, or 8 when
+// memory is refused.
+[[nodiscard]] int CollectSamplesForWriting(AudioStream& stream, StreamCloseFn close);
+
+// The close of a 16-bit codec-format stream: for a stream being written,
+// hands the store to `encode` and returns what it returns; then releases
+// the store. Returns 0 when the stream holds none.
+int CloseSampleBufferStream(AudioStream& stream, int (*encode)(AudioStream& stream, const SampleBuffer& store));

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "audio/aac/aac.h"
 #include "audio/ogg_vorbis/ogg_vorbis.h"
 #include "audio/stream/sndfile_module.h"
 #include "audio/stream/stream_module.h"
@@ -21,9 +22,6 @@ namespace {
 int g_lastError = 0;
 char g_lastLog[kStreamLogBytes] = {};
 
-// Codec formats whose modules are not part of this build: their opens fail
-// with the error number of the library they would load.
-int AacLibraryMissing(AudioStream&) { return kErrorAacLibrary; }
 // The installed libsndfile has no Samplitude reader.
 int SamplitudeUnavailable(AudioStream&) { return kErrorUnimplemented; }
 
@@ -38,7 +36,7 @@ struct FormatModule {
 constexpr FormatModule kModules[] = {
     {FMT_WAV, SndfileOpenRead, SndfileOpenWrite},
     {FMT_VQF, VqfOpenRead, VqfOpenWrite},
-    {FMT_MP4, AacLibraryMissing, AacLibraryMissing},
+    {FMT_MP4, AacOpenRead, AacOpenWrite},
     {FMT_OGG, OggVorbisOpenRead, OggVorbisOpenWrite},
     {FMT_AIFF, SndfileOpenRead, SndfileOpenWrite},
     {FMT_SVX, SndfileOpenRead, SndfileOpenWrite},

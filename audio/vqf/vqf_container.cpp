@@ -255,14 +255,6 @@ int EncodeStream(AudioStream& stream, const FloatSampleBuffer& store) {
   return written ? 0 : kErrorShortWrite;
 }
 
-// Loads a library for the stream; why it does not load goes to its log.
-int LoadLibraryFor(AudioStream& stream, CodecLibraryId id) {
-  std::string why;
-  const int error = OpenCodecLibrary(id, &why);
-  if (error != 0) LogPrintf(stream, "%s\n", why.c_str());
-  return error;
-}
-
 int VqfClose(AudioStream& stream) {
   int result = 0;
   const auto* store = dynamic_cast<const FloatSampleBuffer*>(stream.codecdata.get());
@@ -274,7 +266,7 @@ int VqfClose(AudioStream& stream) {
 }  // namespace
 
 int VqfOpenRead(AudioStream& stream) {
-  if (const int error = LoadLibraryFor(stream, CodecLibraryId::kTwinVqDecoder)) return error;
+  if (const int error = OpenCodecLibraryFor(stream, CodecLibraryId::kTwinVqDecoder)) return error;
   std::unique_ptr<FloatSampleBuffer> store(new (std::nothrow) FloatSampleBuffer);
   if (store == nullptr) return kErrorMemory;
   if (platform::SeekFile(*stream.file, stream.fileoffset, platform::SeekOrigin::kBegin) < 0) return kErrorShortRead;
@@ -316,7 +308,7 @@ int VqfOpenRead(AudioStream& stream) {
 }
 
 int VqfOpenWrite(AudioStream& stream) {
-  if (const int error = LoadLibraryFor(stream, CodecLibraryId::kTwinVqEncoder)) return error;
+  if (const int error = OpenCodecLibraryFor(stream, CodecLibraryId::kTwinVqEncoder)) return error;
   std::unique_ptr<FloatSampleBuffer> store(new (std::nothrow) FloatSampleBuffer);
   if (store == nullptr) return kErrorMemory;
   stream.codecdata = std::move(store);

@@ -6,6 +6,7 @@
 #include <map>
 #include <numbers>
 
+#include "aac/aac_test_support.h"
 #include "audio_stream/stream_test_support.h"
 #include "ogg_vorbis/ogg_test_support.h"
 #include "pack/pack.h"
@@ -231,6 +232,35 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
     EXPECT_FALSE(reason.empty()) << entry;
   }
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm"}));
+}
+
+// AAC streams made by ffmpeg, back to back in the pack (one behind an ID3
+// tag), restored by spoolex: stored with the shape faad gives it (two
+// channels), a 44100 Hz stream comes back as the faad command decodes it;
+// stored with the source's shape, each comes back near its source.
+TEST_F(AudioEntries, AacStreamsRestoredAsFaadDecodesThem) {
+  TempDir work;
+  std::map<std::string, std::vector<int16_t>> want;
+  Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};
+  tag.resize(138, 0);
+  for (auto [rate, channels] : {std::array{8000, 1}, {22050, 2}, {44100, 2}}) {
+    const std::string name = std::to_string(rate) + ".wav";
+    want[name] = aac_test::MusicSignal(rate / 2, channels, rate);
+    ASSERT_TRUE(aac_test::FfmpegAdts(work, want[name], channels, rate, 64 * channels, work / "in.aac"));
+    const Bytes adts = aac_test::Join({rate == 22050 ? tag : Bytes(), ReadBytes(work / "in.aac")});
+    AddBytes(name, adts, Describe(FMT_WAV | FMT_PCM, 16, channels, rate, rate / 2), FMT_MP4);
+    if (rate == 44100) {
+      const std::vector<int16_t>& faad = want["faad.wav"] = aac_test::FaadDecode(work, work / "in.aac").samples;
+      AddBytes("faad.wav", adts, Describe(FMT_WAV | FMT_PCM, 16, 2, rate, uint32_t(faad.size() / 2)), FMT_MP4);
+    }
+  }
+  EXPECT_EQ(Restore().err, "");
+  for (const auto& [name, samples] : want) {
+    std::vector<int32_t> got = Sox(dest_ + "/" + name);
+    for (int32_t& v : got) v /= 65536;
+    EXPECT_EQ(got.size(), samples.size()) << name;
+    EXPECT_GE(stream_test::SnrDb(samples, got), name == "faad.wav" ? 50.0 : 15.0) << name;
+  }
 }
 
 // An output that cannot be written whole fails the entry and leaves the old

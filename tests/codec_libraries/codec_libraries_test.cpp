@@ -135,10 +135,16 @@ TEST(CodecLinking, NoExecutableNeedsACodecLibrary) {
 #ifdef SPOOLEX_EXECUTABLE
   executables.push_back(SPOOLEX_EXECUTABLE);
 #endif
+#ifdef SPOOLPACK_EXECUTABLE
+  executables.push_back(SPOOLPACK_EXECUTABLE);
+#endif
   for (const std::string& executable : executables) {
     const std::string needed = "readelf -d '" + executable + "' | grep NEEDED";
     ASSERT_TRUE(ogg_test::RunQuietly(needed)) << executable;  // readelf saw libc at least
-    EXPECT_FALSE(ogg_test::RunQuietly(needed + " | grep -E 'libogg|libvorbis|libfaad|libmp4enc|libtvq'")) << executable;
+    EXPECT_FALSE(ogg_test::RunQuietly(needed + " | grep -E 'libogg|libvorbis|libfaad|libmp4enc|libavcodec|libtvq'")) << executable;
+    // Nor through the libraries they do link (libsndfile brings libogg and
+    // libvorbis, so only the AAC encoder's are checked here).
+    EXPECT_FALSE(ogg_test::RunQuietly("ldd '" + executable + "' | grep -E 'libmp4enc|libavcodec'")) << executable;
   }
 }
 

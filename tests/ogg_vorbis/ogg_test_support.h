@@ -73,6 +73,38 @@ inline std::unique_ptr<AudioStream> MakeStream(platform::File& file, int mode, i
   return stream;
 }
 
+// Opens bytes [offset, offset + length) of the file at `path` for reading
+// with a module's open. codecdata is set exactly when the open succeeds.
+inline int OpenWindow(ModuleOpenFn open, platform::File& file, std::unique_ptr<AudioStream>& stream,
+                      const std::string& path, int64_t offset, int64_t length) {
+  file = platform::OpenExistingReadOnly(path);
+  platform::SeekFile(file, offset, platform::SeekOrigin::kBegin);
+  stream = MakeStream(file, kStreamModeRead, length);
+  const int result = open(*stream);
+  EXPECT_EQ(stream->codecdata == nullptr, result != 0);
+  return result;
+}
+
+// Writes `samples` with a module's open for writing into `path` after
+// `prefix`, in uneven pieces of whole frames. Returns the close's result.
+inline int EncodeWith(ModuleOpenFn open, const std::string& path, const std::vector<int16_t>& samples,
+                      const AudioInfo& info, const std::string& prefix = "") {
+  WriteBytes(path, test_support::ToBytes(prefix));
+  platform::File file = platform::OpenExistingReadWrite(path);
+  platform::SeekFile(file, 0, platform::SeekOrigin::kEnd);
+  auto stream = MakeStream(file, kStreamModeWrite, 0, info);
+  if (const int opened = open(*stream); opened != 0) {
+    ADD_FAILURE() << "the open for writing failed with " << opened;
+    return opened;
+  }
+  for (size_t at = 0, piece = info.channels * 997; at < samples.size(); at += piece) {
+    const int64_t n = std::min(piece, samples.size() - at);
+    EXPECT_EQ(stream->writeShort(*stream, samples.data() + at, n), n);
+  }
+  EXPECT_EQ(stream->info.samples, samples.size() / info.channels);
+  return stream->close(*stream);
+}
+
 // Every sample a stream opened for reading delivers, read in pieces.
 inline std::vector<int16_t> ReadAll(AudioStream& stream) {
   std::vector<int16_t> all;

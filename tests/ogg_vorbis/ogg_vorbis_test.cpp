@@ -13,15 +13,9 @@ using namespace ogg_test;
 
 namespace {
 
-// Opens bytes [offset, offset + length) of the file at `path` for reading.
 int OpenRead(platform::File& file, std::unique_ptr<AudioStream>& stream, const std::string& path, int64_t offset,
              int64_t length) {
-  file = platform::OpenExistingReadOnly(path);
-  platform::SeekFile(file, offset, platform::SeekOrigin::kBegin);
-  stream = MakeStream(file, kStreamModeRead, length);
-  const int result = OggVorbisOpenRead(*stream);
-  EXPECT_EQ(stream->codecdata == nullptr, result != 0);
-  return result;
+  return OpenWindow(OggVorbisOpenRead, file, stream, path, offset, length);
 }
 
 // Both use libvorbis: only the rounding to 16 bits differs (oggdec rounds,
@@ -54,21 +48,9 @@ AudioInfo EncoderInfo(int rate, int channels, float quality, uint32_t bitrate = 
   return info;
 }
 
-// Writes `samples` through the module into `path` after `prefix`, in uneven
-// pieces of whole frames. Returns the close's result.
 int Encode(const std::string& path, const std::vector<int16_t>& samples, const AudioInfo& info,
            const std::string& prefix = "") {
-  WriteBytes(path, test_support::ToBytes(prefix));
-  platform::File file = platform::OpenExistingReadWrite(path);
-  platform::SeekFile(file, 0, platform::SeekOrigin::kEnd);
-  auto stream = MakeStream(file, kStreamModeWrite, 0, info);
-  EXPECT_EQ(OggVorbisOpenWrite(*stream), 0);
-  for (size_t at = 0, piece = info.channels * 997; at < samples.size(); at += piece) {
-    int64_t n = std::min(piece, samples.size() - at);
-    EXPECT_EQ(stream->writeShort(*stream, samples.data() + at, n), n);
-  }
-  EXPECT_EQ(stream->info.samples, samples.size() / info.channels);
-  return stream->close(*stream);
+  return EncodeWith(OggVorbisOpenWrite, path, samples, info, prefix);
 }
 
 // The stream is written at the file's position, and every frame reaches the

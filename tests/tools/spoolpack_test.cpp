@@ -62,7 +62,7 @@ TEST_F(SpoolpackTest, RefusalsWriteNothing) {
   EXPECT_EQ(help.out.rfind("usage: spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n", 0), 0u);
   EXPECT_EQ(Pack({}).status, 2);
   EXPECT_EQ(Pack({"create", pak_, src_, "--bogus"}).status, 2);
-  for (const char* mode : {"aac", "vqf:64", "ogg:11", "keep:1", "flac"}) {
+  for (const char* mode : {"aac:4", "aac:64.5", "aac:", "vqf:64", "ogg:11", "keep:1", "flac"}) {
     RunResult r = Pack({"create", pak_, src_, "--audio-for", "*.wav=" + std::string(mode)});
     EXPECT_EQ(r.status, 2) << mode;
     EXPECT_EQ(r.err.rfind("spoolpack: ", 0), 0u) << mode;
@@ -199,35 +199,44 @@ TEST_F(SpoolpackTest, VqfSourcesFallBackWithTheirReasons) {
   ExpectSameTree(dest);
 }
 
-// ogg: re-encoded streams come back in the source's container, rate,
-// channels and length (as soxi reads them), near the source's samples (as
-// ffmpeg decodes them); a container that cannot be written back, and a
+// ogg and aac: re-encoded streams come back in the source's container,
+// rate, channels and length (as soxi reads them), near the source's samples
+// (as ffmpeg decodes them); a container that cannot be written back, and a
 // stream the encoder refuses (which only the close of the stream written
 // into the pack tells), are packed as ordinary files.
-TEST_F(SpoolpackTest, OggEntriesComeBackWithTheSourceDescription) {
+TEST_F(SpoolpackTest, LossyEntriesComeBackWithTheSourceDescription) {
   Sox(src_ + "/music.wav", "-r 44100 -c 2 -b 16");
   Sox(src_ + "/a/voice.aiff", "-r 11025 -c 1 -b 8");  // 5513 frames: odd
   Sox(src_ + "/old.voc", "-r 8000 -c 1 -b 8");
   Sox(src_ + "/wide.wav", "-r 8000 -c 256 -b 16");
-  const std::string dest = RoundTrip({"--audio", "ogg:5"});
-  ExpectSameTree(dest, {"music.wav", "a/voice.aiff"});
-  EXPECT_NE(packed_.err.find("old.voc: packed as an ordinary file: its container and encoding (VOC/PCM, 8 bits)"),
-            std::string::npos) << packed_.err;
-  EXPECT_NE(packed_.err.find("wide.wav: packed as an ordinary file: the OGG encoder refuses 256 channels"),
-            std::string::npos) << packed_.err;
-  EXPECT_EQ(LineCount(Pack({"list", pak_ + ".APAK"}).out), 2u);
-  EXPECT_EQ(Pack({"verify", pak_}).status, 0);
-  for (const std::string name : {"music.wav", "a/voice.aiff"}) {
-    const std::string source = src_ + "/" + name, restored = dest + "/" + name;
-    for (const char* option : {"-t", "-r", "-c", "-b"}) {
-      EXPECT_EQ(RunProgram({"/usr/bin/soxi", option, restored}).out, RunProgram({"/usr/bin/soxi", option, source}).out)
-          << name << option;
+  for (const auto& [mode, format] : {std::pair<std::string, std::string>{"ogg:5", "OGG(0x300000)"},
+                                     {"aac:96", "MP4(0x400000)"}}) {
+    SCOPED_TRACE(mode);
+    const std::string dest = RoundTrip({"--audio", mode});
+    ExpectSameTree(dest, {"music.wav", "a/voice.aiff"});
+    EXPECT_NE(packed_.err.find("old.voc: packed as an ordinary file: its container and encoding (VOC/PCM, 8 bits)"),
+              std::string::npos) << packed_.err;
+    EXPECT_NE(packed_.err.find("wide.wav: packed as an ordinary file: the " + format.substr(0, 3) +
+                               " encoder refuses 256 channels"),
+              std::string::npos) << packed_.err;
+    const std::string list = Pack({"list", pak_ + ".APAK"}).out;
+    EXPECT_EQ(LineCount(list), 2u);
+    EXPECT_NE(list.find("stream=" + format + " stored=WAV/PCM(0x10001),44100Hz,16bit,2ch,"), std::string::npos)
+        << list;
+    EXPECT_EQ(Pack({"verify", pak_}).status, 0);
+    for (const std::string name : {"music.wav", "a/voice.aiff"}) {
+      const std::string source = src_ + "/" + name, restored = dest + "/" + name;
+      for (const char* option : {"-t", "-r", "-c", "-b"}) {
+        EXPECT_EQ(RunProgram({"/usr/bin/soxi", option, restored}).out,
+                  RunProgram({"/usr/bin/soxi", option, source}).out)
+            << name << option;
+      }
+      TempDir work;
+      const std::vector<int32_t> want = stream_test::SoxDecode(work, "", source);
+      const std::vector<int32_t> got = stream_test::SoxDecode(work, "ffmpeg", restored);
+      EXPECT_EQ(got.size(), want.size()) << name;
+      EXPECT_GE(stream_test::SnrDb(want, got), 15.0) << name;
     }
-    TempDir work;
-    const std::vector<int32_t> want = stream_test::SoxDecode(work, "", source);
-    const std::vector<int32_t> got = stream_test::SoxDecode(work, "ffmpeg", restored);
-    EXPECT_EQ(got.size(), want.size()) << name;
-    EXPECT_GE(stream_test::SnrDb(want, got), 15.0) << name;
   }
 }
 

@@ -1,7 +1,8 @@
 // Packing one audio file into an Audio pack: its own bytes (keep), its
-// samples as a WAV stream (pcm) or re-encoded as Ogg Vorbis (ogg), written
-// in place at the pack's data end. The lossless modes are tried: the entry
-// is restored and compared with the source before its record is added.
+// samples as a WAV stream (pcm) or re-encoded as Ogg Vorbis (ogg) or AAC
+// (aac), written in place at the pack's data end. The lossless modes are
+// tried: the entry is restored and compared with the source before its
+// record is added.
 #include "tools/spoolpack/spoolpack_audio.h"
 
 #include <algorithm>
@@ -165,35 +166,53 @@ bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioS
   return same;
 }
 
+// The number after a mode's colon: `fallback` without one, else the whole
+// text as a number (a whole one when `whole`) from `low` to `high`.
+bool ParseModeNumber(bool hasArgument, const std::string& argument, double fallback, double low, double high,
+                     bool whole, double* value) {
+  *value = fallback;
+  if (!hasArgument) return true;
+  char* end = nullptr;
+  *value = std::strtod(argument.c_str(), &end);
+  return !argument.empty() && *end == '\0' && *value >= low && *value <= high &&
+         (!whole || *value == std::floor(*value));
+}
+
 }  // namespace
 
 bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* error) {
   const std::string mode = text.substr(0, text.find(':'));
   const bool hasArgument = mode.size() < text.size();
   const std::string argument = hasArgument ? text.substr(mode.size() + 1) : "";
-  if ((mode == "aac" || mode == "vqf")) {
-    *error = "--audio " + mode + ": this build has no " + (mode == "aac" ? "AAC" : "TwinVQ") + " encoder yet";
+  if (mode == "vqf") {
+    *error = "--audio " + mode + ": this build has no TwinVQ encoder yet";
     return false;
   }
   if (!hasArgument && (mode == "none" || mode == "keep" || mode == "pcm")) {
     choice->mode = mode == "none" ? AudioMode::kNone : mode == "keep" ? AudioMode::kKeep : AudioMode::kPcm;
     return true;
   }
+  // The lossy modes take one number, within a range, after a colon.
+  double value = 0;
   if (mode == "ogg") {
-    double quality = 4;
-    if (hasArgument) {
-      char* end = nullptr;
-      quality = std::strtod(argument.c_str(), &end);
-      if (argument.empty() || *end != '\0' || !(quality >= -1 && quality <= 10)) {
-        *error = "--audio " + text + ": the Ogg Vorbis quality goes from -1 to 10";
-        return false;
-      }
+    if (!ParseModeNumber(hasArgument, argument, 4, -1, 10, false, &value)) {
+      *error = "--audio " + text + ": the Ogg Vorbis quality goes from -1 to 10";
+      return false;
     }
     choice->mode = AudioMode::kOgg;
-    choice->quality = quality == 0 ? kQualityZero : static_cast<float>(quality / 10);
+    choice->quality = value == 0 ? kQualityZero : static_cast<float>(value / 10);
     return true;
   }
-  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm or ogg[:QUALITY])";
+  if (mode == "aac") {
+    if (!ParseModeNumber(hasArgument, argument, 64, 8, 256, true, &value)) {
+      *error = "--audio " + text + ": the AAC bit rate goes from 8 to 256 kbit/s per channel";
+      return false;
+    }
+    choice->mode = AudioMode::kAac;
+    choice->bitrate = static_cast<uint32_t>(value) * 1000;
+    return true;
+  }
+  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm, ogg[:QUALITY] or aac[:KBPS])";
   return false;
 }
 
@@ -217,7 +236,7 @@ bool OpenAudioSource(const std::string& path, AudioSource* source, std::string* 
 AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source, const AudioChoice& choice,
                           const std::string& trialPath, std::string* why) {
   const AudioInfo& info = source.info;
-  const bool lossless = choice.mode != AudioMode::kOgg;
+  const bool lossless = choice.mode == AudioMode::kKeep || choice.mode == AudioMode::kPcm;
   if (!lossless && FormatCheck(&info) == 0) {
     *why = "its container and encoding (" + FormatName(info.format) + ", " + std::to_string(info.pcmbitwidth) +
            " bits) cannot be written back";
@@ -239,13 +258,19 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
     AudioInfo target;
     target.channels = info.channels;
     target.samplerate = info.samplerate;
-    target.quality = choice.quality;
     int shift = 0;
     if (choice.mode == AudioMode::kPcm) {
       target.format = FMT_WAV | FMT_PCM;
       target.pcmbitwidth = info.pcmbitwidth <= 8 ? 8 : 16;
     } else {
-      target.format = FMT_OGG;
+      if (choice.mode == AudioMode::kOgg) {
+        target.format = FMT_OGG;
+        target.quality = choice.quality;
+      } else {
+        target.format = FMT_MP4;
+        target.bitrate = choice.bitrate;
+        target.codecOption = 1;  // low complexity
+      }
       target.pcmbitwidth = 16;
       shift = info.pcmbitwidth < 16 ? static_cast<int>(16 - info.pcmbitwidth) : 0;
     }

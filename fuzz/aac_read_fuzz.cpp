@@ -1,0 +1,17 @@
+// The AAC header probe and the AAC open for reading on arbitrary bytes, the
+// latter with the bytes lying in a window of a larger file (see
+// codec_window.h).
+#include <cstdlib>
+
+#include "audio/aac/aac.h"
+#include "codec_window.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  AacHeaderInfo info;
+  const int64_t tag = ProbeAacHeader(data, size, &info);
+  if (tag != kAacInvalidHeader && (tag < 0 || static_cast<uint64_t>(tag) > size)) std::abort();
+  CodecWindow window;
+  if (!MakeCodecWindow("", data, size, window)) return 0;
+  CheckOpenedAndClose(*window.stream, AacOpenRead(*window.stream));
+  return 0;
+}
