@@ -71,7 +71,16 @@ void EnsureChunks(PackHandle& pack) {
   if (pack.outChunk.size() != kChunkBytes) pack.outChunk.resize(kChunkBytes);
 }
 
-DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink) {
+DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink,
+                        const KernelCopyTarget* target) {
+  while (target != nullptr && length > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kKernelCopyBytes));
+    const int64_t copied = pack.copyRange(pack.file, static_cast<int64_t>(offset), *target->file, piece);
+    if (copied <= 0) break;  // refused, failed or at the end of the pack: the chunks take over
+    offset += static_cast<uint64_t>(copied);
+    length -= static_cast<uint64_t>(copied);
+    if (target->copied) target->copied(static_cast<size_t>(copied));
+  }
   EnsureChunks(pack);
   while (length > 0) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(length, kChunkBytes));

@@ -60,6 +60,14 @@ class Inflater {
 // Receives output in chunks; returns false to stop with a failure.
 using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
 
+// Copies from the pack into an output file inside the kernel; the shape of
+// platform::CopyFileRange.
+using CopyRange = int64_t (*)(platform::File& from, int64_t offset, platform::File& to, size_t count);
+
+// Bytes handed to the kernel per copy step: large enough that the calls
+// cost nothing, small enough that a signal is seen between them.
+inline constexpr size_t kKernelCopyBytes = size_t{64} << 20;
+
 enum class DataResult { kOk, kReadFailed, kCorrupt, kTooLong, kNoMemory, kSinkFailed };
 
 }  // namespace pack_internal
@@ -85,6 +93,9 @@ struct PackHandle {
   std::vector<uint8_t> inChunk;
   std::vector<uint8_t> outChunk;
   pack_internal::Inflater inflater;
+  // How Stored data reaches an output file without passing through the
+  // chunks; tests put one in its place that refuses or stops early.
+  pack_internal::CopyRange copyRange = platform::CopyFileRange;
   pack_internal::Deflater deflater;
 };
 
@@ -93,8 +104,21 @@ namespace pack_internal {
 // Makes sure both chunk buffers exist.
 void EnsureChunks(PackHandle& pack);
 
-// Passes `length` bytes of the pack file at `offset` to `sink`, chunk by chunk.
-[[nodiscard]] DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink);
+// The output file that a chunk sink writes to (at its position), so that a
+// copy can reach it inside the kernel; `copied` hears of the bytes each
+// kernel step put there.
+struct KernelCopyTarget {
+  platform::File* file = nullptr;
+  std::function<void(size_t bytes)> copied;
+};
+
+// Passes `length` bytes of the pack file at `offset` to `sink`, chunk by
+// chunk. With a `target` (the file `sink` writes to) the bytes are first
+// copied from the pack into it inside the kernel (see pack.copyRange), and
+// the chunks carry on from where the kernel refuses, fails or stops, so a
+// read or write fault is met, and reported, there.
+[[nodiscard]] DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink,
+                                      const KernelCopyTarget* target = nullptr);
 
 // Inflates the zlib stream in the `length` bytes of the pack file at `offset`
 // with the outcome of zlib's uncompress into a buffer of `capacity` bytes:

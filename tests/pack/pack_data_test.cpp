@@ -1,13 +1,19 @@
-// Moving entry data: Deflated entries and compressed directories inflated,
-// with damaged, cut, short and long streams ending as zlib's uncompress
-// ends them.
+// Moving entry data: Deflated entries and compressed directories inflated
+// (damaged, cut, short and long streams end as zlib's uncompress ends them),
+// Stored entries copied inside the kernel or by the read and write loop that
+// takes over where the kernel refuses, fails or stops (same files, same
+// progress, same failures).
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <ostream>
 #include <random>
 
-#include "pack/pack.h"
+#include "pack/pack_internal.h"
 #include "pack/pack_test_support.h"
 
 using namespace test_support;
@@ -157,5 +163,97 @@ TEST_F(PackDataTest, DamagedStreamsInflateAsZlibInflatesThem) {
   }
   EXPECT_GT(bothFailed, 300);
 }
+
+// What the kernel copy in the handle's slot does: at most `piece` bytes a
+// call, and after `refuseAfter` bytes fails with `error` (0: reports the
+// end of the pack, as if it had been cut meanwhile).
+struct Plan {
+  size_t piece;
+  uint64_t refuseAfter;
+  int error;
+};
+const Plan kPlans[] = {{SIZE_MAX, UINT64_MAX, 0}, {100001, UINT64_MAX, 0}, {SIZE_MAX, 0, EXDEV},
+                       {SIZE_MAX, 300000, EOPNOTSUPP}, {SIZE_MAX, 0, 0}};
+Plan plan;
+uint64_t copied = 0;
+size_t calls = 0;
+void PrintTo(const Plan& p, std::ostream* os) { *os << p.piece << " a call, " << p.refuseAfter << ", " << p.error; }
+
+int64_t PlannedCopy(platform::File& from, int64_t offset, platform::File& to, size_t count) {
+  if (copied >= plan.refuseAfter) {
+    errno = plan.error;
+    return plan.error == 0 ? 0 : -1;
+  }
+  ++calls;
+  const int64_t n =
+      platform::CopyFileRange(from, offset, to, std::min<uint64_t>({count, plan.piece, plan.refuseAfter - copied}));
+  if (n > 0) copied += uint64_t(n);
+  return n;
+}
+
+class PackCopyTest : public PackDataTest, public ::testing::WithParamInterface<Plan> {
+ protected:
+  void SetUp() override {
+    PackDataTest::SetUp();
+    plan = GetParam();
+    copied = calls = 0;
+  }
+  void OpenStored(const Bytes& file) {
+    Open(file, PackKind::kStored);
+    pack_->copyRange = PlannedCopy;
+  }
+};
+
+TEST_P(PackCopyTest, FilesAndProgressAreTheSameWhicheverWayTheBytesGo) {
+  const Bytes big = Sample(1500000, false, 7), small = Sample(1000, true, 8);
+  HandPack hand("KERVMAXU");
+  hand.AddData(ToBytes("x"));  // the data does not start on a block boundary
+  const std::pair<std::string, Bytes> entries[] = {{"big", big}, {"empty", {}}, {"small", small}};
+  for (const auto& [name, data] : entries) hand.Add(name, data);
+  OpenStored(hand.Build());
+  for (const auto& [name, data] : entries) {
+    uint64_t told = 0;
+    DirectoryEntry entry;
+    ASSERT_EQ(NextRecord(*pack_, &entry), kPackOk);
+    ASSERT_EQ(ExtractEntry(*pack_, entry, {&destination_, nullptr, [&](uint64_t bytes) { told = bytes; }}, &got_,
+                           &reason_), kPackOk) << name << ": " << reason_;
+    EXPECT_EQ(got_, data.size());
+    EXPECT_EQ(told, data.size()) << name;
+    EXPECT_EQ(ReadBytes(dest_ + "/" + name), data) << name;
+  }
+  // The kernel copied both entries with data (the big one in 15 pieces).
+  EXPECT_GE(calls, plan.refuseAfter < UINT64_MAX ? 0u : plan.piece == 100001 ? 16u : 2u);
+}
+
+// A pack cut after its open (shorter than its record claims) fails the
+// entry as a read, a file size limit as a write: no file appears and the
+// old one stays. (A pack already short at the open is refused before
+// anything is copied: see the reader's tests.)
+TEST_P(PackCopyTest, ShortPacksAndFailedWritesFailTheEntry) {
+  WriteBytes(dest_ + "/f", ToBytes("old"));
+  HandPack whole("KERVMAXU");
+  whole.Add("f", Sample(900000, false));
+  OpenStored(whole.Build());
+  std::filesystem::resize_file(packPath_, 16 + 350000);
+  EXPECT_EQ(Next(), kPackFileError);
+  EXPECT_EQ(reason_, "data cannot be read: No data available");
+  EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"f"});
+
+  OpenStored(whole.Build());
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const rlimit limited{500000, old.rlim_max};
+  const sighandler_t oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const int rc = Next();
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(rc, kPackFileError);
+  EXPECT_EQ(reason_, "cannot write " + dest_ + "/f: File too large");
+  EXPECT_EQ(ReadBytes(dest_ + "/f"), ToBytes("old"));
+  EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"f"});
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelCopies, PackCopyTest, ::testing::ValuesIn(kPlans));
 
 }  // namespace
