@@ -2,7 +2,8 @@
 # arguments:   source "$(dirname "$0")/common.sh" "$@"
 # Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build
 # is the build folder's absolute path ("build" when none is given). $here is
-# bench/. Defines best_of, ratio, verdict, music_source and codec_report.
+# bench/. Defines best_of, alternate, median, ratio, verdict, music_source and
+# codec_report.
 smoke=0
 if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
@@ -30,6 +31,50 @@ best_of() {
     if [[ -z "$cpu" ]] || (($(echo "$c < $cpu" | bc -l))); then cpu=$c; fi
     if ((k > rss_kib)); then rss_kib=$k; fi
   done
+}
+
+# alternate <runs> <prepare a> <command a> <prepare b> <command b>: runs
+# command a and command b in turn, <runs> times each, so that a load that
+# drifts on the shared machine disturbs both alike. Before each run its
+# prepare string is eval'd (not timed) and dirty pages are flushed; the
+# command string runs under bash -c (which execs a simple command) with its
+# standard output discarded. Sets wall_a, wall_b and cpu_a, cpu_b (user +
+# system) to the median seconds, and rss_a, rss_b to the largest peak RSS
+# (KiB). REQUIRES: $work, a folder for the timings.
+alternate() {
+  local runs=$1 r side t0 t1 w c k
+  local -a walls_a=() walls_b=() cpus_a=() cpus_b=()
+  rss_a=0 rss_b=0
+  for ((r = 0; r < runs; r++)); do
+    for side in a b; do
+      if [[ $side == a ]]; then eval "$2"; else eval "$4"; fi
+      sync
+      t0=$(date +%s.%N)
+      if [[ $side == a ]]; then
+        /usr/bin/time -f '%U %S %M' -o "$work/time.txt" bash -c "$3" >/dev/null
+      else
+        /usr/bin/time -f '%U %S %M' -o "$work/time.txt" bash -c "$5" >/dev/null
+      fi
+      t1=$(date +%s.%N)
+      w=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+      read -r c k < <(awk '{ printf "%.3f %d\n", $1 + $2, $3 }' "$work/time.txt")
+      if [[ $side == a ]]; then
+        walls_a+=("$w") cpus_a+=("$c")
+        if ((k > rss_a)); then rss_a=$k; fi
+      else
+        walls_b+=("$w") cpus_b+=("$c")
+        if ((k > rss_b)); then rss_b=$k; fi
+      fi
+    done
+  done
+  wall_a=$(median "${walls_a[@]}") wall_b=$(median "${walls_b[@]}")
+  cpu_a=$(median "${cpus_a[@]}") cpu_b=$(median "${cpus_b[@]}")
+}
+
+# median <values...>: the middle value (the mean of the two middle ones for
+# an even count).
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
 # ratio <a> <b>: a / b to two decimals, 0 when b is 0.

@@ -1,12 +1,14 @@
 // Internals shared by the pack module's source files: the handle's fields,
-// the reusable zlib streams and the chunked data helpers. Not for callers
+// the reusable deflate and inflate states and the chunked data helpers. Not for callers
 // outside pack/.
 #pragma once
 
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,29 +26,47 @@ inline constexpr size_t kMaxDirectoryBytes = size_t{512} << 20;
 
 enum class Mode { kRead, kWrite, kWriteFailed, kClosed };
 
-// A zlib stream set up on first use and reset for every later one, so that
-// its window is allocated once per handle.
-class ZStream {
+// zlib's deflate at level 9 (the writer), set up on first use and reset for
+// every later stream, so that its window is allocated once per handle.
+class Deflater {
  public:
-  enum class Direction { kInflate, kDeflate };
-  explicit ZStream(Direction direction) : direction_(direction) {}
-  ZStream(const ZStream&) = delete;
-  ZStream& operator=(const ZStream&) = delete;
-  ~ZStream();
+  Deflater() = default;
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  ~Deflater();
 
-  // Makes the stream ready for a new zlib stream (deflate at level 9).
-  // Returns false when zlib cannot set it up (memory).
+  // Makes the stream ready for a new zlib stream. Returns false when zlib
+  // cannot set it up (memory).
   [[nodiscard]] bool Start();
   z_stream& get() { return stream_; }
 
  private:
-  Direction direction_;
   bool ready_ = false;
   z_stream stream_{};
 };
 
+// ISA-L's inflate state (about 85 KiB, its window included), allocated on
+// first use and reused for every stream of the handle.
+class Inflater {
+ public:
+  // Readies the state for a new zlib stream (header and Adler-32 trailer
+  // checked by ISA-L). Null when the memory cannot be had.
+  [[nodiscard]] inflate_state* Start();
+
+ private:
+  std::unique_ptr<inflate_state> state_;
+};
+
 // Receives output in chunks; returns false to stop with a failure.
 using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
+
+// Copies from the pack into an output file inside the kernel; the shape of
+// platform::CopyFileRange.
+using CopyRange = int64_t (*)(platform::File& from, int64_t offset, platform::File& to, size_t count);
+
+// Bytes handed to the kernel per copy step: large enough that the calls
+// cost nothing, small enough that a signal is seen between them.
+inline constexpr size_t kKernelCopyBytes = size_t{64} << 20;
 
 enum class DataResult { kOk, kReadFailed, kCorrupt, kTooLong, kNoMemory, kSinkFailed };
 
@@ -72,8 +92,11 @@ struct PackHandle {
   // Reused across entries.
   std::vector<uint8_t> inChunk;
   std::vector<uint8_t> outChunk;
-  pack_internal::ZStream inflater{pack_internal::ZStream::Direction::kInflate};
-  pack_internal::ZStream deflater{pack_internal::ZStream::Direction::kDeflate};
+  pack_internal::Inflater inflater;
+  // How Stored data reaches an output file without passing through the
+  // chunks; tests put one in its place that refuses or stops early.
+  pack_internal::CopyRange copyRange = platform::CopyFileRange;
+  pack_internal::Deflater deflater;
 };
 
 namespace pack_internal {
@@ -81,13 +104,27 @@ namespace pack_internal {
 // Makes sure both chunk buffers exist.
 void EnsureChunks(PackHandle& pack);
 
-// Passes `length` bytes of the pack file at `offset` to `sink`, chunk by chunk.
-[[nodiscard]] DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink);
+// The output file that a chunk sink writes to (at its position), so that a
+// copy can reach it inside the kernel; `copied` hears of the bytes each
+// kernel step put there.
+struct KernelCopyTarget {
+  platform::File* file = nullptr;
+  std::function<void(size_t bytes)> copied;
+};
+
+// Passes `length` bytes of the pack file at `offset` to `sink`, chunk by
+// chunk. With a `target` (the file `sink` writes to) the bytes are first
+// copied from the pack into it inside the kernel (see pack.copyRange), and
+// the chunks carry on from where the kernel refuses, fails or stops, so a
+// read or write fault is met, and reported, there.
+[[nodiscard]] DataResult CopyFromPack(PackHandle& pack, uint64_t offset, uint64_t length, const ChunkSink& sink,
+                                      const KernelCopyTarget* target = nullptr);
 
 // Inflates the zlib stream in the `length` bytes of the pack file at `offset`
 // with the outcome of zlib's uncompress into a buffer of `capacity` bytes:
-// kTooLong when the stream gives more, kCorrupt when it is damaged or ends
-// early; bytes after the stream's end are ignored. Output goes to `sink` as
+// kTooLong when the stream gives more, kCorrupt when it is damaged (its
+// header, its data or its Adler-32 trailer) or ends early; bytes after the
+// stream's end are ignored. Output goes to `sink` as
 // it is produced (so a failing call may have passed part of it); *produced
 // receives the bytes inflated. `detail` receives zlib's message if any;
 // `unread`, when given, on kOk the bytes of `length` after the stream's end.

@@ -107,12 +107,14 @@ int SeekAudioData(PackHandle& pack, const DirectoryEntry& entry, std::string* re
   return kPackOk;
 }
 
-// Reads or inflates the data of a Stored or Deflated entry into `sink`.
-// Returns 0 with *unpacked set, or -1/-2; `sinkError` explains a sink failure
-// (it is read only after the sink has failed). REQUIRES: CheckDataInsidePack
-// accepted the entry.
+// Reads or inflates the data of a Stored or Deflated entry into `sink`, which
+// writes to `target`'s file when given (see CopyFromPack). Returns 0 with
+// *unpacked set, or -1/-2; `sinkError` explains a sink failure (it is read
+// only after the sink has failed). REQUIRES: CheckDataInsidePack accepted
+// the entry.
 int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::ChunkSink& sink,
-                uint32_t* unpacked, const std::string& sinkError, std::string* reason) {
+                const pack_internal::KernelCopyTarget* target, uint32_t* unpacked, const std::string& sinkError,
+                std::string* reason) {
   DataResult r;
   std::string detail;
   if (pack.kind == PackKind::kDeflated) {
@@ -121,7 +123,7 @@ int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_intern
                                        &detail);
     *unpacked = static_cast<uint32_t>(produced);
   } else {
-    r = pack_internal::CopyFromPack(pack, entry.dataOffset, entry.packedSize, sink);
+    r = pack_internal::CopyFromPack(pack, entry.dataOffset, entry.packedSize, sink, target);
     *unpacked = entry.packedSize;
   }
   switch (r) {
@@ -145,16 +147,18 @@ int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_int
   platform::File written = output.stream != nullptr ? platform::DuplicateFile(file.file()) : platform::File();
   std::string writeError;
   uint64_t total = 0;
+  auto count = [&](size_t size) { pack_internal::ReportWritten(output, total += size); };
   auto write = [&](const uint8_t* data, size_t size) {
     if (platform::WriteFile(file.file(), data, size) != static_cast<int64_t>(size)) {
       writeError = "cannot write " + output.shown + ": " + SystemError();
       return false;
     }
-    pack_internal::ReportWritten(output, total += size);
+    count(size);
     return true;
   };
+  const pack_internal::KernelCopyTarget target{&file.file(), count};
   // writeError is filled by the sink before ExtractData reads it.
-  int rc = ExtractData(pack, entry, write, unpacked, writeError, reason);
+  int rc = ExtractData(pack, entry, write, &target, unpacked, writeError, reason);
   if (rc == kPackOk) rc = pack_internal::CommitOutput(output, file, reason);
   if (rc == kPackOk) rc = pack_internal::DeliverOutput(output, written, reason);
   return rc;
@@ -181,7 +185,7 @@ int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpacked
   }
   if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
   auto discard = [](const uint8_t*, size_t) { return true; };
-  return ExtractData(pack, entry, discard, unpackedSize, std::string(), reason);
+  return ExtractData(pack, entry, discard, nullptr, unpackedSize, std::string(), reason);
 }
 
 }  // namespace

@@ -91,10 +91,21 @@ bool ReadFileAt(File& file, int64_t offset, void* buffer, size_t count) {
   while (done < count) {
     ssize_t n = RetryOnInterrupt(
         [&] { return ::pread(file.Descriptor(), out + done, count - done, offset + static_cast<int64_t>(done)); });
-    if (n <= 0) return false;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENODATA;
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+int64_t CopyFileRange(File& from, int64_t offset, File& to, size_t count) {
+  loff_t in = offset;
+  ssize_t n = RetryOnInterrupt(
+      [&] { return ::copy_file_range(from.Descriptor(), &in, to.Descriptor(), nullptr, count, 0); });
+  return n < 0 ? -1 : static_cast<int64_t>(n);
 }
 
 int64_t WriteFile(File& file, const void* buffer, size_t count) {

@@ -57,8 +57,18 @@ enum class SeekOrigin { kBegin, kCurrent, kEnd };
 [[nodiscard]] int64_t ReadFile(File& file, void* buffer, size_t count);
 
 // Reads exactly `count` bytes at absolute `offset` without moving the file
-// position. Returns false on a short read or an error.
+// position. Returns false on an error, or on a short read (the file ends
+// first) with errno set to ENODATA.
 [[nodiscard]] bool ReadFileAt(File& file, int64_t offset, void* buffer, size_t count);
+
+// Copies up to `count` bytes of `from` at absolute `offset` to `to` at its
+// position (which moves past them) inside the kernel, sharing the blocks
+// where the file system can (a reflink). Returns the bytes copied (fewer
+// when the kernel stops early, 0 at the end of `from`) or -1 with errno set:
+// the kernel refuses to copy between some files (EXDEV across file systems,
+// EINVAL, EOPNOTSUPP or ENOSYS for special files and older kernels), and
+// then a read and write loop has to do it.
+[[nodiscard]] int64_t CopyFileRange(File& from, int64_t offset, File& to, size_t count);
 
 // Writes all `count` bytes. Returns the bytes written: fewer than `count` only
 // when the system refused the rest (disk full, file too large, I/O error).
