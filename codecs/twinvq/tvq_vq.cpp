@@ -1,0 +1,130 @@
+// Codebook generation and the preselected pair search.
+#include "codecs/twinvq/tvq_vq.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace tvq {
+namespace {
+
+// xorshift64*: the same numbers on every machine.
+struct Generator {
+  uint64_t state;
+  uint32_t Next() {
+    state ^= state >> 12;
+    state ^= state << 25;
+    state ^= state >> 27;
+    return static_cast<uint32_t>((state * 0x2545F4914F6CDD1Dull) >> 32);
+  }
+};
+
+// Near-Gaussian values of variance 1/2 (a sum of four uniform values), so
+// that the sum of two entries has unit variance like the coded residual.
+float NextValue(Generator& g) {
+  int64_t sum = 0;
+  for (int i = 0; i < 4; ++i) sum += static_cast<int64_t>(g.Next()) - 0x80000000ll;
+  // Each term is uniform over [-2^31, 2^31): variance 2^62 / 3.
+  constexpr double kScale = 0.6123724356957945 / 2147483648.0;  // sqrt(3/8) / 2^31
+  return static_cast<float>(static_cast<double>(sum) * kScale);
+}
+
+void Build(Codebook& book, int kind, int bits) {
+  book.entries = 1 << bits;
+  book.rows.resize(size_t(book.entries) * kMaxVectorLength);
+  book.columns.resize(book.rows.size());
+  book.squares.resize(book.rows.size());
+  Generator g{0x9E3779B97F4A7C15ull ^ (uint64_t(kind + 1) << 40) ^ (uint64_t(bits) << 8)};
+  for (int e = 0; e < book.entries; ++e) {
+    for (int k = 0; k < kMaxVectorLength; ++k) {
+      const float v = NextValue(g);
+      book.rows[size_t(e) * kMaxVectorLength + k] = v;
+      book.columns[size_t(k) * book.entries + e] = v;
+      book.squares[size_t(k) * book.entries + e] = v * v;
+    }
+  }
+}
+
+// Correlation with the weighted target and weighted energy of every entry.
+void ScanBook(const Codebook& book, const float* weightedTarget, const float* weight, int n, float* correlation,
+              float* energy) {
+  const int entries = book.entries;
+  std::fill(correlation, correlation + entries, 0.0f);
+  std::fill(energy, energy + entries, 0.0f);
+  for (int k = 0; k < n; ++k) {
+    const float t = weightedTarget[k], w = weight[k];
+    const float* column = book.columns.data() + size_t(k) * entries;
+    const float* square = book.squares.data() + size_t(k) * entries;
+    for (int e = 0; e < entries; ++e) {
+      correlation[e] += t * column[e];
+      energy[e] += w * square[e];
+    }
+  }
+}
+
+// The `count` entries with the largest gain 2 correlation - energy, best
+// first; ties to the lower index.
+void Preselect(const float* correlation, const float* energy, int entries, int count, std::vector<int>& order) {
+  order.resize(entries);
+  for (int e = 0; e < entries; ++e) order[e] = e;
+  auto better = [&](int a, int b) {
+    const float ga = 2.0f * correlation[a] - energy[a], gb = 2.0f * correlation[b] - energy[b];
+    return ga > gb || (ga == gb && a < b);
+  };
+  if (count < entries) std::nth_element(order.begin(), order.begin() + count, order.end(), better);
+  order.resize(count);
+}
+
+}  // namespace
+
+CodebookSet::CodebookSet() {
+  for (int kind = 0; kind < 2; ++kind) {
+    for (int bits = 1; bits <= kMaxCodebookBits; ++bits) Build(books_[kind][bits], kind, bits);
+  }
+}
+
+SearchScratch::SearchScratch()
+    : weightedTarget(kMaxVectorLength),
+      correlation0(1 << kMaxCodebookBits),
+      energy0(1 << kMaxCodebookBits),
+      correlation1(1 << kMaxCodebookBits),
+      energy1(1 << kMaxCodebookBits),
+      product(kMaxVectorLength) {}
+
+void SearchPair(const float* target, const float* weight, int n, const Codebook& book0, const Codebook& book1,
+                int candidates, SearchScratch& s, int32_t* index0, int32_t* index1) {
+  for (int k = 0; k < n; ++k) s.weightedTarget[k] = weight[k] * target[k];
+  ScanBook(book0, s.weightedTarget.data(), weight, n, s.correlation0.data(), s.energy0.data());
+  ScanBook(book1, s.weightedTarget.data(), weight, n, s.correlation1.data(), s.energy1.data());
+  Preselect(s.correlation0.data(), s.energy0.data(), book0.entries, std::min(candidates, book0.entries), s.order0);
+  Preselect(s.correlation1.data(), s.energy1.data(), book1.entries, std::min(candidates, book1.entries), s.order1);
+  // Error of a pair less the target's weighted energy:
+  // -2 (r0 + r1) + e0 + e1 + 2 sum w c0 c1.
+  float best = std::numeric_limits<float>::infinity();
+  int best0 = 0, best1 = 0;
+  for (int a : s.order0) {
+    const float* c0 = book0.rows.data() + size_t(a) * kMaxVectorLength;
+    for (int k = 0; k < n; ++k) s.product[k] = weight[k] * c0[k];
+    const float base = s.energy0[a] - 2.0f * s.correlation0[a];
+    for (int b : s.order1) {
+      const float* c1 = book1.rows.data() + size_t(b) * kMaxVectorLength;
+      float cross = 0.0f;
+      for (int k = 0; k < n; ++k) cross += s.product[k] * c1[k];
+      const float error = base + s.energy1[b] - 2.0f * s.correlation1[b] + 2.0f * cross;
+      if (error < best || (error == best && (a < best0 || (a == best0 && b < best1)))) {
+        best = error;
+        best0 = a;
+        best1 = b;
+      }
+    }
+  }
+  *index0 = best0;
+  *index1 = best1;
+}
+
+void AddPair(const Codebook& book0, const Codebook& book1, int32_t index0, int32_t index1, int n, float* out) {
+  const float* c0 = book0.rows.data() + size_t(uint32_t(index0) & uint32_t(book0.entries - 1)) * kMaxVectorLength;
+  const float* c1 = book1.rows.data() + size_t(uint32_t(index1) & uint32_t(book1.entries - 1)) * kMaxVectorLength;
+  for (int k = 0; k < n; ++k) out[k] = c0[k] + c1[k];
+}
+
+}  // namespace tvq
