@@ -2,6 +2,7 @@
 #include "codecs/twinvq/tvq_envelope.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -14,6 +15,21 @@ constexpr double kMinGap = 0.001;   // smallest distance of two LSPs
 constexpr double kEdgeLow = 0.002;  // range of the lowest LSP and of the
 constexpr double kEdgeHigh = 0.3;   // highest one's distance from pi
 constexpr int kGridPoints = 1024;   // root search grid over (0, pi)
+constexpr int kCosineSteps = 2 * kGridPoints;
+
+// cos(pi j / 2048) for j = 0 to 2048: the root search grid (even j) and the
+// bin centres pi (f + 1/2) / L of every length L that divides 1024.
+const double* Cosines() {
+  static const std::array<double, kCosineSteps + 1> table = [] {
+    std::array<double, kCosineSteps + 1> t{};
+    for (int j = 0; j <= kCosineSteps; ++j) t[j] = std::cos(kPi * j / kCosineSteps);
+    return t;
+  }();
+  return table.data();
+}
+
+// cos(pi (f + 1/2) / length). REQUIRES: length divides 1024, f < length.
+double BinCosine(int f, int length) { return Cosines()[(2 * f + 1) * (kGridPoints / length)]; }
 
 // Level q of 2^bits levels spread evenly in the logarithm from lo to hi.
 double LogLevel(int q, int bits, double lo, double hi) {
@@ -53,18 +69,20 @@ double SymmetricValue(const double* c, int n, double x) {
 
 // Roots in (0, pi) of a symmetric polynomial by a grid scan and bisection;
 // returns how many it found (at most `most`).
+// The bisection runs on x = cos w, which falls as w rises.
 int SymmetricRoots(const double* c, int n, double* roots, int most) {
+  const double* cosines = Cosines();
   int found = 0;
-  double wPrev = 0.0;
-  double vPrev = SymmetricValue(c, n, 1.0);
+  double xPrev = 1.0;
+  double vPrev = SymmetricValue(c, n, xPrev);
   for (int g = 1; g <= kGridPoints && found < most; ++g) {
-    const double w = kPi * g / kGridPoints;
-    const double v = SymmetricValue(c, n, std::cos(w));
+    const double x = cosines[2 * g];
+    const double v = SymmetricValue(c, n, x);
     if ((vPrev < 0.0) != (v < 0.0)) {
-      double lo = wPrev, hi = w, vLo = vPrev;
+      double lo = xPrev, hi = x, vLo = vPrev;
       for (int i = 0; i < 30; ++i) {
         const double mid = 0.5 * (lo + hi);
-        const double vm = SymmetricValue(c, n, std::cos(mid));
+        const double vm = SymmetricValue(c, n, mid);
         if ((vm < 0.0) == (vLo < 0.0)) {
           lo = mid;
           vLo = vm;
@@ -72,9 +90,9 @@ int SymmetricRoots(const double* c, int n, double* roots, int most) {
           hi = mid;
         }
       }
-      roots[found++] = 0.5 * (lo + hi);
+      roots[found++] = std::acos(0.5 * (lo + hi));
     }
-    wPrev = w;
+    xPrev = x;
     vPrev = v;
   }
   return found;
@@ -85,7 +103,7 @@ int SymmetricRoots(const double* c, int n, double* roots, int most) {
 bool LpcFromPower(const float* power, int length, int order, double* lpc) {
   double r[kMaxLspOrder + 1] = {};
   for (int f = 0; f < length; ++f) {
-    const double x = std::cos(kPi * (f + 0.5) / length);
+    const double x = BinCosine(f, length);
     const double p = power[f];
     double tPrev = 1.0, t = x;
     r[0] += p;
@@ -213,7 +231,7 @@ void LspEnvelope(const double* lsp, int order, int length, float* envelope) {
   for (int i = 0; i < order; ++i) cosines[i] = std::cos(lsp[i]);
   double meanSquare = 0.0;
   for (int f = 0; f < length; ++f) {
-    const double x = std::cos(kPi * (f + 0.5) / length);
+    const double x = BinCosine(f, length);
     // |A|^2 = (|P|^2 + |Q|^2) / 4, each a product over its roots.
     double p = 2.0 * (1.0 + x), q = 2.0 * (1.0 - x);
     for (int i = 0; i < order; i += 2) {

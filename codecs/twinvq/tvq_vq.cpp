@@ -2,6 +2,7 @@
 #include "codecs/twinvq/tvq_vq.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 namespace tvq {
@@ -61,17 +62,26 @@ void ScanBook(const Codebook& book, const float* weightedTarget, const float* we
   }
 }
 
-// The `count` entries with the largest gain 2 correlation - energy, best
-// first; ties to the lower index.
+// The `count` entries with the largest gain 2 correlation - energy, in
+// index order; of equal gains the lower index is taken.
 void Preselect(const float* correlation, const float* energy, int entries, int count, std::vector<int>& order) {
-  order.resize(entries);
-  for (int e = 0; e < entries; ++e) order[e] = e;
-  auto better = [&](int a, int b) {
-    const float ga = 2.0f * correlation[a] - energy[a], gb = 2.0f * correlation[b] - energy[b];
-    return ga > gb || (ga == gb && a < b);
-  };
-  if (count < entries) std::nth_element(order.begin(), order.begin() + count, order.end(), better);
-  order.resize(count);
+  float gain[1 << kMaxCodebookBits], sorted[1 << kMaxCodebookBits];
+  for (int e = 0; e < entries; ++e) gain[e] = sorted[e] = 2.0f * correlation[e] - energy[e];
+  order.clear();
+  if (count >= entries) {
+    for (int e = 0; e < entries; ++e) order.push_back(e);
+    return;
+  }
+  // The count-th largest gain, then every entry above it and as many as are
+  // still needed of those equal to it.
+  std::nth_element(sorted, sorted + count - 1, sorted + entries, std::greater<float>());
+  const float threshold = sorted[count - 1];
+  int above = 0;
+  for (int e = 0; e < entries; ++e) above += gain[e] > threshold ? 1 : 0;
+  int equal = count - above;
+  for (int e = 0; e < entries; ++e) {
+    if (gain[e] > threshold || (gain[e] == threshold && equal-- > 0)) order.push_back(e);
+  }
 }
 
 }  // namespace
@@ -88,28 +98,46 @@ SearchScratch::SearchScratch()
       energy0(1 << kMaxCodebookBits),
       correlation1(1 << kMaxCodebookBits),
       energy1(1 << kMaxCodebookBits),
-      product(kMaxVectorLength) {}
+      gathered(size_t(kMaxVectorLength) * kMaxCandidates),
+      rest1(kMaxCandidates) {
+  order0.reserve(1 << kMaxCodebookBits);
+  order1.reserve(1 << kMaxCodebookBits);
+}
 
 void SearchPair(const float* target, const float* weight, int n, const Codebook& book0, const Codebook& book1,
                 int candidates, SearchScratch& s, int32_t* index0, int32_t* index1) {
   for (int k = 0; k < n; ++k) s.weightedTarget[k] = weight[k] * target[k];
   ScanBook(book0, s.weightedTarget.data(), weight, n, s.correlation0.data(), s.energy0.data());
   ScanBook(book1, s.weightedTarget.data(), weight, n, s.correlation1.data(), s.energy1.data());
+  candidates = std::clamp(candidates, 1, kMaxCandidates);
   Preselect(s.correlation0.data(), s.energy0.data(), book0.entries, std::min(candidates, book0.entries), s.order0);
   Preselect(s.correlation1.data(), s.energy1.data(), book1.entries, std::min(candidates, book1.entries), s.order1);
   // Error of a pair less the target's weighted energy:
-  // -2 (r0 + r1) + e0 + e1 + 2 sum w c0 c1.
+  // -2 (r0 + r1) + e0 + e1 + 2 sum w c0 c1. The second codebook's candidates
+  // are gathered value-major, so that the cross terms of one first entry
+  // with all of them accumulate side by side.
+  const int count1 = static_cast<int>(s.order1.size());
+  for (int j = 0; j < count1; ++j) {
+    const int b = s.order1[j];
+    const float* c1 = book1.rows.data() + size_t(b) * kMaxVectorLength;
+    for (int k = 0; k < n; ++k) s.gathered[size_t(k) * kMaxCandidates + j] = c1[k];
+    s.rest1[j] = s.energy1[b] - 2.0f * s.correlation1[b];
+  }
   float best = std::numeric_limits<float>::infinity();
   int best0 = 0, best1 = 0;
+  float cross[kMaxCandidates];
   for (int a : s.order0) {
     const float* c0 = book0.rows.data() + size_t(a) * kMaxVectorLength;
-    for (int k = 0; k < n; ++k) s.product[k] = weight[k] * c0[k];
+    std::fill(cross, cross + count1, 0.0f);
+    for (int k = 0; k < n; ++k) {
+      const float p = weight[k] * c0[k];
+      const float* column = s.gathered.data() + size_t(k) * kMaxCandidates;
+      for (int j = 0; j < count1; ++j) cross[j] += p * column[j];
+    }
     const float base = s.energy0[a] - 2.0f * s.correlation0[a];
-    for (int b : s.order1) {
-      const float* c1 = book1.rows.data() + size_t(b) * kMaxVectorLength;
-      float cross = 0.0f;
-      for (int k = 0; k < n; ++k) cross += s.product[k] * c1[k];
-      const float error = base + s.energy1[b] - 2.0f * s.correlation1[b] + 2.0f * cross;
+    for (int j = 0; j < count1; ++j) {
+      const int b = s.order1[j];
+      const float error = base + s.rest1[j] + 2.0f * cross[j];
       if (error < best || (error == best && (a < best0 || (a == best0 && b < best1)))) {
         best = error;
         best0 = a;

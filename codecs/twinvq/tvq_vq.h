@@ -35,9 +35,13 @@ class CodebookSet {
   Codebook books_[2][kMaxCodebookBits + 1];
 };
 
+// The most entries of each codebook a search keeps.
+inline constexpr int kMaxCandidates = 32;
+
 // Work space of the search, sized once.
 struct SearchScratch {
-  std::vector<float> weightedTarget, correlation0, energy0, correlation1, energy1, product;
+  std::vector<float> weightedTarget, correlation0, energy0, correlation1, energy1;
+  std::vector<float> gathered, rest1;  // the second codebook's candidates
   std::vector<int> order0, order1;
   SearchScratch();
 };
@@ -45,7 +49,8 @@ struct SearchScratch {
 // The pair (index0, index1) minimising sum_k weight[k] (target[k] - c0[k] -
 // c1[k])^2 among the `candidates` best entries of each codebook. Ties go to
 // the lowest indices.
-// REQUIRES: n <= kMaxVectorLength, weights >= 0, candidates >= 1.
+// `candidates` is taken within 1 to kMaxCandidates.
+// REQUIRES: n <= kMaxVectorLength, weights >= 0.
 void SearchPair(const float* target, const float* weight, int n, const Codebook& book0, const Codebook& book1,
                 int candidates, SearchScratch& scratch, int32_t* index0, int32_t* index1);
 
