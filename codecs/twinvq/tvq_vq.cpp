@@ -8,6 +8,15 @@
 namespace tvq {
 namespace {
 
+// The first codebook of 32 entries or more begins with single pulses, +3
+// and -3 at each of the first 16 positions (at most half its entries): the
+// peak that a tone leaves standing far above its neighbours, once the
+// envelope is divided out, gets a code vector of its own, and the second
+// codebook adds what lies around it. Every other entry is noise.
+constexpr int kPulseBooksFrom = 5;  // bits
+constexpr int kPulsePositions = 16;
+constexpr float kPulseAmplitude = 3.0f;
+
 // xorshift64*: the same numbers on every machine.
 struct Generator {
   uint64_t state;
@@ -35,9 +44,11 @@ void Build(Codebook& book, int kind, int bits) {
   book.columns.resize(book.rows.size());
   book.squares.resize(book.rows.size());
   Generator g{0x9E3779B97F4A7C15ull ^ (uint64_t(kind + 1) << 40) ^ (uint64_t(bits) << 8)};
+  const int pulses = kind == 0 && bits >= kPulseBooksFrom ? std::min(2 * kPulsePositions, book.entries / 2) : 0;
   for (int e = 0; e < book.entries; ++e) {
     for (int k = 0; k < kMaxVectorLength; ++k) {
-      const float v = NextValue(g);
+      float v = NextValue(g);
+      if (e < pulses) v = k == e / 2 ? (e % 2 == 0 ? kPulseAmplitude : -kPulseAmplitude) : 0.0f;
       book.rows[size_t(e) * kMaxVectorLength + k] = v;
       book.columns[size_t(k) * book.entries + e] = v;
       book.squares[size_t(k) * book.entries + e] = v * v;

@@ -1,8 +1,8 @@
 // Conjugate-structure vector quantisation: a vector is coded as the sum of
 // one entry from each of two codebooks, so 2^a + 2^b entries stand for
-// 2^(a+b) code vectors. The codebooks are fixed pseudo-random sets, the same
-// in the encoder and the decoder (and on every machine: integer generator,
-// exact float arithmetic).
+// 2^(a+b) code vectors. The codebooks are fixed sets of single pulses and
+// pseudo-random values, the same in the encoder and the decoder (and on
+// every machine: integer generator, exact float arithmetic).
 //
 // The encoder searches with a preselection: the `candidates` best entries of
 // each codebook alone, then every pair of them.
