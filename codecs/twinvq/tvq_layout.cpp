@@ -143,7 +143,6 @@ bool BuildLayout(int samplingCode, int channels, int bitRate, ModeLayout* layout
     m.pitch1Bits[d] = rate->pitchCodebookBits;
   }
   m.pitchHarmonics = kPitchHarmonics;
-  m.pitchVectorLength = (channels * kPitchHarmonics + m.pitchDivisions - 1) / m.pitchDivisions;
   m.indexPitchBits = rate->indexPitchBits;
   m.indexPgainBits = kPitchGainBits;
 
@@ -167,7 +166,6 @@ bool BuildLayout(int samplingCode, int channels, int bitRate, ModeLayout* layout
     b.divisions = std::clamp((shapeBits + kDivisionBits / 2) / kDivisionBits, 1, kMaxDivisions);
     b.divisions = std::max(b.divisions, (values + kMaxVectorLength - 1) / kMaxVectorLength);
     SpreadBits(shapeBits, b.divisions, b.shape0Bits, b.shape1Bits);
-    b.vectorLength = (values + b.divisions - 1) / b.divisions;
     for (int d = 0; d < b.divisions; ++d) {
       if (b.shape1Bits[d] < 1 || b.shape0Bits[d] > kMaxCodebookBits) return false;
     }

@@ -38,7 +38,6 @@ struct BlockLayout {
   int divisions = 0;     // D: shape index pairs
   int32_t shape0Bits[kMaxDivisions] = {};  // width of shape index i, first kind
   int32_t shape1Bits[kMaxDivisions] = {};  // and second kind
-  int vectorLength = 0;  // values in the longest division (ceil(C L S / D))
   int forwardBands = 0;  // Fd: envelope bands per sub-block; divides 32
   int forwardBits = 0;   // width of each forward envelope index
   int bandEdges[kMaxForwardBands + 1] = {};  // coefficient edges of those bands
@@ -65,7 +64,6 @@ struct ModeLayout {
   int32_t pitch0Bits[kMaxPitchDivisions] = {};
   int32_t pitch1Bits[kMaxPitchDivisions] = {};
   int pitchHarmonics = 0;   // harmonic peaks coded per channel
-  int pitchVectorLength = 0;  // values in the longest pitch division
   int indexPitchBits = 0, indexPgainBits = 0;
   BlockLayout blocks[kBlockTypes];
 };

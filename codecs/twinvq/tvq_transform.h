@@ -22,14 +22,13 @@ class Mdct {
  public:
   // REQUIRES: coefficients is a power of two from 16 to 1024.
   explicit Mdct(int coefficients);
-  int Size() const { return m_; }
   // M coefficients from 2M samples (already windowed).
   void Forward(const float* samples, float* coefficients);
   // 2M aliased samples from M coefficients (to be windowed and overlapped).
   void Inverse(const float* coefficients, float* samples);
 
  private:
-  // The orthonormal DCT-IV of data_ (M values) into out.
+  // The orthonormal DCT-IV of `in` (M values) into `out`.
   void DctIv(const double* in, double* out);
   int m_;
   int order_;  // log2 of M / 2, the FFT length
