@@ -15,14 +15,11 @@ trap 'rm -rf "$work"' EXIT
 seconds=$((smoke ? 3 : 600))
 reps=$((smoke ? 1 : 2))
 
-# Music-like stereo source: two gliding tones with tremolo over soft noise.
-sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth "$seconds" sine 110-880 sine 165-1320 tremolo 3 40 vol 0.5
-sox -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth "$seconds" pinknoise vol 0.05
+music_source "$seconds"
 mkdir "$work/tree" "$work/dest"
-sox -m "$work/tones.wav" "$work/noise.wav" "$work/tree/in.wav"
-sox "$work/tree/in.wav" -t raw -e signed -b 16 -L "$work/in.raw"
+ln "$work/in.wav" "$work/tree/in.wav"
 "$bench" encode "$work/in.raw" 44100 2 48000 "$work/in.vqf"
-oggenc -Q -q 4 -o "$work/in.ogg" "$work/tree/in.wav"
+oggenc -Q -q 4 -o "$work/in.ogg" "$work/in.wav"
 "$build/tools/spoolpack/spoolpack" create "$work/game" "$work/tree" --audio vqf:48 >/dev/null
 
 report() {  # name cpu-seconds target peer-cpu-seconds
@@ -41,7 +38,7 @@ peer=$cpu
 best_of : "$bench" decode "$work/in.vqf"
 report decode "$cpu" 100 "$peer"
 
-best_of : oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/tree/in.wav"
+best_of : oggenc -Q -q 4 -o "$work/theirs.ogg" "$work/in.wav"
 peer=$cpu
 best_of : "$bench" encode "$work/in.raw" 44100 2 48000 "$work/ours.vqf"
 report encode "$cpu" 20 "$peer"

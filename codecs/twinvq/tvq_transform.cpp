@@ -105,15 +105,21 @@ const float* BlockTransform::Window(int m, int leftSlope, int rightSlope) {
   return windows_.back().values.data();
 }
 
+const float* BlockTransform::SubBlockWindow(const WindowShape& shape, int j) {
+  const BlockLayout& b = layout_.blocks[shape.blockType];
+  const int m = b.length;
+  const int left = j == 0 ? SlopeOfClass(shape.leftClass) : m;
+  const int right = j == b.subBlocks - 1 ? SlopeOfClass(shape.rightClass) : m;
+  return Window(m, left, right);
+}
+
 void BlockTransform::Analyse(const float* block, const WindowShape& shape, float* coefficients) {
   const BlockLayout& b = layout_.blocks[shape.blockType];
   const int m = b.length;
   const int f = layout_.frameSize;
   float* windowed = work_.data();
   for (int j = 0; j < b.subBlocks; ++j) {
-    const int left = j == 0 ? SlopeOfClass(shape.leftClass) : m;
-    const int right = j == b.subBlocks - 1 ? SlopeOfClass(shape.rightClass) : m;
-    const float* w = Window(m, left, right);
+    const float* w = SubBlockWindow(shape, j);
     const float* x = block + f / 2 - m / 2 + j * m;
     for (int n = 0; n < 2 * m; ++n) windowed[n] = x[n] * w[n];
     mdct_[shape.blockType]->Forward(windowed, coefficients + j * m);
@@ -126,9 +132,7 @@ void BlockTransform::Synthesise(const float* coefficients, const WindowShape& sh
   const int f = layout_.frameSize;
   float* aliased = work_.data();
   for (int j = 0; j < b.subBlocks; ++j) {
-    const int left = j == 0 ? SlopeOfClass(shape.leftClass) : m;
-    const int right = j == b.subBlocks - 1 ? SlopeOfClass(shape.rightClass) : m;
-    const float* w = Window(m, left, right);
+    const float* w = SubBlockWindow(shape, j);
     mdct_[shape.blockType]->Inverse(coefficients + j * m, aliased);
     float* y = block + f / 2 - m / 2 + j * m;
     for (int n = 0; n < 2 * m; ++n) y[n] += aliased[n] * w[n];

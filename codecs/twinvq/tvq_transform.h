@@ -50,6 +50,9 @@ class BlockTransform {
  private:
   // The window of a sub-block of M coefficients with the given slopes.
   const float* Window(int m, int leftSlope, int rightSlope);
+  // The window of sub-block j of a block: the block's own slopes at its
+  // ends, the sub-blocks' own between them.
+  const float* SubBlockWindow(const WindowShape& shape, int j);
   int SlopeOfClass(int slopeClass) const;
   const ModeLayout& layout_;
   std::unique_ptr<Mdct> mdct_[kBlockTypes];
