@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# VQF through the stream layer with the project's TwinVQ libraries: 10
+# VQF through the format module with the project's TwinVQ libraries: 10
 # minutes of 44.1 kHz stereo at 48 kbit/s per channel, decoded to 16-bit
 # samples and encoded from them, and the same stream restored by spoolex
 # from a pack (decode and WAV write). Targets, as multiples of real time on
