@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "audio/stream/stream_module.h"
 
@@ -20,13 +21,13 @@ struct CodecWindow {
 
 // Lays the file out and makes a stream record for reading the window, as
 // the stream layer makes one. False when the memory file cannot be made.
-inline bool MakeCodecWindow(const char* prefix, const uint8_t* data, size_t size, CodecWindow& w) {
+inline bool MakeCodecWindow(std::string_view prefix, const uint8_t* data, size_t size, CodecWindow& w) {
   static const char kBefore[] = "previous entry";
-  const size_t prefixBytes = std::strlen(prefix);
+  const size_t prefixBytes = prefix.size();
   w.file = platform::File(::memfd_create("codec-fuzz", MFD_CLOEXEC));
   if (!w.file.IsOpen() || platform::WriteFile(w.file, kBefore, sizeof kBefore) != sizeof kBefore) return false;
   for (int copy = 0; copy < 2; ++copy) {
-    if (platform::WriteFile(w.file, prefix, prefixBytes) != static_cast<int64_t>(prefixBytes) ||
+    if (platform::WriteFile(w.file, prefix.data(), prefixBytes) != static_cast<int64_t>(prefixBytes) ||
         platform::WriteFile(w.file, data, size) != static_cast<int64_t>(size)) {
       return false;
     }

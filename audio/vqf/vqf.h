@@ -15,8 +15,10 @@
 // past the window. Decodes every frame the reader accepts, drops the first
 // two (the coder's delay) and keeps the rest, clipped to the 16-bit range.
 // Fills stream.info (16-bit samples, the header's rate: 11, 22 and 44 kHz
-// read as 11025, 22050 and 44100 Hz, any other v as v x 1000 Hz), the layout
-// fields and the readShort and close slots.
+// read as 11025, 22050 and 44100 Hz, any other v as v x 1000 Hz; bitrate in
+// bit/s per channel from the header's kbit/s of the whole stream, so that
+// the stream written back has the same bit rate), the layout fields and the
+// readShort and close slots.
 // Returns 0; 79 when the decoder library cannot be loaded; 71 when the
 // window holds no "DATA" id after the chunks; 75 for a "COMM" chunk shorter
 // than 16 bytes; 71 to 76 as the decoder's set-up refuses the header; 77

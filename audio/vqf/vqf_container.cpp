@@ -125,6 +125,14 @@ uint32_t SampleRateOf(int32_t kilohertz) {
   }
 }
 
+// AudioInfo's bitrate (bit/s per channel) of a header's bitRate (kbit/s of
+// the whole stream), so that a stream written back gets the header's rate;
+// 0 for a rate below 1 kbit/s.
+uint32_t BitRateOf(int32_t kilobits, int channels) {
+  if (kilobits <= 0) return 0;
+  return static_cast<uint32_t>(std::min<int64_t>(int64_t{kilobits} * 1000 / channels, UINT32_MAX));
+}
+
 // The header's samplingRate for a sample rate, 0 when VQF has none for it.
 int32_t KilohertzOf(uint32_t rate) {
   switch (rate) {
@@ -299,6 +307,7 @@ int VqfOpenRead(AudioStream& stream) {
   info.sections = 1;
   info.samplerate = SampleRateOf(header.samplingRate);
   info.samples = static_cast<uint32_t>(store->count) / info.channels;
+  info.bitrate = BitRateOf(header.bitRate, channels);
   stream.bytewidth = 2;
   stream.blockwidth = 2 * channels;
   stream.codecdata = std::move(store);

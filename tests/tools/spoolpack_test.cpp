@@ -10,6 +10,7 @@
 #include "audio_stream/stream_test_support.h"
 #include "pack/pack_test_support.h"
 #include "tools/run_program.h"
+#include "twinvq/twinvq_test_support.h"
 #include "vqf/vqf_test_support.h"
 
 using namespace test_support;
@@ -62,7 +63,7 @@ TEST_F(SpoolpackTest, RefusalsWriteNothing) {
   EXPECT_EQ(help.out.rfind("usage: spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n", 0), 0u);
   EXPECT_EQ(Pack({}).status, 2);
   EXPECT_EQ(Pack({"create", pak_, src_, "--bogus"}).status, 2);
-  for (const char* mode : {"aac:4", "aac:64.5", "aac:", "vqf:64", "ogg:11", "keep:1", "flac"}) {
+  for (const char* mode : {"aac:4", "aac:64.5", "aac:", "vqf:64", "vqf:12", "vqf:", "ogg:11", "keep:1", "flac"}) {
     RunResult r = Pack({"create", pak_, src_, "--audio-for", "*.wav=" + std::string(mode)});
     EXPECT_EQ(r.status, 2) << mode;
     EXPECT_EQ(r.err.rfind("spoolpack: ", 0), 0u) << mode;
@@ -171,9 +172,9 @@ TEST_F(SpoolpackTest, LosslessAudioModesPackOnlyWhatComesBackExactly) {
 
 // VQF sources in keep mode, read with the fixture TwinVQ libraries, which
 // LD_LIBRARY_PATH finds under the real libraries' names before any other: a
-// stream the decoder refuses, and one whose trial restoration fails (its
-// description has no bit rate to encode with), are packed as ordinary
-// files, each with its reason.
+// stream the decoder refuses, and one that restores at its own bit rate but
+// not to its own bytes (re-encoded, its decoded length and two more frames
+// of delay), are packed as ordinary files, each with its reason.
 TEST_F(SpoolpackTest, VqfSourcesFallBackWithTheirReasons) {
   const std::string libs = tmp_ / "libs";
   std::filesystem::create_directory(libs);
@@ -190,8 +191,9 @@ TEST_F(SpoolpackTest, VqfSourcesFallBackWithTheirReasons) {
   EXPECT_NE(packed_.err.find("refused.vqf: packed as an ordinary file: it cannot be read: "
                              "Error in VQF File, invalid channel mode. (73)\n"),
             std::string::npos) << packed_.err;
-  EXPECT_NE(packed_.err.find("song.vqf: packed as an ordinary file: restoring it fails: "), std::string::npos)
-      << packed_.err;
+  EXPECT_NE(packed_.err.find("song.vqf: packed as an ordinary file: restoring it would not give the same bytes "
+                             "(131 bytes instead of 113)"),
+            std::string::npos) << packed_.err;
   EXPECT_FALSE(std::filesystem::exists(pak_ + ".APAK"));
   const std::string dest = tmp_ / "dest";
   std::filesystem::create_directories(dest + "/a");
@@ -238,6 +240,95 @@ TEST_F(SpoolpackTest, LossyEntriesComeBackWithTheSourceDescription) {
       EXPECT_GE(stream_test::SnrDb(want, got), 15.0) << name;
     }
   }
+}
+
+// vqf: every mode (picked by the source's rate and the bit rate asked for)
+// brings two tones back in the source's container, rate, channels and
+// length (as soxi reads them), in time with the source and with both peaks
+// in place (sox decoding the restored file); a 48 kHz source goes by way of
+// 44.1 kHz and the rate converter. Four channels, and 96 kHz, are packed as
+// ordinary files with their reasons; a VQF source comes back as VQF at its
+// own mode.
+TEST_F(SpoolpackTest, VqfEntriesComeBackWithTheSourceDescription) {
+  struct Source {
+    std::string name;
+    uint32_t rate;
+    int channels;
+    double snr;  // dB at least
+  };
+  std::vector<Source> sources;
+  std::vector<std::string> args = {"--audio", "vqf"};
+  for (auto [rate, kbps] : {std::pair{8000u, 8}, {11025u, 10}, {11025u, 16}, {22050u, 20}, {22050u, 24},
+                            {22050u, 32}, {44100u, 40}, {44100u, 48}}) {
+    for (int channels = 1; channels <= 2; ++channels) {
+      sources.push_back({std::to_string(rate) + "-" + std::to_string(kbps) + "-" + std::to_string(channels) + ".wav",
+                         rate, channels, rate == 44100 && kbps == 48 ? 12.0 : 8.0});
+    }
+    args.insert(args.end(), {"--audio-for", "*-" + std::to_string(kbps) + "-*=vqf:" + std::to_string(kbps)});
+  }
+  sources.push_back({"a/film.wav", 48000, 2, 12.0});
+  for (const Source& source : sources) {
+    const AudioInfo info = stream_test::Describe(FMT_WAV | FMT_PCM, 16, source.channels, source.rate);
+    ASSERT_EQ(stream_test::WriteThroughLayer(src_ + "/" + source.name, info,
+                                             twinvq_test::TwoTones(source.rate, source.channels, 1.5)), 0);
+  }
+  for (auto [name, rate, channels] : {std::tuple{"hi.wav", 96000u, 1}, {"quad.wav", 44100u, 4}}) {
+    const AudioInfo info = stream_test::Describe(FMT_WAV | FMT_PCM, 16, channels, rate);
+    ASSERT_EQ(stream_test::WriteThroughLayer(src_ + "/" + name, info, std::vector<int16_t>(channels * 4000, 7)), 0);
+  }
+  AudioInfo song = stream_test::Describe(FMT_VQF, 16, 1, 22050);
+  song.bitrate = 24000;
+  ASSERT_EQ(stream_test::WriteThroughLayer(src_ + "/song.vqf", song, twinvq_test::TwoTones(22050, 1, 1.5)), 0);
+
+  const std::string dest = RoundTrip(args);
+  std::vector<std::string> lossy = {"song.vqf"};
+  for (const Source& source : sources) lossy.push_back(source.name);
+  ExpectSameTree(dest, lossy);
+  EXPECT_NE(packed_.err.find("hi.wav: packed as an ordinary file: its rate (96000 Hz) is too far from the VQF "
+                             "rates (8000, 11025, 22050 and 44100 Hz)"),
+            std::string::npos) << packed_.err;
+  EXPECT_NE(packed_.err.find("quad.wav: packed as an ordinary file: VQF carries 1 or 2 channels, not 4"),
+            std::string::npos) << packed_.err;
+  const std::string listed = Pack({"list", pak_ + ".APAK"}).out;
+  EXPECT_EQ(LineCount(listed), sources.size() + 1);
+  std::smatch film;
+  ASSERT_TRUE(std::regex_search(listed, film, std::regex(R"(audio (\d+) \d+ - stream=VQF\(0x200000\) )"
+                                                         R"(stored=WAV/PCM\(0x10001\),48000Hz,16bit,2ch,72000frames a\\film\.wav)")))
+      << listed;
+  const Bytes apak = ReadBytes(pak_ + ".APAK");
+  const size_t comm = std::stoul(film[1]) + 24;  // channelMode, bitRate, samplingRate: stereo, 96 kbit/s, 44 kHz
+  ASSERT_LE(comm + 12, apak.size());
+  EXPECT_EQ(Bytes(apak.begin() + comm, apak.begin() + comm + 12), (Bytes{0, 0, 0, 1, 0, 0, 0, 96, 0, 0, 0, 44}));
+  EXPECT_EQ(Pack({"verify", pak_}).status, 0);
+
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.name);
+    const std::string restored = dest + "/" + source.name;
+    for (const char* option : {"-t", "-r", "-c", "-b", "-s"}) {
+      EXPECT_EQ(RunProgram({"/usr/bin/soxi", option, restored}).out,
+                RunProgram({"/usr/bin/soxi", option, src_ + "/" + source.name}).out) << option;
+    }
+    TempDir work;
+    const std::vector<int32_t> want = stream_test::SoxDecode(work, "", src_ + "/" + source.name);
+    const std::vector<int32_t> got = stream_test::SoxDecode(work, "", restored);
+    EXPECT_GE(stream_test::SnrDb(want, got), source.snr);
+    for (int ch = 0; ch < source.channels; ++ch) {
+      const auto [low, high] = twinvq_test::TwoPeaks(got, source.channels, ch);
+      EXPECT_NEAR(low, 0.025, 0.0005);
+      EXPECT_NEAR(high, 0.105, 0.0005);
+    }
+  }
+  // The header's mode fields (offsets 24 to 35) as the source's.
+  const Bytes header = ReadBytes(src_ + "/song.vqf"), back = ReadBytes(dest + "/song.vqf");
+  ASSERT_GE(back.size(), 44u);
+  EXPECT_EQ(Bytes(back.begin(), back.begin() + 44), Bytes(header.begin(), header.begin() + 44));
+  AudioInfo info;
+  info.format = FMT_VQF;
+  const std::vector<int16_t> decoded = stream_test::ReadThroughLayer(dest + "/song.vqf", info);
+  EXPECT_EQ(info.samplerate, 22050u);
+  const auto [low, high] = twinvq_test::TwoPeaks(decoded, 1, 0);
+  EXPECT_NEAR(low, 0.025, 0.0005);
+  EXPECT_NEAR(high, 0.105, 0.0005);
 }
 
 // With SOURCE_DATE_EPOCH, the Ogg stream's serial number is the first draw

@@ -94,6 +94,7 @@ TEST_F(VqfContainer, WrittenHeadersAndFramesAreAsLaidOutAndReadBack) {
     std::vector<int16_t> read = ReadVqf(file, info);
     EXPECT_EQ(info.samplerate, c.rate);
     EXPECT_EQ(info.channels, c.channels);
+    EXPECT_EQ(info.bitrate, uint32_t(c.kbits * 1000) / c.channels);  // what writing it back needs
     EXPECT_EQ(info.pcmbitwidth, 16u);
     ASSERT_EQ(info.samples, uint32_t((c.whole + 1) * kFrame));
     std::vector<int16_t> want = samples;

@@ -1,8 +1,8 @@
 // Packing one audio file into an Audio pack: its own bytes (keep), its
-// samples as a WAV stream (pcm) or re-encoded as Ogg Vorbis (ogg) or AAC
-// (aac), written in place at the pack's data end. The lossless modes are
-// tried: the entry is restored and compared with the source before its
-// record is added.
+// samples as a WAV stream (pcm), or re-encoded as Ogg Vorbis (ogg), AAC
+// (aac) or VQF (vqf), written in place at the pack's data end. The lossless
+// modes are tried: the entry is restored and compared with the source before
+// its record is added.
 #include "tools/spoolpack/spoolpack_audio.h"
 
 #include <algorithm>
@@ -10,7 +10,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <vector>
+
+#include "convert/convert.h"
 
 namespace {
 
@@ -26,6 +29,19 @@ constexpr int64_t kChunkSamples = 64 * 1024;
 // The Ogg module reads a quality of 0.0 as "not set" (bitrate-managed mode):
 // oggenc's quality 0 is passed as this instead.
 constexpr float kQualityZero = 1e-4f;
+// CloseStream's numbers for a VQF encoder that refused its settings.
+constexpr int kFirstVqfRefusal = 71;
+constexpr int kLastVqfRefusal = 78;
+
+// The VQF sample rates and the bit rates (kbit/s per channel) of each; 0
+// ends a list.
+constexpr struct {
+  uint32_t rate;
+  int kbps[3];
+} kVqfModes[] = {{8000, {8, 0, 0}}, {11025, {10, 16, 0}}, {22050, {20, 24, 32}}, {44100, {40, 48, 0}}};
+// How many times higher or lower than the VQF rate it is packed at a
+// source's rate may be.
+constexpr double kVqfRateReach = 1.5;
 
 // The format code to record for a kept file: the code it is opened with
 // again. A headerless AU file (and a u-law AU file, which reads alike) is
@@ -93,26 +109,69 @@ AudioPackResult CopyBytes(PackHandle& pack, AudioSource& source, std::string* wh
   return AudioPackResult::kPacked;
 }
 
+// Reads the next `n` samples of the source into `to`, moved `shift` bits up.
+bool ReadSource(AudioSource& source, int16_t* to, int64_t n, int shift, std::string* why) {
+  if (ReadShorts(source.stream.get(), to, n) != n) {
+    *why = "it holds fewer samples than its header announces";
+    return false;
+  }
+  if (shift > 0) {
+    for (int64_t i = 0; i < n; ++i) to[i] = static_cast<int16_t>(static_cast<uint16_t>(to[i]) << shift);
+  }
+  return true;
+}
+
+// Every sample of the source, moved `shift` bits up, brought to `rate` by
+// the rate converter that restoration uses the other way: as many frames
+// as cover the source's duration at that rate.
+bool ConvertedSource(AudioSource& source, uint32_t rate, int shift, std::vector<int16_t>* samples,
+                     std::string* why) {
+  const AudioInfo& info = source.info;
+  const uint64_t frames = info.samples;
+  const uint64_t converted = (frames * rate + info.samplerate - 1) / info.samplerate;
+  const uint64_t room = std::max(frames, converted) * info.channels;
+  if (room > INT32_MAX || !ReserveSamples(*samples, room)) {
+    *why = "its samples at " + std::to_string(rate) + " Hz do not fit in memory";
+    return false;
+  }
+  samples->assign(static_cast<size_t>(room), 0);
+  if (!ReadSource(source, samples->data(), static_cast<int64_t>(frames * info.channels), shift, why)) return false;
+  AudioInfo from = info, to = info;
+  from.pcmbitwidth = to.pcmbitwidth = 16;
+  from.samples = to.samples = static_cast<uint32_t>(converted);
+  to.samplerate = rate;
+  if (ConvertToStoredInfo(from, to, *samples) != 1) {
+    *why = "its samples cannot be converted to " + std::to_string(rate) + " Hz";
+    return false;
+  }
+  return true;
+}
+
 // Writes every sample of the source as a new stream described by `target`
-// at the pack file's position, moved `shift` bits up to the target's scale.
+// at the pack file's position, moved `shift` bits up to the target's scale
+// and converted to the target's rate when that differs from the source's.
 AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo target, int shift,
                              std::string* why) {
+  std::vector<int16_t> converted;
+  const bool convert = target.samplerate != source.info.samplerate;
+  if (convert && !ConvertedSource(source, target.samplerate, shift, &converted, why)) {
+    return AudioPackResult::kFallBack;
+  }
   WriteStreamPtr out(OpenStreamWrite(source.path.c_str(), &PackFile(pack), &target));
   if (!out) {
     *why = "it cannot be written as " + FormatName(target.format) + ": " + ErrorReason(LastError());
     return AudioPackResult::kFallBack;
   }
   const int64_t channels = source.info.channels;
-  const int64_t total = static_cast<int64_t>(source.info.samples) * channels;
+  const int64_t total =
+      convert ? static_cast<int64_t>(converted.size()) : static_cast<int64_t>(source.info.samples) * channels;
   std::vector<int16_t> chunk(static_cast<size_t>(std::max<int64_t>(kChunkSamples / channels, 1) * channels));
   for (int64_t done = 0; done < total;) {
     const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), total - done);
-    if (ReadShorts(source.stream.get(), chunk.data(), n) != n) {
-      *why = "it holds fewer samples than its header announces";
+    if (convert) {
+      std::copy_n(converted.begin() + done, n, chunk.begin());
+    } else if (!ReadSource(source, chunk.data(), n, shift, why)) {
       return AudioPackResult::kFallBack;
-    }
-    if (shift > 0) {
-      for (int64_t i = 0; i < n; ++i) chunk[i] = static_cast<int16_t>(static_cast<uint16_t>(chunk[i]) << shift);
     }
     if (WriteShorts(out.get(), chunk.data(), n) != n) {
       *why = "cannot write the pack: " + ErrorReason(StreamError(out.get()), StreamSystemError(out.get()));
@@ -127,11 +186,47 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
            " channels at " + std::to_string(target.samplerate) + " Hz";
     return AudioPackResult::kFallBack;
   }
+  if (FormatMajor(target.format) == FMT_VQF && closed >= kFirstVqfRefusal && closed <= kLastVqfRefusal) {
+    *why = "the VQF encoder refuses it: " + ErrorReason(closed);
+    return AudioPackResult::kFallBack;
+  }
   if (closed != 0) {
     *why = "cannot write the pack: " + ErrorReason(closed, systemError);
     return AudioPackResult::kFailed;
   }
   return AudioPackResult::kPacked;
+}
+
+// The description of the VQF stream a source is packed as: the VQF rate
+// nearest its rate, and that rate's bit rate nearest `kbps` (the highest for
+// 0). False with *why set when VQF cannot carry the source.
+bool VqfTarget(const AudioInfo& info, int kbps, AudioInfo* target, std::string* why) {
+  if (info.channels > 2) {
+    *why = "VQF carries 1 or 2 channels, not " + std::to_string(info.channels);
+    return false;
+  }
+  const auto* nearest = &kVqfModes[0];
+  double distance = std::numeric_limits<double>::infinity();
+  for (const auto& mode : kVqfModes) {
+    const double d = std::fabs(std::log(static_cast<double>(info.samplerate) / mode.rate));
+    if (d < distance) {
+      distance = d;
+      nearest = &mode;
+    }
+  }
+  if (!(distance <= std::log(kVqfRateReach))) {
+    *why = "its rate (" + std::to_string(info.samplerate) +
+           " Hz) is too far from the VQF rates (8000, 11025, 22050 and 44100 Hz)";
+    return false;
+  }
+  int chosen = 0;
+  for (int rate : nearest->kbps) {
+    if (rate != 0 && (chosen == 0 || kbps == 0 || std::abs(rate - kbps) <= std::abs(chosen - kbps))) chosen = rate;
+  }
+  target->format = FMT_VQF;
+  target->samplerate = nearest->rate;
+  target->bitrate = static_cast<uint32_t>(chosen) * 1000;
+  return true;
 }
 
 // Restores `entry` as `trialPath` and compares it with the source. Returns
@@ -184,10 +279,6 @@ bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* e
   const std::string mode = text.substr(0, text.find(':'));
   const bool hasArgument = mode.size() < text.size();
   const std::string argument = hasArgument ? text.substr(mode.size() + 1) : "";
-  if (mode == "vqf") {
-    *error = "--audio " + mode + ": this build has no TwinVQ encoder yet";
-    return false;
-  }
   if (!hasArgument && (mode == "none" || mode == "keep" || mode == "pcm")) {
     choice->mode = mode == "none" ? AudioMode::kNone : mode == "keep" ? AudioMode::kKeep : AudioMode::kPcm;
     return true;
@@ -212,7 +303,21 @@ bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* e
     choice->bitrate = static_cast<uint32_t>(value) * 1000;
     return true;
   }
-  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm, ogg[:QUALITY] or aac[:KBPS])";
+  if (mode == "vqf") {
+    double kbps = 0;  // the highest of the rate
+    bool known = !hasArgument;
+    if (hasArgument && ParseModeNumber(true, argument, 0, 8, 48, true, &kbps)) {
+      for (const auto& m : kVqfModes) known = known || std::count(m.kbps, m.kbps + 3, static_cast<int>(kbps)) > 0;
+    }
+    if (!known) {
+      *error = "--audio " + text + ": the VQF bit rates are 8, 10, 16, 20, 24, 32, 40 and 48 kbit/s per channel";
+      return false;
+    }
+    choice->mode = AudioMode::kVqf;
+    choice->kbps = static_cast<int>(kbps);
+    return true;
+  }
+  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm, ogg[:QUALITY], aac[:KBPS] or vqf[:KBPS])";
   return false;
 }
 
@@ -266,10 +371,12 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
       if (choice.mode == AudioMode::kOgg) {
         target.format = FMT_OGG;
         target.quality = choice.quality;
-      } else {
+      } else if (choice.mode == AudioMode::kAac) {
         target.format = FMT_MP4;
         target.bitrate = choice.bitrate;
         target.codecOption = 1;  // low complexity
+      } else if (!VqfTarget(info, choice.kbps, &target, why)) {
+        return AudioPackResult::kFallBack;
       }
       target.pcmbitwidth = 16;
       shift = info.pcmbitwidth < 16 ? static_cast<int>(16 - info.pcmbitwidth) : 0;

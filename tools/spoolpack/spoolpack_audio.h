@@ -17,19 +17,21 @@ enum class AudioMode {
   kPcm,   // its samples as a WAV stream (8 bits, or 16 for wider sources)
   kOgg,   // re-encoded as Ogg Vorbis at `quality`
   kAac,   // re-encoded as AAC (ADTS, low complexity) at `bitrate`
+  kVqf,   // re-encoded as VQF at the mode nearest the source and `kbps`
 };
 
 struct AudioChoice {
   AudioMode mode = AudioMode::kKeep;
   float quality = 0.4f;     // Ogg Vorbis quality, -0.1 .. 1.0 (oggenc's -1 .. 10 over 10)
   uint32_t bitrate = 64000;  // AAC bits per second per channel
+  int kbps = 0;              // VQF kbit/s per channel; 0: the highest of the rate
 };
 
 // Parses "none", "keep", "pcm", "ogg[:QUALITY]" (QUALITY from -1 to 10 as
-// oggenc takes it, 4 when left out) or "aac[:KBPS]" (kbit/s per channel, a
-// whole number from 8 to 256, 64 when left out). Returns false with *error
-// set for anything else; "vqf[:KBPS]" is known but refused, since this build
-// has no encoder for it.
+// oggenc takes it, 4 when left out), "aac[:KBPS]" (kbit/s per channel, a
+// whole number from 8 to 256, 64 when left out) or "vqf[:KBPS]" (one of the
+// VQF bit rates per channel: 8, 10, 16, 20, 24, 32, 40, 48). Returns false
+// with *error set for anything else.
 [[nodiscard]] bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* error);
 
 // A file the audio stream layer reads, open at its start. Stays in place
@@ -61,9 +63,12 @@ enum class AudioPackResult {
 // Writes the packed stream of `source` for `choice` at the pack's data end
 // and adds its record as entry `name`. With keep and pcm the entry is only
 // added when restoring it (as `trialPath`, removed again) gives the source's
-// bytes exactly; with ogg and aac when the layer can write the stored
-// description back. REQUIRES: an Audio pack in write mode; choice.mode is
-// not kNone.
+// bytes exactly; with ogg, aac and vqf when the layer can write the stored
+// description back. With vqf the stream has the VQF rate nearest the
+// source's, to which the samples are converted (restoration converts them
+// back), and that rate's bit rate nearest choice.kbps; more than 2 channels,
+// and a rate more than 1.5 times away from every VQF rate, fall back.
+// REQUIRES: an Audio pack in write mode; choice.mode is not kNone.
 [[nodiscard]] AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source,
                                         const AudioChoice& choice, const std::string& trialPath, std::string* why);
 
