@@ -314,7 +314,7 @@ bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* e
       return false;
     }
     choice->mode = AudioMode::kVqf;
-    choice->kbps = static_cast<int>(kbps);
+    choice->bitrate = static_cast<uint32_t>(kbps) * 1000;
     return true;
   }
   *error = "unknown audio mode \"" + text + "\" (none, keep, pcm, ogg[:QUALITY], aac[:KBPS] or vqf[:KBPS])";
@@ -375,7 +375,7 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
         target.format = FMT_MP4;
         target.bitrate = choice.bitrate;
         target.codecOption = 1;  // low complexity
-      } else if (!VqfTarget(info, choice.kbps, &target, why)) {
+      } else if (!VqfTarget(info, static_cast<int>(choice.bitrate / 1000), &target, why)) {
         return AudioPackResult::kFallBack;
       }
       target.pcmbitwidth = 16;

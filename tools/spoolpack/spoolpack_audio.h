@@ -17,14 +17,13 @@ enum class AudioMode {
   kPcm,   // its samples as a WAV stream (8 bits, or 16 for wider sources)
   kOgg,   // re-encoded as Ogg Vorbis at `quality`
   kAac,   // re-encoded as AAC (ADTS, low complexity) at `bitrate`
-  kVqf,   // re-encoded as VQF at the mode nearest the source and `kbps`
+  kVqf,   // re-encoded as VQF at the mode nearest the source and `bitrate`
 };
 
 struct AudioChoice {
   AudioMode mode = AudioMode::kKeep;
   float quality = 0.4f;     // Ogg Vorbis quality, -0.1 .. 1.0 (oggenc's -1 .. 10 over 10)
-  uint32_t bitrate = 64000;  // AAC bits per second per channel
-  int kbps = 0;              // VQF kbit/s per channel; 0: the highest of the rate
+  uint32_t bitrate = 64000;  // AAC or VQF bits per second per channel; VQF's 0: the highest of the rate
 };
 
 // Parses "none", "keep", "pcm", "ogg[:QUALITY]" (QUALITY from -1 to 10 as
@@ -66,7 +65,7 @@ enum class AudioPackResult {
 // bytes exactly; with ogg, aac and vqf when the layer can write the stored
 // description back. With vqf the stream has the VQF rate nearest the
 // source's, to which the samples are converted (restoration converts them
-// back), and that rate's bit rate nearest choice.kbps; more than 2 channels,
+// back), and that rate's bit rate nearest choice.bitrate; more than 2 channels,
 // and a rate more than 1.5 times away from every VQF rate, fall back.
 // REQUIRES: an Audio pack in write mode; choice.mode is not kNone.
 [[nodiscard]] AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source,
