@@ -35,7 +35,7 @@ inline RunResult RunProgram(std::vector<std::string> args, const RunOptions& opt
   TempDir capture;
   std::string command;
   if (!options.workingDirectory.empty()) command = "cd '" + options.workingDirectory + "' && ";
-  if (options.fileSizeLimit >= 0) command = "prlimit --fsize=" + std::to_string(options.fileSizeLimit) + " ";
+  if (options.fileSizeLimit >= 0) command += "prlimit --fsize=" + std::to_string(options.fileSizeLimit) + " ";
   if (options.asNobody && ::geteuid() == 0) {
     // The build folder may lie where that user cannot reach (a checkout in
     // a private temporary folder): run a copy of the program from here.
