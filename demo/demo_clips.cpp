@@ -56,7 +56,7 @@ bool WriteClip(const std::string& folder, const Clip& clip) {
   const auto count = static_cast<int64_t>(samples.size());
   if (stream && WriteShorts(stream.get(), samples.data(), count) != count) {
     error = StreamError(stream.get());
-    if (error == 0) error = 20;  // "Short write error."
+    if (error == 0) error = kErrorShortWrite;
   }
   if (stream && error == 0) error = CloseStream(stream.release());
   if (error != 0) {

@@ -14,13 +14,13 @@ struct LibraryDefault {
 
 // Indexed by CodecLibraryId.
 constexpr std::array<LibraryDefault, kCodecLibraryCount> kDefaults = {{
-    {"kervdll/libogg.so.0", 84},
-    {"kervdll/libvorbis.so.0", 85},
-    {"kervdll/libvorbisenc.so.2", 86},
-    {"kervdll/libfaad.so.2", 82},
-    {"kervdll/libmp4enc.so", 82},
-    {"kervdll/libtvqdec.so", 79},
-    {"kervdll/libtvqenc.so", 79},
+    {"kervdll/libogg.so.0", kErrorOggLibrary},
+    {"kervdll/libvorbis.so.0", kErrorVorbisLibrary},
+    {"kervdll/libvorbisenc.so.2", kErrorVorbisEncLibrary},
+    {"kervdll/libfaad.so.2", kErrorAacLibrary},
+    {"kervdll/libmp4enc.so", kErrorAacLibrary},
+    {"kervdll/libtvqdec.so", kErrorVqfLibrary},
+    {"kervdll/libtvqenc.so", kErrorVqfLibrary},
 }};
 
 std::array<CodecLibrary, kCodecLibraryCount>& Libraries() {

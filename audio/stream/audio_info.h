@@ -1,4 +1,4 @@
-// The description of an audio stream and the format codes.
+// The description of an audio stream, the format codes and the error numbers.
 //
 // AudioInfo travels between the audio stream layer, the conversion and the
 // pack directory, where it is stored as 46 little-endian bytes. This header
@@ -51,6 +51,52 @@ inline constexpr uint32_t kFormatMinorMask = 0xFFFF;
 
 constexpr uint32_t FormatMajor(uint32_t format) { return format & kFormatMajorMask; }
 constexpr uint32_t FormatMinor(uint32_t format) { return format & kFormatMinorMask; }
+
+// Error numbers of the audio stream layer, by name (ErrorMessage in
+// audio_stream.h gives the text of every number 0..87; 23 to 70 are the
+// containers' own, in the ranges the format list gives).
+inline constexpr int kErrorNone = 0;
+inline constexpr int kErrorCannotOpen = 2;
+inline constexpr int kErrorBadFormat = 3;
+inline constexpr int kErrorBadHandle = 4;
+inline constexpr int kErrorNoInfo = 5;
+inline constexpr int kErrorBadFile = 6;
+inline constexpr int kErrorBadPointer = 7;
+inline constexpr int kErrorMemory = 8;
+inline constexpr int kErrorSeek = 9;
+inline constexpr int kErrorUnimplemented = 11;
+inline constexpr int kErrorReadChannels = 12;
+inline constexpr int kErrorWriteChannels = 13;
+inline constexpr int kErrorUnknownFormat = 14;
+inline constexpr int kErrorReadOnWrite = 15;
+inline constexpr int kErrorWriteOnRead = 16;
+inline constexpr int kErrorInfoIncomplete = 18;
+inline constexpr int kErrorShortRead = 19;
+inline constexpr int kErrorShortWrite = 20;
+inline constexpr int kErrorInternal = 21;  // also: an encoder refused its settings
+inline constexpr int kErrorWavNoFmt = 25;
+inline constexpr int kErrorWavShortFmt = 26;
+inline constexpr int kErrorWavFmt = 31;
+inline constexpr int kErrorRawNeedsLayout = 51;
+inline constexpr int kErrorRawBitWidth = 52;
+inline constexpr int kErrorIrcamEncoding = 70;
+inline constexpr int kErrorLastContainer = 70;
+// 71 to 76: the TwinVQ libraries' set-up codes 1 to 6, added to 70.
+inline constexpr int kErrorVqfBase = 70;
+inline constexpr int kErrorVqfUnspecified = 71;
+inline constexpr int kErrorVqfChannelMode = 73;
+inline constexpr int kErrorVqfParameter = 75;
+inline constexpr int kErrorVqfReaderSetUp = 77;
+inline constexpr int kErrorVqfSampleRate = 78;
+inline constexpr int kErrorVqfLibrary = 79;
+inline constexpr int kErrorAacEncoding = 80;
+inline constexpr int kErrorAacDecoding = 81;
+inline constexpr int kErrorAacLibrary = 82;
+inline constexpr int kErrorNotVorbis = 83;
+inline constexpr int kErrorOggLibrary = 84;
+inline constexpr int kErrorVorbisLibrary = 85;
+inline constexpr int kErrorVorbisEncLibrary = 86;
+inline constexpr int kErrorMaximum = 87;
 
 // The value `quality` holds when no quality was asked for.
 inline constexpr float kQualityNotSet = -1.0f;

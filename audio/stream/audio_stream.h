@@ -25,17 +25,20 @@ struct AudioStream;
 // for headerless AU, from the extension "au" or "snd" of `name`); for FMT_RAW
 // the caller's info must give channels, pcmbitwidth and the minor code. On
 // success `info` receives the stream's description. Returns null on failure
-// with the error number in LastError() (5 no info, 6 no file, 14 unknown
-// format, 51 raw without layout, 18 incomplete description, the module's
-// number otherwise) and the stream's log in LastLog(). A codec stream (Ogg,
-// AAC, VQF) that decodes to more samples than MaxCodecSamples of its window
-// allows (stream_module.h: 1024 per byte) is refused with 14 (its module may
-// refuse it earlier with a number of its own).
+// with the error number in LastError() (kErrorNoInfo, kErrorBadFile no file,
+// kErrorUnknownFormat, kErrorRawNeedsLayout raw without layout,
+// kErrorInfoIncomplete incomplete description, the module's number
+// otherwise) and the stream's log in LastLog(). A codec stream (Ogg, AAC,
+// VQF) that decodes to more samples than MaxCodecSamples of its window
+// allows (stream_module.h: 1024 per byte) is refused with
+// kErrorUnknownFormat (its module may refuse it earlier with a number of its
+// own).
 [[nodiscard]] AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* info,
                                           uint32_t length);
 
 // Opens for writing, at `file`'s current position, a stream in the format and
-// layout that `info` describes (FormatCheck must accept it, else 3). The file
+// layout that `info` describes (FormatCheck must accept it, else
+// kErrorBadFormat). The file
 // stays open after CloseStream and then stands at the stream's end. Returns
 // null on failure, see LastError().
 [[nodiscard]] AudioStream* OpenStreamWrite(const char* name, platform::File* file, AudioInfo* info);
@@ -43,7 +46,8 @@ struct AudioStream;
 // Opens a new file `path` (backslashes taken as separators) for writing as
 // OpenStreamWrite does. The data goes to a temporary file beside `path`, which
 // CloseStream renames over `path` once the stream is complete; a refused open
-// (3, or 2 when the file cannot be created) or a failed close leaves no file
+// (kErrorBadFormat, or kErrorCannotOpen when the file cannot be created) or a
+// failed close leaves no file
 // behind and a file already named `path` untouched.
 [[nodiscard]] AudioStream* OpenFileWrite(const char* path, AudioInfo* info);
 
@@ -51,42 +55,45 @@ struct AudioStream;
 // that its creator placed (see platform::Destination); `name` names the
 // stream. The stream takes the pending file over (it is empty afterwards,
 // even on failure): CloseStream puts it under its final name once the
-// stream is complete; a refused open (3, or 2 when `pending` holds no
-// file) or a failed close leaves nothing.
+// stream is complete; a refused open (kErrorBadFormat, or kErrorCannotOpen
+// when `pending` holds no file) or a failed close leaves nothing.
 [[nodiscard]] AudioStream* OpenPendingFileWrite(const char* name, platform::PendingFile* pending, AudioInfo* info);
 
 // Reads up to `count` samples into `buffer`. REQUIRES: `count` is a whole
-// number of frames (else 0 with StreamError 12). StreamError is 19 after a
-// read of the file that failed, now or earlier: the samples are then not
-// the stream's (see StreamSystemError). Returns the samples read;
-// the rest of `buffer` up to `count` is zero-filled, and past the end every
-// read returns 0. For a handle that is not valid returns 4 (no handle or bad
-// magic) or 6 (no file); on a stream being written, 0 with StreamError 15.
+// number of frames (else 0 with StreamError kErrorReadChannels). StreamError
+// is kErrorShortRead after a read of the file that failed, now or earlier:
+// the samples are then not the stream's (see StreamSystemError). Returns the
+// samples read; the rest of `buffer` up to `count` is zero-filled, and past
+// the end every read returns 0. For a handle that is not valid returns
+// kErrorBadHandle (no handle or bad magic) or kErrorBadFile (no file); on a
+// stream being written, 0 with StreamError kErrorReadOnWrite.
 [[nodiscard]] int64_t ReadShorts(AudioStream* stream, int16_t* buffer, int64_t count);
 
 // Writes `count` samples. REQUIRES: a whole number of frames (else 0 with
-// StreamError 13). Samples of a stream narrower than 16 bits are on its own
-// scale; values beyond it are clipped. Returns the samples written, fewer
-// (with StreamError 20, or the module's number) when the file refused them;
-// 4 or 6 for a handle that is not valid; 0 with StreamError 16 on a stream
-// being read.
+// StreamError kErrorWriteChannels). Samples of a stream narrower than 16 bits
+// are on its own scale; values beyond it are clipped. Returns the samples
+// written, fewer (with StreamError kErrorShortWrite, or the module's number)
+// when the file refused them; kErrorBadHandle or kErrorBadFile for a handle
+// that is not valid; 0 with StreamError kErrorWriteOnRead on a stream being
+// read.
 [[nodiscard]] int64_t WriteShorts(AudioStream* stream, const int16_t* buffer, int64_t count);
 
 // Completes and closes the stream and releases the handle, which must not be
-// used afterwards. Returns 0; 4 or 6 for a handle that is not valid; or, for
-// a stream being written, the error number with which it could not be
-// completed (20 for a failed header or data write, or a file of
-// OpenFileWrite that could not be closed and renamed into place; 21 when an
-// encoder refused its settings). After a failure errno holds the system's
-// reason for it, 0 when there was none.
+// used afterwards. Returns 0; kErrorBadHandle or kErrorBadFile for a handle
+// that is not valid; or, for a stream being written, the error number with
+// which it could not be completed (kErrorShortWrite for a failed header or
+// data write, or a file of OpenFileWrite that could not be closed and renamed
+// into place; kErrorInternal when an encoder refused its settings; a codec
+// format's own number, such as kErrorVqfSampleRate). After a failure errno
+// holds the system's reason for it, 0 when there was none.
 int CloseStream(AudioStream* stream);
 
 // Closes a stream without completing it and releases the handle, which must
 // not be used afterwards: nothing is encoded or finished, and the file of
 // OpenFileWrite is removed (a file already named by its path stays as it
 // was). For a stream of OpenStreamWrite, whatever was written stays in the
-// file, whose position is then undefined. Returns 0, or 4 or 6 for a handle
-// that is not valid.
+// file, whose position is then undefined. Returns 0, or kErrorBadHandle or
+// kErrorBadFile for a handle that is not valid.
 int AbandonStream(AudioStream* stream);
 
 // 1 when `info` describes a stream that may be written (channels 1 to 256 and
@@ -105,7 +112,8 @@ int AbandonStream(AudioStream* stream);
 // The same with the system's reason after it when `systemError` (an errno
 // value) is not 0: "Short write error. (20): File too large".
 [[nodiscard]] std::string ErrorReason(int error, int systemError);
-// The stream's own last error number (4 or 6 for a handle that is not valid).
+// The stream's own last error number (kErrorBadHandle or kErrorBadFile for a
+// handle that is not valid).
 [[nodiscard]] int StreamError(const AudioStream* stream);
 // errno of the stream's first failed file read or write, 0 when none failed
 // (or the handle is not valid).

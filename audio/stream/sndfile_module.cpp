@@ -67,11 +67,11 @@ constexpr MessageMap kMessageMap[] = {
     {"Supported file format but unsupported encoding.", kErrorUnimplemented},
     {"File exists but no data could be read.", kErrorShortRead},
     {"System error.", kErrorCannotOpen},
-    {"Error in WAV/W64/RF64 file. No 'fmt ' chunk marker.", 25},
-    {"Error in WAV/W64/RF64 file. Short 'fmt ' chunk.", 26},
-    {"Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.", 31},
-    {"Error in ADPCM WAV file. Invalid number of samples per block.", 31},
-    {"Error in IRCAM file, unknown encoding format.", 70},
+    {"Error in WAV/W64/RF64 file. No 'fmt ' chunk marker.", kErrorWavNoFmt},
+    {"Error in WAV/W64/RF64 file. Short 'fmt ' chunk.", kErrorWavShortFmt},
+    {"Error in WAV/W64/RF64 file. Malformed 'fmt ' chunk.", kErrorWavFmt},
+    {"Error in ADPCM WAV file. Invalid number of samples per block.", kErrorWavFmt},
+    {"Error in IRCAM file, unknown encoding format.", kErrorIrcamEncoding},
     {"Error. Bad format field in SF_INFO struct when opening a RAW file for read.", kErrorRawNeedsLayout},
 };
 
@@ -82,7 +82,7 @@ int MapSndfileError(AudioStream& stream, int fallback) {
   if (text == nullptr) return fallback;
   LogPrintf(stream, "libsndfile: %s\n", text);
   const std::string_view message(text);
-  for (int error = 1; error <= 70; ++error) {
+  for (int error = 1; error <= kErrorLastContainer; ++error) {
     if (message == ErrorMessage(error)) return error;
   }
   for (const MessageMap& m : kMessageMap) {

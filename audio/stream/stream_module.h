@@ -46,46 +46,6 @@ struct CodecState {
   virtual ~CodecState() = default;
 };
 
-// Error numbers the layer and its modules use by name (ErrorMessage in
-// audio_stream.h gives the text of every number 0..87).
-inline constexpr int kErrorNone = 0;
-inline constexpr int kErrorCannotOpen = 2;
-inline constexpr int kErrorBadFormat = 3;
-inline constexpr int kErrorBadHandle = 4;
-inline constexpr int kErrorNoInfo = 5;
-inline constexpr int kErrorBadFile = 6;
-inline constexpr int kErrorBadPointer = 7;
-inline constexpr int kErrorMemory = 8;
-inline constexpr int kErrorSeek = 9;
-inline constexpr int kErrorUnimplemented = 11;
-inline constexpr int kErrorReadChannels = 12;
-inline constexpr int kErrorWriteChannels = 13;
-inline constexpr int kErrorUnknownFormat = 14;
-inline constexpr int kErrorReadOnWrite = 15;
-inline constexpr int kErrorWriteOnRead = 16;
-inline constexpr int kErrorInfoIncomplete = 18;
-inline constexpr int kErrorShortRead = 19;
-inline constexpr int kErrorShortWrite = 20;
-inline constexpr int kErrorInternal = 21;
-inline constexpr int kErrorRawNeedsLayout = 51;
-inline constexpr int kErrorRawBitWidth = 52;
-// 71 to 76: the TwinVQ libraries' set-up codes 1 to 6, added to 70.
-inline constexpr int kErrorVqfBase = 70;
-inline constexpr int kErrorVqfUnspecified = 71;
-inline constexpr int kErrorVqfChannelMode = 73;
-inline constexpr int kErrorVqfParameter = 75;
-inline constexpr int kErrorVqfReaderSetUp = 77;
-inline constexpr int kErrorVqfSampleRate = 78;
-inline constexpr int kErrorVqfLibrary = 79;
-inline constexpr int kErrorAacEncoding = 80;
-inline constexpr int kErrorAacDecoding = 81;
-inline constexpr int kErrorAacLibrary = 82;
-inline constexpr int kErrorNotVorbis = 83;
-inline constexpr int kErrorOggLibrary = 84;
-inline constexpr int kErrorVorbisLibrary = 85;
-inline constexpr int kErrorVorbisEncLibrary = 86;
-inline constexpr int kErrorMaximum = 87;
-
 // Most samples (all channels together) that a codec stream may decode to
 // from `bytes` bytes of its window: 1024 per byte. Real streams stay far
 // below it; the densest measured (Vorbis q-1 of digital silence at 192 kHz
@@ -110,18 +70,12 @@ constexpr int MakeMarker(char a, char b, char c, char d) {
 inline constexpr uint32_t kStreamMagic = 0x1234C0DE;
 inline constexpr int kStreamModeRead = 11;
 inline constexpr int kStreamModeWrite = 12;
-inline constexpr int kEndianLittle = 100;
-inline constexpr int kEndianBig = 101;
-inline constexpr int kCharsSigned = 200;
-inline constexpr int kCharsUnsigned = 201;
 
-inline constexpr int kStreamScratchBytes = 4096;
 inline constexpr int kStreamFilenameBytes = 256;
 inline constexpr int kStreamLogBytes = 4096;
 inline constexpr int kStreamHeaderBytes = 2048;
 
 struct AudioStream {
-  char buffer[kStreamScratchBytes] = {};    // scratch for the sample encodings
   char filename[kStreamFilenameBytes] = {};  // base name of the stream's name
   char logbuffer[kStreamLogBytes] = {};      // text log, always terminated
   uint8_t header[kStreamHeaderBytes] = {};   // binary header being assembled
@@ -132,8 +86,6 @@ struct AudioStream {
   int error = 0;                             // last error number of this stream
   int systemError = 0;                       // errno of the first failed file read or write, 0 if none
   int mode = 0;                              // kStreamModeRead or kStreamModeWrite
-  int endian = 0;
-  int chars = 0;
   AudioInfo info;
   int64_t dataoffset = 0;  // bytes from the stream's start to the samples
   int64_t datalength = 0;  // bytes of sample data
