@@ -51,11 +51,6 @@ std::string Implausible(const AudioInfo& info) {
   return {};
 }
 
-bool IsCodecFormat(uint32_t format) {
-  const uint32_t major = FormatMajor(format);
-  return major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF;
-}
-
 // Why the stored description cannot be the source of a stream that decodes
 // to `decoded`, or empty when it can. The rate may change by at most 64:1
 // either way; the stored frames may pass the decoded ones, brought to the

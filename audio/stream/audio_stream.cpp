@@ -1,9 +1,7 @@
-// The audio stream layer: opens, format recognition, the module table, reads,
-// writes and the format check.
+// The audio stream layer: opens, format recognition, reads and writes.
 #include "audio/stream/audio_stream.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,52 +9,13 @@
 #include <new>
 #include <string>
 
-#include "audio/aac/aac.h"
-#include "audio/ogg_vorbis/ogg_vorbis.h"
-#include "audio/stream/sndfile_module.h"
+#include "audio/stream/stream_formats.h"
 #include "audio/stream/stream_module.h"
-#include "audio/vqf/vqf.h"
 
 namespace {
 
 int g_lastError = 0;
 char g_lastLog[kStreamLogBytes] = {};
-
-// The installed libsndfile has no Samplitude reader.
-int SamplitudeUnavailable(AudioStream&) { return kErrorUnimplemented; }
-
-struct FormatModule {
-  uint32_t code;          // major code, or the headerless AU code
-  ModuleOpenFn openRead;  // null: the format cannot be read
-  ModuleOpenFn openWrite; // null: the format cannot be written
-};
-
-// Every format module, in the order recognition tries the formats. FMT_ASF
-// and FMT_REX2 are recognised but have no module.
-constexpr FormatModule kModules[] = {
-    {FMT_WAV, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_VQF, VqfOpenRead, VqfOpenWrite},
-    {FMT_MP4, AacOpenRead, AacOpenWrite},
-    {FMT_OGG, OggVorbisOpenRead, OggVorbisOpenWrite},
-    {FMT_AIFF, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_SVX, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_AU, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_AU_LE, nullptr, SndfileOpenWrite},
-    {FMT_PAF, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_NIST, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_SAMPLITUDE, SamplitudeUnavailable, nullptr},
-    {FMT_VOC, SndfileOpenRead, nullptr},
-    {FMT_IRCAM, SndfileOpenRead, SndfileOpenWrite},
-    {FMT_AU_HEADERLESS, HeaderlessUlawOpenRead, nullptr},
-    {FMT_RAW, RawOpenRead, SndfileOpenWrite},
-};
-
-const FormatModule* FindModule(uint32_t code) {
-  for (const FormatModule& m : kModules) {
-    if (m.code == code) return &m;
-  }
-  return nullptr;
-}
 
 // 0 for a valid handle, else 4 (none or bad magic) or 6 (no file).
 int CheckHandle(const AudioStream* stream) {
@@ -134,49 +93,17 @@ AudioStream* NewStream(const char* name, platform::File* file, int mode) {
   return stream;
 }
 
-bool HasExtension(const char* filename, const char* extension) {
-  const char* dot = std::strrchr(filename, '.');
-  if (dot == nullptr) return false;
-  const char* p = dot + 1;
-  for (; *p != '\0' && *extension != '\0'; ++p, ++extension) {
-    if (std::tolower(static_cast<unsigned char>(*p)) != *extension) return false;
-  }
-  return *p == '\0' && *extension == '\0';
-}
-
-// The format code of the stream's first bytes (the first rule that holds
-// decides); 0 when no module takes them. Leaves the file at the stream's start.
-uint32_t Recognise(AudioStream& stream) {
-  int w0 = 0;
-  int w1 = 0;
-  int w2 = 0;
-  (void)HeaderRead(stream, "mmm", &w0, &w1, &w2);
+// The format of the stream's first bytes and its name: the record whose
+// probe first holds. Leaves the file at the stream's start.
+const StreamFormat& Recognise(AudioStream& stream) {
+  int w[3] = {};
+  (void)HeaderRead(stream, "mmm", &w[0], &w[1], &w[2]);
   (void)HeaderRead(stream, "p", 0);
-  const auto byte = [&](int i) { return static_cast<uint32_t>(w0) >> (8 * i) & 0xFF; };
-  if (w0 == MakeMarker('R', 'I', 'F', 'F') && w2 == MakeMarker('W', 'A', 'V', 'E')) return FMT_WAV;
-  if (w0 == MakeMarker('T', 'W', 'I', 'N')) return FMT_VQF;
-  if (w0 == MakeMarker('A', 'D', 'I', 'F')) return FMT_MP4;
-  if (w0 == MakeMarker('O', 'g', 'g', 'S')) return FMT_OGG;
-  if (w0 == MakeMarker('F', 'O', 'R', 'M')) {
-    if (w2 == MakeMarker('A', 'I', 'F', 'F') || w2 == MakeMarker('A', 'I', 'F', 'C')) return FMT_AIFF;
-    if (w2 == MakeMarker('1', '6', 'S', 'V') || w2 == MakeMarker('8', 'S', 'V', 'X')) return FMT_SVX;
-    return 0;
-  }
-  if (w0 == MakeMarker('.', 's', 'n', 'd') || w0 == MakeMarker('d', 'n', 's', '.')) return FMT_AU;
-  if (w0 == MakeMarker('f', 'a', 'p', ' ') || w0 == MakeMarker(' ', 'p', 'a', 'f')) return FMT_PAF;
-  if (w0 == MakeMarker('N', 'I', 'S', 'T')) return FMT_NIST;
-  if (w0 == MakeMarker('S', 'E', 'K', 'D') && w1 == MakeMarker('S', 'A', 'M', 'R')) return FMT_SAMPLITUDE;
-  if (w0 == MakeMarker('C', 'r', 'e', 'a') && w1 == MakeMarker('t', 'i', 'v', 'e')) return FMT_VOC;
-  if ((byte(0) == 0x64 && byte(1) == 0xA3 && byte(2) <= 0x07 && byte(3) == 0x00) ||
-      (byte(0) == 0x00 && byte(1) <= 0x07 && byte(2) == 0xA3 && byte(3) == 0x64)) {
-    return FMT_IRCAM;
-  }
-  if (w0 == MakeMarker('C', 'A', 'T', ' ') && w2 == MakeMarker('R', 'E', 'X', '2')) return FMT_REX2;
-  if (w0 == MakeMarker('\x30', '\x26', '\xB2', '\x75') && w1 == MakeMarker('\x8E', '\x66', '\xCF', '\x11')) {
-    return FMT_ASF;
-  }
-  if (HasExtension(stream.filename, "au") || HasExtension(stream.filename, "snd")) return FMT_AU_HEADERLESS;
-  return FMT_RAW;
+  StreamStart start;
+  // "m" gives the four bytes as they lie, lowest first.
+  for (int i = 0; i < 12; ++i) start.bytes[i] = static_cast<uint8_t>(static_cast<uint32_t>(w[i / 4]) >> (8 * (i % 4)));
+  start.filename = stream.filename;
+  return RecogniseStart(start);
 }
 
 // Opens for writing at `file`'s position; when `owned` is given the stream
@@ -192,9 +119,10 @@ AudioStream* OpenWrite(const char* name, platform::File* file, platform::Pending
   }
   stream->info = *info;
   stream->filelength = 0;
-  const FormatModule* module = FindModule(FormatMajor(info->format));
-  if (module == nullptr || module->openWrite == nullptr) return FailOpen(stream, kErrorUnknownFormat, false);
-  const int error = module->openWrite(*stream);
+  const StreamFormat* format = FindStreamFormat(FormatMajor(info->format));
+  if (format == nullptr || format->openWrite == nullptr) return FailOpen(stream, kErrorUnknownFormat, false);
+  stream->format = format;
+  const int error = format->openWrite(*stream);
   if (error != kErrorNone) return FailOpen(stream, error, false);
   stream->closefile = owned != nullptr ? 1 : 0;
   return stream;
@@ -215,24 +143,25 @@ AudioStream* OpenStreamRead(const char* name, platform::File* file, AudioInfo* i
   }
   LogPrintf(*stream, "size : %d\n", static_cast<int>(std::min<int64_t>(stream->filelength, INT_MAX)));
 
-  uint32_t code = FormatMajor(info->format);
-  if (code == 0) {
+  const uint32_t asked = FormatMajor(info->format);
+  const StreamFormat* format = FindStreamFormat(asked);
+  if (asked == 0) {
     *info = AudioInfo{};
-    code = Recognise(*stream);
+    format = &Recognise(*stream);
   }
+  const uint32_t code = format != nullptr ? format->code : asked;
   if (code == FMT_RAW) {
     stream->info = *info;
   } else {
     stream->info.format = code;
   }
-  const FormatModule* module = FindModule(code);
-  if (module == nullptr || module->openRead == nullptr) return FailOpen(stream, kErrorUnknownFormat, true);
-  const int error = module->openRead(*stream);
+  if (format == nullptr || format->openRead == nullptr) return FailOpen(stream, kErrorUnknownFormat, true);
+  stream->format = format;
+  const int error = format->openRead(*stream);
   if (error != kErrorNone) return FailOpen(stream, error, true);
 
   const AudioInfo& found = stream->info;
-  const uint32_t major = FormatMajor(found.format);
-  if ((major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF) &&
+  if (IsCodecFormat(found.format) &&
       int64_t{found.samples} * found.channels > MaxCodecSamples(stream->filelength)) {
     LogPrintf(*stream, "%d frames of %d channels from %d bytes\n", static_cast<int>(found.samples),
               static_cast<int>(found.channels), static_cast<int>(std::min<int64_t>(stream->filelength, INT_MAX)));
@@ -356,58 +285,6 @@ int AbandonStream(AudioStream* stream) {
   if (stream->closefile == 1) stream->ownedFile.Abandon();
   (void)DestroyStream(stream);
   return kErrorNone;
-}
-
-int FormatCheck(const AudioInfo* info) {
-  if (info == nullptr || info->channels < 1 || info->channels > 256) return 0;
-  const uint32_t minor = FormatMinor(info->format);
-  const uint32_t bits = info->pcmbitwidth;
-  const uint32_t channels = info->channels;
-  const auto in = [bits](uint32_t low, uint32_t high) { return bits >= low && bits <= high; };
-  const bool pcmAnyOrder = minor == FMT_PCM || minor == FMT_PCM_BE || minor == FMT_PCM_LE;
-  const bool law = minor == FMT_ULAW || minor == FMT_ALAW;
-  const bool float32 = minor == FMT_FLOAT && bits == 32;
-  bool accepted = false;
-  switch (FormatMajor(info->format)) {
-    case FMT_WAV:
-      accepted = (minor == FMT_PCM && in(8, 32)) ||
-                 ((minor == FMT_IMA_ADPCM || minor == FMT_MS_ADPCM) && bits == 16 && channels <= 2) ||
-                 (minor == FMT_GSM610 && bits == 16 && channels == 1) || law || float32;
-      break;
-    case FMT_AIFF:
-      accepted = (pcmAnyOrder && in(8, 32)) || float32;
-      break;
-    case FMT_AU:
-    case FMT_AU_LE:
-      accepted = (minor == FMT_PCM && in(8, 32)) || law ||
-                 ((minor == FMT_G721_32 || minor == FMT_G723_24) && channels == 1) || float32;
-      break;
-    case FMT_RAW:
-      accepted = ((minor == FMT_PCM_S8 || minor == FMT_PCM_U8) && bits == 8) ||
-                 ((minor == FMT_PCM_BE || minor == FMT_PCM_LE) && bits % 8 == 0 && in(8, 32));
-      break;
-    case FMT_PAF:
-      accepted = (minor == FMT_PCM_S8 && bits == 8) || (pcmAnyOrder && bits % 8 == 0 && in(8, 24));
-      break;
-    case FMT_SVX:
-      accepted = minor == FMT_PCM && (bits == 8 || bits == 16);
-      break;
-    case FMT_NIST:
-      accepted = pcmAnyOrder && in(16, 32);
-      break;
-    case FMT_IRCAM:
-      accepted = (pcmAnyOrder && in(16, 32)) ||
-                 ((minor == FMT_FLOAT || minor == FMT_FLOAT_BE || minor == FMT_FLOAT_LE) && bits == 32) || law;
-      break;
-    case FMT_VQF:
-    case FMT_OGG:
-    case FMT_MP4:
-      accepted = true;
-      break;
-    default:
-      break;
-  }
-  return accepted ? 1 : 0;
 }
 
 int LastError() { return g_lastError; }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/stream/audio_info.h"
 #include "platform/destination.h"
@@ -96,9 +97,40 @@ int CloseStream(AudioStream* stream);
 // kErrorBadFile for a handle that is not valid.
 int AbandonStream(AudioStream* stream);
 
+// ---- Formats (one record each in audio/stream/stream_formats.cpp) ---------
+
 // 1 when `info` describes a stream that may be written (channels 1 to 256 and
 // a container, encoding and bit width of the format table), else 0.
 [[nodiscard]] int FormatCheck(const AudioInfo* info);
+
+// The name of a format code as spoolpack shows it: "WAV/PCM", "OGG" (the
+// codec formats have no encodings), "auto" for 0, "?" for an unknown part.
+[[nodiscard]] std::string FormatName(uint32_t format);
+
+// Whether the major code of `format` is a codec format (Ogg Vorbis, AAC,
+// VQF): decoded whole when opened, to at most MaxCodecSamples of its window,
+// whatever its minor code.
+[[nodiscard]] bool IsCodecFormat(uint32_t format);
+
+// Whether `error` is one of a codec format's own numbers (kErrorVqfUnspecified
+// to kErrorVorbisEncLibrary): a file recognised as such a format whose stream
+// cannot be read, for example without its codec library.
+[[nodiscard]] bool IsCodecError(int error);
+
+// The format code with which the bytes of a stream read as `format` open
+// again: its major code, FMT_AU for a little-endian AU file, and 0
+// (recognise them again) for u-law AU, which a headerless file reads as.
+[[nodiscard]] uint32_t KeptStreamFormat(uint32_t format);
+
+// Why samples of `stream` (opened for reading), written in another format
+// and restored to its description, could not give back a file of its kind
+// even where FormatCheck accepts that description ("a headerless AU file
+// would come back with a header"); null when nothing stands in the way.
+[[nodiscard]] const char* RewriteRefusal(const AudioStream* stream);
+
+// The formats the layer reads, as spoolpack's help names them ("WAV", ...,
+// "8SVX", ..., "Ogg Vorbis", "VQF").
+[[nodiscard]] std::vector<std::string> ListedFormats();
 
 // The error number of the most recent open (0 after a successful one).
 [[nodiscard]] int LastError();

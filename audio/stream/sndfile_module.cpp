@@ -1,8 +1,6 @@
 // The ordinary containers through libsndfile's virtual I/O.
 #include "audio/stream/sndfile_module.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -14,45 +12,10 @@
 #include <vector>
 
 #include "audio/stream/audio_stream.h"
+#include "audio/stream/iff_header_mending.h"
+#include "audio/stream/stream_formats.h"
 
 namespace {
-
-struct Container {
-  uint32_t major;     // FMT_ code
-  int sfMajor;        // libsndfile major format
-  int wrongMarker;    // error when libsndfile finds another container
-  bool reportsOrder;  // the minor code read names the byte order
-};
-
-constexpr Container kContainers[] = {
-    {FMT_WAV, SF_FORMAT_WAV, 23, false},     {FMT_AIFF, SF_FORMAT_AIFF, 38, true},
-    {FMT_AU, SF_FORMAT_AU, 50, false},       {FMT_AU_LE, SF_FORMAT_AU, 50, false},
-    {FMT_RAW, SF_FORMAT_RAW, 51, false},     {FMT_PAF, SF_FORMAT_PAF, 53, true},
-    {FMT_SVX, SF_FORMAT_SVX, 57, false},     {FMT_NIST, SF_FORMAT_NIST, 61, true},
-    {FMT_VOC, SF_FORMAT_VOC, 65, false},     {FMT_IRCAM, SF_FORMAT_IRCAM, 68, true},
-};
-
-const Container* FindContainer(uint32_t format) {
-  for (const Container& c : kContainers) {
-    if (c.major == FormatMajor(format)) return &c;
-  }
-  return nullptr;
-}
-
-// Encodings other than linear PCM, which all decode to 16-bit samples except
-// float (32).
-struct Encoding {
-  uint32_t minor;
-  int sfSubtype;
-};
-
-constexpr Encoding kEncodings[] = {
-    {FMT_FLOAT, SF_FORMAT_FLOAT},         {FMT_FLOAT_BE, SF_FORMAT_FLOAT},
-    {FMT_FLOAT_LE, SF_FORMAT_FLOAT},      {FMT_ULAW, SF_FORMAT_ULAW},
-    {FMT_ALAW, SF_FORMAT_ALAW},           {FMT_IMA_ADPCM, SF_FORMAT_IMA_ADPCM},
-    {FMT_MS_ADPCM, SF_FORMAT_MS_ADPCM},   {FMT_GSM610, SF_FORMAT_GSM610},
-    {FMT_G721_32, SF_FORMAT_G721_32},     {FMT_G723_24, SF_FORMAT_G723_24},
-};
 
 // libsndfile messages that differ in wording from the table's, with the
 // nearest error number.
@@ -243,106 +206,6 @@ int64_t SeekFrames(AudioStream& stream, int64_t frames, int whence) {
   return result;
 }
 
-// ---- IFF chunks (AIFF, 8SVX) ----------------------------------------------
-
-constexpr uint32_t BigMarker(const char (&m)[5]) {
-  return uint32_t{static_cast<uint8_t>(m[0])} << 24 | uint32_t{static_cast<uint8_t>(m[1])} << 16 |
-         uint32_t{static_cast<uint8_t>(m[2])} << 8 | uint32_t{static_cast<uint8_t>(m[3])};
-}
-
-// The big-endian word at `offset` bytes into the stream, inside `extent`.
-bool ReadBigWord(AudioStream& stream, int64_t offset, int64_t extent, uint32_t& word) {
-  uint8_t b[4];
-  if (offset < 0 || offset + 4 > extent || !platform::ReadFileAt(*stream.file, stream.fileoffset + offset, b, 4)) {
-    return false;
-  }
-  word = uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | uint32_t{b[3]};
-  return true;
-}
-
-// Writes `size` bytes at `offset` bytes into the stream being written.
-bool WriteAt(AudioStream& stream, int64_t offset, const uint8_t* bytes, size_t size) {
-  if (platform::SeekFile(*stream.file, stream.fileoffset + offset, platform::SeekOrigin::kBegin) >= 0 &&
-      platform::WriteFile(*stream.file, bytes, size) == static_cast<int64_t>(size)) {
-    return true;
-  }
-  if (stream.systemError == 0) stream.systemError = errno;
-  return false;
-}
-
-// Sets the big-endian word at `offset` to `word` unless it holds it already.
-bool MendBigWord(AudioStream& stream, int64_t offset, int64_t extent, uint32_t word) {
-  uint32_t now = 0;
-  if (ReadBigWord(stream, offset, extent, now) && now == word) return true;
-  const uint8_t b[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
-                        static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-  return WriteAt(stream, offset, b, sizeof b);
-}
-
-// Finds the first chunk `id` of the FORM at the stream's start, within
-// `extent` bytes: *at receives the offset of its header, *size its size.
-bool FindIffChunk(AudioStream& stream, int64_t extent, uint32_t id, int64_t* at, uint32_t* size) {
-  uint32_t form = 0;
-  if (!ReadBigWord(stream, 0, extent, form) || form != BigMarker("FORM")) return false;
-  uint32_t chunk = 0;
-  for (int64_t p = 12; ReadBigWord(stream, p, extent, chunk) && ReadBigWord(stream, p + 4, extent, *size);
-       p += 8 + int64_t{*size} + (*size & 1)) {
-    if (chunk == id) {
-      *at = p;
-      return true;
-    }
-  }
-  return false;
-}
-
-// libsndfile 1.2 writes an 8-bit mono AIFF file of an odd frame count with
-// the pad byte counted as one more frame (in COMM and in SSND's size), and
-// an 8SVX file of an odd body without its pad byte. Rewrites the header of
-// a closed stream so that it declares exactly the frames written, with the
-// data chunk's pad byte in place. Returns false when the file refuses.
-bool MendIffHeader(AudioStream& stream) {
-  const bool aiff = FormatMajor(stream.info.format) == FMT_AIFF;
-  const uint64_t frames = static_cast<uint64_t>(stream.current);
-  const uint64_t dataBytes = frames * static_cast<uint64_t>(stream.blockwidth);
-  const int64_t extent = stream.written;
-  int64_t at = 0;
-  uint32_t size = 0;
-  // COMM: channels (2 bytes), then the frame count; VHDR: the frame count first.
-  if (aiff && FindIffChunk(stream, extent, BigMarker("COMM"), &at, &size) &&
-      !MendBigWord(stream, at + 10, extent, static_cast<uint32_t>(frames))) {
-    return false;
-  }
-  if (!aiff && FindIffChunk(stream, extent, BigMarker("VHDR"), &at, &size) &&
-      !MendBigWord(stream, at + 8, extent, static_cast<uint32_t>(frames))) {
-    return false;
-  }
-  // SSND holds an offset and a block size before the samples.
-  const uint64_t dataSize = dataBytes + (aiff ? 8 : 0);
-  if (!FindIffChunk(stream, extent, BigMarker(aiff ? "SSND" : "BODY"), &at, &size) ||
-      at + 8 + static_cast<int64_t>(dataSize) > extent || dataSize > UINT32_MAX) {
-    return true;  // not laid out as expected: left as libsndfile wrote it
-  }
-  if (!MendBigWord(stream, at + 4, extent, static_cast<uint32_t>(dataSize))) return false;
-  const int64_t dataEnd = at + 8 + static_cast<int64_t>(dataSize);
-  if ((dataEnd & 1) != 0 && dataEnd == extent) {
-    const uint8_t pad = 0;
-    if (!WriteAt(stream, dataEnd, &pad, 1)) return false;
-    stream.written = dataEnd + 1;
-  }
-  const int64_t formSize = stream.written - 8;
-  return formSize > UINT32_MAX || MendBigWord(stream, 4, stream.written, static_cast<uint32_t>(formSize));
-}
-
-// libsndfile 1.2 counts the pad byte of an odd 8SVX body as one more frame
-// when it reads: the body's size bounds the frame count.
-void BoundSvxFrames(AudioStream& stream) {
-  int64_t at = 0;
-  uint32_t size = 0;
-  if (stream.blockwidth > 0 && FindIffChunk(stream, stream.filelength, BigMarker("BODY"), &at, &size)) {
-    stream.info.samples = std::min<uint32_t>(stream.info.samples, size / static_cast<uint32_t>(stream.blockwidth));
-  }
-}
-
 int CloseSndfile(AudioStream& stream) {
   if (!stream.codecdata) return 0;
   SndfileState& state = StateOf(stream);
@@ -352,11 +215,7 @@ int CloseSndfile(AudioStream& stream) {
     const int closed = sf_close(state.handle);
     state.handle = nullptr;
     if (stream.mode == kStreamModeWrite && (closed != 0 || state.ioFailed)) result = kErrorShortWrite;
-    const uint32_t major = FormatMajor(stream.info.format);
-    if (stream.mode == kStreamModeWrite && result == 0 && (major == FMT_AIFF || major == FMT_SVX) &&
-        !MendIffHeader(stream)) {
-      result = kErrorShortWrite;
-    }
+    if (stream.mode == kStreamModeWrite && result == 0 && !MendIffHeader(stream)) result = kErrorShortWrite;
   }
   // A stream written inside a larger file leaves the file at its end.
   if (stream.mode == kStreamModeWrite) {
@@ -364,24 +223,6 @@ int CloseSndfile(AudioStream& stream) {
   }
   stream.codecdata.reset();
   return result;
-}
-
-// Opens libsndfile over the stream's window with `sfinfo` (format 0 to let
-// libsndfile find the container when reading). On success the state is the
-// stream's codecdata and 0 is returned; otherwise the error number.
-int OpenVirtual(AudioStream& stream, SF_INFO& sfinfo, int fallbackError) {
-  std::unique_ptr<SndfileState> state(new (std::nothrow) SndfileState);
-  if (!state) return kErrorMemory;
-  state->stream = &stream;
-  const int mode = stream.mode == kStreamModeRead ? SFM_READ : SFM_WRITE;
-  state->handle = sf_open_virtual(&g_windowIo, mode, &sfinfo, state.get());
-  if (state->handle == nullptr) return MapSndfileError(stream, fallbackError);
-  if (state->ioFailed) return kErrorShortWrite;
-  stream.dataoffset = state->position;
-  stream.codecdata = std::move(state);
-  stream.seek = SeekFrames;
-  stream.close = CloseSndfile;
-  return kErrorNone;
 }
 
 // Bytes one sample takes in the data of libsndfile subtype `subtype`
@@ -403,72 +244,6 @@ int SubtypeBytes(int subtype) {
   }
 }
 
-// Completes a stream opened for reading from what libsndfile reports: the
-// description, the layout and the read slot. Returns 0 or an error number.
-int DescribeRead(AudioStream& stream, const SF_INFO& sfinfo, const Container& container) {
-  const int subtype = sfinfo.format & SF_FORMAT_SUBMASK;
-  const int order = sfinfo.format & SF_FORMAT_ENDMASK;
-  uint32_t minor = 0;
-  uint32_t bits = 16;
-  switch (subtype) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-      bits = 8 * static_cast<uint32_t>(SubtypeBytes(subtype));
-      minor = FMT_PCM;
-      if (container.major == FMT_PAF && bits == 8) {
-        minor = FMT_PCM_S8;
-      } else if (container.reportsOrder && bits > 8 && order == SF_ENDIAN_LITTLE) {
-        minor = FMT_PCM_LE;
-      } else if (container.reportsOrder && bits > 8 && order == SF_ENDIAN_BIG) {
-        minor = FMT_PCM_BE;
-      }
-      break;
-    case SF_FORMAT_FLOAT:
-      bits = 32;
-      minor = FMT_FLOAT;
-      if (container.major == FMT_IRCAM && order == SF_ENDIAN_LITTLE) minor = FMT_FLOAT_LE;
-      if (container.major == FMT_IRCAM && order == SF_ENDIAN_BIG) minor = FMT_FLOAT_BE;
-      StateOf(stream).readFloats = true;
-      StateOf(stream).floats.resize(ChunkSamples(sfinfo.channels));
-      break;
-    default:
-      for (const Encoding& e : kEncodings) {
-        if (e.sfSubtype == subtype && e.minor != FMT_FLOAT && e.minor != FMT_FLOAT_BE && e.minor != FMT_FLOAT_LE) {
-          minor = e.minor;
-        }
-      }
-      if (minor == 0) {
-        LogPrintf(stream, "libsndfile encoding %X has no format code\n", subtype);
-        return kErrorUnimplemented;
-      }
-      break;
-  }
-  if (sfinfo.frames < 0 || sfinfo.frames > static_cast<sf_count_t>(UINT32_MAX)) return kErrorUnimplemented;
-  AudioInfo& info = stream.info;
-  if (container.major != FMT_RAW) {
-    info.format = (info.format & kFormatMajorMask) | minor;
-    info.pcmbitwidth = bits;
-    info.samplerate = static_cast<uint32_t>(std::max(sfinfo.samplerate, 0));
-    info.channels = static_cast<uint32_t>(std::max(sfinfo.channels, 0));
-  }
-  info.samples = static_cast<uint32_t>(sfinfo.frames);
-  info.sections = static_cast<uint32_t>(std::max(sfinfo.sections, 1));
-  info.seekable = 1;
-  stream.bytewidth = SubtypeBytes(subtype);
-  stream.blockwidth = stream.bytewidth * sfinfo.channels;
-  const bool packed = subtype == SF_FORMAT_IMA_ADPCM || subtype == SF_FORMAT_MS_ADPCM ||
-                      subtype == SF_FORMAT_GSM610 || subtype == SF_FORMAT_G721_32 || subtype == SF_FORMAT_G723_24;
-  // Data that lies outside the window counts for nothing.
-  const int64_t inWindow = std::max<int64_t>(stream.filelength - stream.dataoffset, 0);
-  stream.datalength = packed ? inWindow : std::min<int64_t>(sfinfo.frames * stream.blockwidth, inWindow);
-  StateOf(stream).shift = ScaleShift(info.pcmbitwidth);
-  stream.readShort = ReadSamples;
-  return kErrorNone;
-}
-
 // Reads the first four bytes of the window (zeros where it is shorter) and
 // leaves the file where it was.
 bool StartsWith(AudioStream& stream, const char (&magic)[5]) {
@@ -488,14 +263,14 @@ bool SndfileWrites(const AudioInfo& info, int format) {
 
 // libsndfile subtype for linear PCM of at least `bits` in `container`, with
 // the byte order in `order`; 0 when the container takes no such width.
-int PcmFormat(const AudioInfo& info, const Container& container, int order) {
+int PcmFormat(const AudioInfo& info, const SndfileContainer& container, int order) {
   constexpr int kWidths[] = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_PCM_32};
   for (int i = 0; i < 4; ++i) {
     if (8u * static_cast<uint32_t>(i + 1) < info.pcmbitwidth) continue;
     int subtype = kWidths[i];
-    if (subtype == SF_FORMAT_PCM_S8 && container.major == FMT_WAV) subtype = SF_FORMAT_PCM_U8;
+    if (subtype == SF_FORMAT_PCM_S8 && container.unsigned8) subtype = SF_FORMAT_PCM_U8;
     // One byte has no byte order.
-    const int format = container.sfMajor | subtype | (subtype == kWidths[0] || subtype == SF_FORMAT_PCM_U8 ? 0 : order);
+    const int format = container.major | subtype | (subtype == kWidths[0] || subtype == SF_FORMAT_PCM_U8 ? 0 : order);
     if (SndfileWrites(info, format)) return format;
   }
   return 0;
@@ -503,22 +278,22 @@ int PcmFormat(const AudioInfo& info, const Container& container, int order) {
 
 // The libsndfile format for writing stream.info, or 0 when libsndfile cannot
 // write it.
-int WriteFormat(const AudioInfo& info, const Container& container) {
+int WriteFormat(const AudioInfo& info, const SndfileContainer& container) {
   const uint32_t minor = FormatMinor(info.format);
-  int order = 0;
-  if (minor == FMT_PCM_BE || minor == FMT_FLOAT_BE || container.major == FMT_AU) order = SF_ENDIAN_BIG;
-  if (minor == FMT_PCM_LE || minor == FMT_FLOAT_LE || container.major == FMT_AU_LE) order = SF_ENDIAN_LITTLE;
-  // Big-endian is AIFF's own order; asked for explicitly, libsndfile would
-  // write an AIFF-C file that many readers refuse.
-  if (container.major == FMT_AIFF && order == SF_ENDIAN_BIG) order = 0;
+  int order = container.writeOrder;
+  if (minor == FMT_PCM_BE || minor == FMT_FLOAT_BE) order = SF_ENDIAN_BIG;
+  if (minor == FMT_PCM_LE || minor == FMT_FLOAT_LE) order = SF_ENDIAN_LITTLE;
+  // Asked for explicitly, a container's own order can make libsndfile write
+  // another form of it (AIFF-C for big-endian AIFF) that many readers refuse.
+  if (order != 0 && order == container.ownOrder) order = 0;
   int format = 0;
   if (minor == FMT_PCM || minor == FMT_PCM_BE || minor == FMT_PCM_LE) {
     return PcmFormat(info, container, order);
   } else if (minor == FMT_PCM_S8 || minor == FMT_PCM_U8) {
-    format = container.sfMajor | (minor == FMT_PCM_S8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_U8);
+    format = container.major | (minor == FMT_PCM_S8 ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_U8);
   } else {
-    for (const Encoding& e : kEncodings) {
-      if (e.minor == minor) format = container.sfMajor | e.sfSubtype | order;
+    for (const StreamEncoding& e : StreamEncodings()) {
+      if (e.minor == minor && e.sndfileSubtype != 0) format = container.major | e.sndfileSubtype | order;
     }
   }
   return format != 0 && SndfileWrites(info, format) ? format : 0;
@@ -568,34 +343,28 @@ bool RiffListsAreSane(AudioStream& stream) {
 }  // namespace
 
 int SndfileOpenRead(AudioStream& stream) {
-  const Container* container = FindContainer(stream.info.format);
-  if (container == nullptr || container->major == FMT_RAW || container->major == FMT_AU_LE) {
-    return kErrorUnknownFormat;
-  }
-  if (container->major == FMT_WAV && !RiffListsAreSane(stream)) {
+  const SndfileContainer& container = stream.format->sndfile;
+  if (stream.format->code == FMT_WAV && !RiffListsAreSane(stream)) {
     LogPrintf(stream, "LIST chunk holds a sub-chunk of impossible size\n");
     return kErrorUnknownFormat;
   }
   SF_INFO sfinfo = {};
-  const int opened = OpenVirtual(stream, sfinfo, kErrorUnknownFormat);
+  const int opened = OpenSndfileWindow(stream, sfinfo, kErrorUnknownFormat);
   if (opened != kErrorNone) return opened;
   const int found = sfinfo.format & SF_FORMAT_TYPEMASK;
-  const bool wavex = container->major == FMT_WAV && found == SF_FORMAT_WAVEX;
-  if (found != container->sfMajor && !wavex) {
+  if (found != container.major && (container.alsoMajor == 0 || found != container.alsoMajor)) {
     LogPrintf(stream, "libsndfile found container %X\n", found);
-    return container->wrongMarker;
+    return container.wrongMarker;
   }
-  if (container->major == FMT_AU && StartsWith(stream, "dns.")) stream.info.format = FMT_AU_LE;
-  const int described = DescribeRead(stream, sfinfo, *container);
-  if (described == kErrorNone && container->major == FMT_SVX) BoundSvxFrames(stream);
+  if (stream.format->code == FMT_AU && StartsWith(stream, "dns.")) stream.info.format = FMT_AU_LE;
+  const int described = DescribeSndfileRead(stream, sfinfo, &container);
+  if (described == kErrorNone) BoundSvxFrames(stream);
   return described;
 }
 
 int SndfileOpenWrite(AudioStream& stream) {
-  const Container* container = FindContainer(stream.info.format);
-  if (container == nullptr || container->major == FMT_VOC) return kErrorBadFormat;
   SF_INFO sfinfo = {};
-  sfinfo.format = WriteFormat(stream.info, *container);
+  sfinfo.format = WriteFormat(stream.info, stream.format->sndfile);
   if (sfinfo.format == 0 || stream.info.samplerate > INT_MAX) {
     LogPrintf(stream, "libsndfile cannot write format %X with %d bits and %d channels\n",
               static_cast<int>(stream.info.format), static_cast<int>(stream.info.pcmbitwidth),
@@ -604,7 +373,7 @@ int SndfileOpenWrite(AudioStream& stream) {
   }
   sfinfo.samplerate = static_cast<int>(stream.info.samplerate);
   sfinfo.channels = static_cast<int>(stream.info.channels);
-  const int opened = OpenVirtual(stream, sfinfo, kErrorBadFormat);
+  const int opened = OpenSndfileWindow(stream, sfinfo, kErrorBadFormat);
   if (opened != kErrorNone) return opened;
   const int subtype = sfinfo.format & SF_FORMAT_SUBMASK;
   SndfileState& state = StateOf(stream);
@@ -621,42 +390,81 @@ int SndfileOpenWrite(AudioStream& stream) {
   return kErrorNone;
 }
 
-int RawOpenRead(AudioStream& stream) {
-  const AudioInfo& info = stream.info;
-  const uint32_t minor = FormatMinor(info.format);
-  const bool bytes = minor == FMT_PCM_S8 || minor == FMT_PCM_U8;
-  if (info.channels == 0 || info.pcmbitwidth == 0 || (!bytes && minor != FMT_PCM_BE && minor != FMT_PCM_LE) ||
-      (bytes && info.pcmbitwidth != 8)) {
-    return kErrorRawNeedsLayout;
-  }
-  if (info.pcmbitwidth % 8 != 0) return kErrorRawBitWidth;
-  if (info.pcmbitwidth > 32 || info.channels > INT_MAX || info.samplerate > INT_MAX) return kErrorUnimplemented;
-  SF_INFO sfinfo = {};
-  sfinfo.samplerate = static_cast<int>(info.samplerate);
-  sfinfo.channels = static_cast<int>(info.channels);
-  const int order = minor == FMT_PCM_BE ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE;
-  switch (info.pcmbitwidth) {
-    case 8: sfinfo.format = minor == FMT_PCM_U8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_S8; break;
-    case 16: sfinfo.format = SF_FORMAT_PCM_16 | order; break;
-    case 24: sfinfo.format = SF_FORMAT_PCM_24 | order; break;
-    default: sfinfo.format = SF_FORMAT_PCM_32 | order; break;
-  }
-  sfinfo.format |= SF_FORMAT_RAW;
-  const int opened = OpenVirtual(stream, sfinfo, kErrorUnknownFormat);
-  if (opened != kErrorNone) return opened;
-  return DescribeRead(stream, sfinfo, *FindContainer(FMT_RAW));
+int OpenSndfileWindow(AudioStream& stream, SF_INFO& sfinfo, int fallbackError) {
+  std::unique_ptr<SndfileState> state(new (std::nothrow) SndfileState);
+  if (!state) return kErrorMemory;
+  state->stream = &stream;
+  const int mode = stream.mode == kStreamModeRead ? SFM_READ : SFM_WRITE;
+  state->handle = sf_open_virtual(&g_windowIo, mode, &sfinfo, state.get());
+  if (state->handle == nullptr) return MapSndfileError(stream, fallbackError);
+  if (state->ioFailed) return kErrorShortWrite;
+  stream.dataoffset = state->position;
+  stream.codecdata = std::move(state);
+  stream.seek = SeekFrames;
+  stream.close = CloseSndfile;
+  return kErrorNone;
 }
 
-int HeaderlessUlawOpenRead(AudioStream& stream) {
-  SF_INFO sfinfo = {};
-  sfinfo.samplerate = 8000;
-  sfinfo.channels = 1;
-  sfinfo.format = SF_FORMAT_RAW | SF_FORMAT_ULAW;
-  const int opened = OpenVirtual(stream, sfinfo, kErrorUnknownFormat);
-  if (opened != kErrorNone) return opened;
-  stream.info.format = FMT_AU_HEADERLESS;
-  stream.info.samplerate = 8000;
-  stream.info.channels = 1;
-  stream.info.pcmbitwidth = 16;
-  return DescribeRead(stream, sfinfo, *FindContainer(FMT_RAW));
+int DescribeSndfileRead(AudioStream& stream, const SF_INFO& sfinfo, const SndfileContainer* container) {
+  const int reports = container != nullptr ? container->reports : 0;
+  const int subtype = sfinfo.format & SF_FORMAT_SUBMASK;
+  const int order = sfinfo.format & SF_FORMAT_ENDMASK;
+  uint32_t minor = 0;
+  uint32_t bits = 16;
+  switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+      bits = 8 * static_cast<uint32_t>(SubtypeBytes(subtype));
+      minor = FMT_PCM;
+      if ((reports & kReportsSigned8) != 0 && bits == 8) {
+        minor = FMT_PCM_S8;
+      } else if ((reports & kReportsPcmOrder) != 0 && bits > 8 && order == SF_ENDIAN_LITTLE) {
+        minor = FMT_PCM_LE;
+      } else if ((reports & kReportsPcmOrder) != 0 && bits > 8 && order == SF_ENDIAN_BIG) {
+        minor = FMT_PCM_BE;
+      }
+      break;
+    case SF_FORMAT_FLOAT:
+      bits = 32;
+      minor = FMT_FLOAT;
+      if ((reports & kReportsFloatOrder) != 0 && order == SF_ENDIAN_LITTLE) minor = FMT_FLOAT_LE;
+      if ((reports & kReportsFloatOrder) != 0 && order == SF_ENDIAN_BIG) minor = FMT_FLOAT_BE;
+      StateOf(stream).readFloats = true;
+      StateOf(stream).floats.resize(ChunkSamples(sfinfo.channels));
+      break;
+    default:
+      // Linear PCM and floats were taken above: the rest has one code each.
+      for (const StreamEncoding& e : StreamEncodings()) {
+        if (e.sndfileSubtype == subtype) minor = e.minor;
+      }
+      if (minor == 0) {
+        LogPrintf(stream, "libsndfile encoding %X has no format code\n", subtype);
+        return kErrorUnimplemented;
+      }
+      break;
+  }
+  if (sfinfo.frames < 0 || sfinfo.frames > static_cast<sf_count_t>(UINT32_MAX)) return kErrorUnimplemented;
+  AudioInfo& info = stream.info;
+  if (container != nullptr) {
+    info.format = (info.format & kFormatMajorMask) | minor;
+    info.pcmbitwidth = bits;
+    info.samplerate = static_cast<uint32_t>(std::max(sfinfo.samplerate, 0));
+    info.channels = static_cast<uint32_t>(std::max(sfinfo.channels, 0));
+  }
+  info.samples = static_cast<uint32_t>(sfinfo.frames);
+  info.sections = static_cast<uint32_t>(std::max(sfinfo.sections, 1));
+  info.seekable = 1;
+  stream.bytewidth = SubtypeBytes(subtype);
+  stream.blockwidth = stream.bytewidth * sfinfo.channels;
+  const bool packed = subtype == SF_FORMAT_IMA_ADPCM || subtype == SF_FORMAT_MS_ADPCM ||
+                      subtype == SF_FORMAT_GSM610 || subtype == SF_FORMAT_G721_32 || subtype == SF_FORMAT_G723_24;
+  // Data that lies outside the window counts for nothing.
+  const int64_t inWindow = std::max<int64_t>(stream.filelength - stream.dataoffset, 0);
+  stream.datalength = packed ? inWindow : std::min<int64_t>(sfinfo.frames * stream.blockwidth, inWindow);
+  StateOf(stream).shift = ScaleShift(info.pcmbitwidth);
+  stream.readShort = ReadSamples;
+  return kErrorNone;
 }

@@ -6,20 +6,10 @@
 // the window is read or written, even when a header claims more data than
 // the window holds. Positions are counted from the window's start.
 //
-// Containers (major code -> libsndfile major; reading, writing):
-//   FMT_WAV   -> SF_FORMAT_WAV (WAVEX also read)    yes, yes
-//   FMT_AIFF  -> SF_FORMAT_AIFF (AIFF and AIFF-C)   yes, yes
-//   FMT_AU    -> SF_FORMAT_AU, big-endian           yes, yes (a "dns." file
-//                                                    reads as FMT_AU_LE)
-//   FMT_AU_LE -> SF_FORMAT_AU, little-endian        writing only
-//   FMT_RAW   -> SF_FORMAT_RAW                      yes (RawOpenRead), yes
-//   FMT_PAF   -> SF_FORMAT_PAF                      yes, yes
-//   FMT_SVX   -> SF_FORMAT_SVX (libsndfile: mono)   yes, yes
-//   FMT_NIST  -> SF_FORMAT_NIST                     yes, yes
-//   FMT_VOC   -> SF_FORMAT_VOC                      yes, no
-//   FMT_IRCAM -> SF_FORMAT_IRCAM                    yes, yes
-// A stream opened as one container that libsndfile finds to be another fails
-// with that container's missing-marker error (23, 38, 50, 53, 57, 61, 65, 68).
+// Which containers go to libsndfile, and how, is their record's SndfileContainer
+// in the format list (stream_formats.cpp). A stream opened as one container
+// that libsndfile finds to be another fails with that container's
+// missing-marker error (23, 38, 50, 53, 57, 61, 65, 68).
 //
 // Encodings (minor code -> libsndfile subtype; pcmbitwidth read):
 //   FMT_PCM, FMT_PCM_BE, FMT_PCM_LE -> PCM_S8 (PCM_U8 in WAV), PCM_16, PCM_24,
@@ -60,30 +50,37 @@
 // keeps errno of the first such failure. AIFF and 8SVX files declare exactly
 // the frames written (libsndfile 1.2 counts the pad byte of an odd 8-bit
 // mono AIFF as a frame and leaves an odd 8SVX body unpadded; the close
-// mends both), and an 8SVX body's size bounds the frames read. A WAV stream with a LIST sub-chunk of
-// 2^31 bytes or more, on which libsndfile 1.2 would loop forever, fails with
-// 14 before libsndfile sees it.
+// mends both, iff_header_mending.h), and an 8SVX body's size bounds the
+// frames read. A WAV stream with a LIST sub-chunk of 2^31 bytes or more, on
+// which libsndfile 1.2 would loop forever, fails with 14 before libsndfile
+// sees it.
 #pragma once
 
+#include <sndfile.h>
+
+#include "audio/stream/stream_formats.h"
 #include "audio/stream/stream_module.h"
 
-// Opens for reading the container whose major code is in stream.info.format,
+// Opens for reading the container of stream.format (its SndfileContainer),
 // which libsndfile must find in the window. Fills info and the layout fields
 // and the readShort, seek and close slots. Returns 0 or an error number.
 [[nodiscard]] int SndfileOpenRead(AudioStream& stream);
 
-// Opens for writing the container, encoding and layout of stream.info (one
-// that FormatCheck accepts) and writes the first header. Fills the layout
+// Opens for writing the container of stream.format with the encoding and
+// layout of stream.info (one that FormatCheck accepts) and writes the first header. Fills the layout
 // fields and the writeShort, seek and close slots. Returns 0, 3 when
 // libsndfile cannot write that combination, 20 when the header write failed.
 [[nodiscard]] int SndfileOpenWrite(AudioStream& stream);
 
-// Opens for reading headerless samples with the caller's description in
-// stream.info: channels, pcmbitwidth and a minor code FMT_PCM_BE, FMT_PCM_LE,
-// FMT_PCM_S8 or FMT_PCM_U8 (else 51; a width that is no multiple of 8, 52;
-// above 32 bits, 11). The frames are the whole frames the window holds.
-[[nodiscard]] int RawOpenRead(AudioStream& stream);
+// For the readers of headerless samples (headerless_readers.h): opens
+// libsndfile over the stream's window with `sfinfo` (format 0 to let it find
+// the container when reading), as the stream's codecdata with the seek and
+// close slots. Returns 0 or the error number (`fallbackError` when no other
+// is nearer).
+[[nodiscard]] int OpenSndfileWindow(AudioStream& stream, SF_INFO& sfinfo, int fallbackError);
 
-// Opens for reading a headerless AU stream: u-law, 8000 Hz, one channel,
-// pcmbitwidth 16, format 0x30003, one frame per byte of the window.
-[[nodiscard]] int HeaderlessUlawOpenRead(AudioStream& stream);
+// Completes a stream opened by OpenSndfileWindow for reading from what
+// libsndfile reports: the description (from `container`'s header; with none,
+// the caller's description in stream.info stands but for the frame count),
+// the layout and the read slot. Returns 0 or an error number.
+[[nodiscard]] int DescribeSndfileRead(AudioStream& stream, const SF_INFO& sfinfo, const SndfileContainer* container);

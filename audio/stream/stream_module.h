@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 
 struct AudioStream;
+struct StreamFormat;
 
 // Slot signatures. Counts are numbers of samples, all channels together; the
 // read and write slots return the number of samples moved.
@@ -97,6 +98,7 @@ struct AudioStream {
   int closefile = 0;       // 1: closing the stream closes ownedFile
   int64_t current = 0;     // frame of the next read or write
   std::unique_ptr<CodecState> codecdata;
+  const StreamFormat* format = nullptr;  // the format whose module opened the stream
 
   StreamSeekFn seek = nullptr;
   StreamReadShortFn readShort = nullptr;

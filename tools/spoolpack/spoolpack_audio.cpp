@@ -43,22 +43,6 @@ constexpr struct {
 // source's rate may be.
 constexpr double kVqfRateReach = 1.5;
 
-// The format code to record for a kept file: the code it is opened with
-// again. A headerless AU file (and a u-law AU file, which reads alike) is
-// recognised from its bytes and name instead.
-uint32_t KeptFormat(uint32_t format) {
-  if (format == FMT_AU_HEADERLESS) return 0;
-  const uint32_t major = FormatMajor(format);
-  return major == FMT_AU_LE ? FMT_AU : major;
-}
-
-// Whether the file begins with an AU header's magic (either byte order).
-bool HasAuMagic(AudioSource& source) {
-  char magic[4] = {};
-  if (!platform::ReadFileAt(source.file, 0, magic, sizeof magic)) return false;
-  return std::memcmp(magic, ".snd", 4) == 0 || std::memcmp(magic, "dns.", 4) == 0;
-}
-
 bool SameBytes(const std::string& a, const std::string& b) {
   platform::File fa = platform::OpenExistingReadOnly(a);
   platform::File fb = platform::OpenExistingReadOnly(b);
@@ -347,8 +331,8 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
            " bits) cannot be written back";
     return AudioPackResult::kFallBack;
   }
-  if (!lossless && info.format == FMT_AU_HEADERLESS && !HasAuMagic(source)) {
-    *why = "a headerless AU file would come back with a header";
+  if (const char* refusal = RewriteRefusal(source.stream.get()); !lossless && refusal != nullptr) {
+    *why = refusal;
     return AudioPackResult::kFallBack;
   }
   DirectoryEntry entry;
@@ -357,7 +341,7 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
   entry.info = info;
   AudioPackResult result;
   if (choice.mode == AudioMode::kKeep) {
-    entry.streamFormat = KeptFormat(info.format);
+    entry.streamFormat = KeptStreamFormat(info.format);
     result = CopyBytes(pack, source, why);
   } else {
     AudioInfo target;
@@ -407,33 +391,4 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
     return AudioPackResult::kFailed;
   }
   return result;
-}
-
-std::string FormatName(uint32_t format) {
-  static const struct {
-    uint32_t code;
-    const char* name;
-  } kMajors[] = {{FMT_WAV, "WAV"},   {FMT_AIFF, "AIFF"},         {FMT_AU, "AU"},     {FMT_AU_LE, "AU_LE"},
-                 {FMT_RAW, "RAW"},   {FMT_PAF, "PAF"},           {FMT_SVX, "SVX"},   {FMT_NIST, "NIST"},
-                 {FMT_ASF, "ASF"},   {FMT_SAMPLITUDE, "SAMPLITUDE"}, {FMT_VOC, "VOC"}, {FMT_REX2, "REX2"},
-                 {FMT_IRCAM, "IRCAM"}, {FMT_VQF, "VQF"},         {FMT_OGG, "OGG"},   {FMT_MP4, "MP4"}},
-    kMinors[] = {{FMT_PCM, "PCM"},         {FMT_FLOAT, "FLOAT"},       {FMT_ULAW, "ULAW"},
-                 {FMT_ALAW, "ALAW"},       {FMT_IMA_ADPCM, "IMA_ADPCM"}, {FMT_MS_ADPCM, "MS_ADPCM"},
-                 {FMT_PCM_BE, "PCM_BE"},   {FMT_PCM_LE, "PCM_LE"},     {FMT_PCM_S8, "PCM_S8"},
-                 {FMT_PCM_U8, "PCM_U8"},   {FMT_GSM610, "GSM610"},     {FMT_G721_32, "G721_32"},
-                 {FMT_G723_24, "G723_24"}, {FMT_FLOAT_BE, "FLOAT_BE"}, {FMT_FLOAT_LE, "FLOAT_LE"}};
-  if (format == 0) return "auto";
-  const uint32_t major = FormatMajor(format);
-  const uint32_t minor = FormatMinor(format);
-  std::string name = "?";
-  for (const auto& m : kMajors) {
-    if (m.code == major) name = m.name;
-  }
-  // The codec formats have no encodings of their own.
-  if (minor == 0 || major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF) return name;
-  const char* encoding = "?";
-  for (const auto& m : kMinors) {
-    if (m.code == minor) encoding = m.name;
-  }
-  return name + "/" + encoding;
 }

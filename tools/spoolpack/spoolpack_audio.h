@@ -70,7 +70,3 @@ enum class AudioPackResult {
 // REQUIRES: an Audio pack in write mode; choice.mode is not kNone.
 [[nodiscard]] AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source,
                                         const AudioChoice& choice, const std::string& trialPath, std::string* why);
-
-// The name of a format code: "WAV/PCM", "OGG", "auto" for 0, "?" for an
-// unknown part.
-[[nodiscard]] std::string FormatName(uint32_t format);

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "audio/stream/audio_stream.h"
 #include "pack/pack.h"
 #include "platform/destination.h"
 #include "platform/platform.h"
@@ -69,8 +70,7 @@ uint64_t ExpectedBytes(PackKind kind, const DirectoryEntry& entry) {
   if (kind == PackKind::kStored) return entry.packedSize;
   if (kind == PackKind::kDeflated) return entry.unpackedSize;
   const AudioInfo& info = entry.info;
-  const uint32_t major = FormatMajor(info.format);
-  if (major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF || info.pcmbitwidth == 0) return entry.packedSize;
+  if (IsCodecFormat(info.format) || info.pcmbitwidth == 0) return entry.packedSize;
   return uint64_t{info.samples} * std::min<uint32_t>(info.channels, 256) *
          ((std::min<uint32_t>(info.pcmbitwidth, 32) + 7) / 8);
 }
