@@ -1,8 +1,8 @@
-// Transforms and filter design for the rate converter.
+// Sine tables and the FFT, for the rate converter and the TwinVQ codec.
 //
 // Complex values are pairs of doubles, real part first. Every function works
-// on caller-owned memory and allocates nothing, so the converter can keep all
-// of its tables in one block.
+// on caller-owned memory and allocates nothing, so a caller can keep all of
+// its tables in one block.
 #pragma once
 
 #include <cstddef>
@@ -19,27 +19,6 @@ constexpr size_t SineTablesSize(size_t n) { return 2 * n - 1; }
 // turn, so the table for m starts at value 2n - 2m.
 // REQUIRES: n is a power of two; `tables` holds SineTablesSize(n) doubles.
 void MakeSineTables(double* tables, size_t n);
-
-// The modified Bessel function of the first kind, order 0, by its power
-// series, summed until a term's square falls below 1e-17 of the sum.
-// REQUIRES: x finite and |x| < 700 (larger values overflow a double).
-double BesselI0(double x);
-
-// Fills `buffer` (n complex values) with a real, even lowpass impulse response
-// centred on point 0 (circularly): 2h + 1 Kaiser-windowed sinc taps with the
-// given cutoff (fraction of the Nyquist frequency, 1.0 = whole band) and Kaiser
-// parameter `alpha`; every other value is 0.
-// REQUIRES: 0 <= h < n/2; alpha finite, 0 <= alpha < 700.
-void DesignKaiserLowpass(double cutoff, double alpha, size_t n, int h, double* buffer);
-
-// Number of doubles in the interpolation kernel table.
-inline constexpr int kInterpPhases = 128;
-inline constexpr int kInterpTableSize = 1152;
-
-// Fills `table` (kInterpTableSize doubles): value k is the kernel at k/128 of
-// a sample from its centre, a Kaiser-windowed sinc (cutoff 0.97, parameter
-// 12.5) reaching 8 samples either side; values 1024 and above are 0.
-void DesignInterpTable(double* table);
 
 // In-place unscaled DFT of n = 2^e complex values at `data`:
 // X[k] = sum_j x[j] exp(-2 pi i jk/n) (forward), exp(+2 pi i jk/n) (inverse).

@@ -9,6 +9,7 @@
 
 #include "convert/double_pair.h"
 #include "convert/fft.h"
+#include "convert/rate_filter_design.h"
 
 int debugLevel = 0;
 

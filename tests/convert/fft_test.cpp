@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/fft.h"
+#include "convert/rate_filter_design.h"
 
 namespace {
 
