@@ -1,5 +1,5 @@
 // The project's TwinVQ decoder on arbitrary frame bits: the first byte picks
-// one of the sixteen modes (eight rate and bit-rate pairs, mono or stereo),
+// one of the modes (a rate and bit-rate pair of kTvqModes, mono or stereo),
 // whose 44-byte header stands before the rest of the input, and the VQF
 // layer decodes it in a window of a larger file (see codec_window.h) with
 // libtvqdec.so, found by its bare name as spoolex finds it. Every index a
@@ -8,16 +8,10 @@
 #include <cstring>
 
 #include "audio/vqf/vqf.h"
+#include "codecs/twinvq/twinvq.h"
 #include "codec_window.h"
 
 namespace {
-
-struct Mode {
-  int kilohertz, kbps;  // header codes; kbit/s per channel
-  uint32_t rate;
-};
-constexpr Mode kModes[] = {{8, 8, 8000},   {11, 10, 11025}, {11, 16, 11025}, {22, 20, 22050},
-                           {22, 24, 22050}, {22, 32, 22050}, {44, 40, 44100}, {44, 48, 44100}};
 
 void PutBe32(char* to, uint32_t v) {
   for (int i = 0; i < 4; ++i) to[i] = static_cast<char>(v >> (24 - 8 * i));
@@ -27,15 +21,15 @@ void PutBe32(char* to, uint32_t v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const Mode& mode = kModes[data[0] % 8];
-  const uint32_t channels = data[0] / 8 % 2 + 1;
+  const TvqMode& mode = kTvqModes[data[0] % kTvqModeCount];
+  const uint32_t channels = data[0] / kTvqModeCount % 2 + 1;
   char header[44] = "TWIN97012000";
   PutBe32(header + 12, 24);
   std::memcpy(header + 16, "COMM", 4);
   PutBe32(header + 20, 16);
   PutBe32(header + 24, channels - 1);
   PutBe32(header + 28, static_cast<uint32_t>(mode.kbps) * channels);
-  PutBe32(header + 32, static_cast<uint32_t>(mode.kilohertz));
+  PutBe32(header + 32, static_cast<uint32_t>(mode.samplingCode));
   PutBe32(header + 36, 0);
   std::memcpy(header + 40, "DATA", 4);
   CodecWindow window;
@@ -45,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A valid header is never refused: the stream opens, or holds fewer than
   // three frames that the reader accepts (8).
   if (result != 0 && result != 8) std::abort();
-  if (result == 0 && (stream.info.samplerate != mode.rate || stream.info.channels != channels)) std::abort();
+  if (result == 0 && (stream.info.samplerate != mode.sampleRate || stream.info.channels != channels)) std::abort();
   CheckOpenedAndClose(stream, result);
   return 0;
 }

@@ -14,8 +14,9 @@
 // from stream.fileoffset; neither the header walk nor the frame reader reads
 // past the window. Decodes every frame the reader accepts, drops the first
 // two (the coder's delay) and keeps the rest, clipped to the 16-bit range.
-// Fills stream.info (16-bit samples, the header's rate: 11, 22 and 44 kHz
-// read as 11025, 22050 and 44100 Hz, any other v as v x 1000 Hz; bitrate in
+// Fills stream.info (16-bit samples, the header's rate: the code of a mode
+// of kTvqModes (twinvq.h) reads as its rate, 11 as 11025 Hz, any other v as
+// v x 1000 Hz; bitrate in
 // bit/s per channel from the header's kbit/s of the whole stream, so that
 // the stream written back has the same bit rate), the layout fields and the
 // readShort and close slots.
@@ -33,8 +34,9 @@
 // The close writes nothing for a stream without samples. Otherwise it
 // returns 0 once the header and every frame are written at the file's
 // position: the whole frames, one frame holding the rest padded with
-// silence, and two silent frames. It returns 78 for a sample rate other than
-// 8000, 11000, 11025, 22000, 22050, 44000 or 44100 Hz (nothing written); 71
+// silence, and two silent frames. It returns 78 for a sample rate that is
+// neither a mode's rate nor its code times 1000 (8000, 11000, 11025, 22000,
+// 22050, 44000 and 44100 Hz with kTvqModes; nothing written); 71
 // to 76 when the encoder refuses the header (the header is written); 8; or
 // 20 when the file refuses a write.
 // REQUIRES: file, mode and info (channels, samplerate, bitrate in bit/s per

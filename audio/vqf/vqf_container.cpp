@@ -115,14 +115,13 @@ int ReadHeader(AudioStream& stream, VqfHeaderInfo& header) {
   }
 }
 
-// The sample rate of a header's samplingRate (kHz), 0 for none.
+// The sample rate of a header's samplingRate (kHz): a mode's rate for its
+// code (11 reads as 11025 Hz), else the code times 1000; 0 for none.
 uint32_t SampleRateOf(int32_t kilohertz) {
-  switch (kilohertz) {
-    case 11: return 11025;
-    case 22: return 22050;
-    case 44: return 44100;
-    default: return kilohertz > 0 && kilohertz <= 1000000 ? static_cast<uint32_t>(kilohertz) * 1000 : 0;
+  for (const TvqMode& mode : kTvqModes) {
+    if (mode.samplingCode == kilohertz) return mode.sampleRate;
   }
+  return kilohertz > 0 && kilohertz <= 1000000 ? static_cast<uint32_t>(kilohertz) * 1000 : 0;
 }
 
 // AudioInfo's bitrate (bit/s per channel) of a header's bitRate (kbit/s of
@@ -133,15 +132,13 @@ uint32_t BitRateOf(int32_t kilobits, int channels) {
   return static_cast<uint32_t>(std::min<int64_t>(int64_t{kilobits} * 1000 / channels, UINT32_MAX));
 }
 
-// The header's samplingRate for a sample rate, 0 when VQF has none for it.
+// The header's samplingRate for a sample rate: the code of the mode of that
+// rate, or whose code times 1000 it is (11000 Hz gives 11); 0 for none.
 int32_t KilohertzOf(uint32_t rate) {
-  switch (rate) {
-    case 8000: return 8;
-    case 11000: case 11025: return 11;
-    case 22000: case 22050: return 22;
-    case 44000: case 44100: return 44;
-    default: return 0;
+  for (const TvqMode& mode : kTvqModes) {
+    if (rate == mode.sampleRate || rate == static_cast<uint32_t>(mode.samplingCode) * 1000) return mode.samplingCode;
   }
+  return 0;
 }
 
 // The encoder's preselection candidates for AudioInfo's codecOption; 0 for

@@ -1,4 +1,4 @@
-// Mode table and frame layouts.
+// The rate parameters of the modes and their frame layouts.
 #include "codecs/twinvq/tvq_layout.h"
 
 #include <algorithm>
@@ -8,10 +8,9 @@
 namespace tvq {
 namespace {
 
-// What depends on the sampling rate alone.
+// What depends on the sampling rate alone, for each rate of the modes.
 struct RateParameters {
   int samplingCode;
-  int sampleRate;      // Hz
   int frameSize;       // samples per channel
   int mediumSubBlocks;
   int lspOrder;
@@ -24,19 +23,11 @@ struct RateParameters {
 };
 
 constexpr RateParameters kRates[] = {
-    {8, 8000, 256, 2, 10, 4, 4, 2, 6, {8, 4, 1}, 2, 7, 5},
-    {11, 11025, 512, 2, 12, 5, 4, 3, 6, {8, 4, 1}, 2, 7, 5},
-    {22, 22050, 512, 2, 16, 5, 4, 3, 7, {16, 8, 2}, 2, 8, 5},
-    {44, 44100, 1024, 4, 20, 5, 4, 3, 7, {16, 4, 2}, 3, 8, 6},
+    {8, 256, 2, 10, 4, 4, 2, 6, {8, 4, 1}, 2, 7, 5},
+    {11, 512, 2, 12, 5, 4, 3, 6, {8, 4, 1}, 2, 7, 5},
+    {22, 512, 2, 16, 5, 4, 3, 7, {16, 8, 2}, 2, 8, 5},
+    {44, 1024, 4, 20, 5, 4, 3, 7, {16, 4, 2}, 3, 8, 6},
 };
-
-// kbit/s per channel that each sampling code accepts.
-struct RateBitRates {
-  int samplingCode;
-  int perChannel[3];  // 0 ends the list
-};
-constexpr RateBitRates kBitRates[] = {
-    {8, {8, 0, 0}}, {11, {10, 16, 0}}, {22, {20, 24, 32}}, {44, {40, 48, 0}}};
 
 constexpr int kShortSubBlocks = 8;
 constexpr int kSubPowerBits = 3;
@@ -79,14 +70,13 @@ const RateParameters* FindRate(int samplingCode) {
   return nullptr;
 }
 
-bool BitRateAccepted(int samplingCode, int perChannel) {
-  for (const RateBitRates& r : kBitRates) {
-    if (r.samplingCode != samplingCode) continue;
-    for (int rate : r.perChannel) {
-      if (rate != 0 && rate == perChannel) return true;
-    }
+// The mode of the interface's table with this sampling code and bit rate per
+// channel, null for none.
+const TvqMode* FindMode(int samplingCode, int perChannel) {
+  for (const TvqMode& mode : kTvqModes) {
+    if (mode.samplingCode == samplingCode && mode.kbps == perChannel) return &mode;
   }
-  return false;
+  return nullptr;
 }
 
 // Bits of every field of block type `bt` but the shape indices.
@@ -119,12 +109,13 @@ void SpreadBits(int bits, int divisions, int32_t* first, int32_t* second) {
 
 bool BuildLayout(int samplingCode, int channels, int bitRate, ModeLayout* layout) {
   const RateParameters* rate = FindRate(samplingCode);
-  if (rate == nullptr || channels < 1 || channels > kMaxChannels) return false;
-  if (bitRate % channels != 0 || !BitRateAccepted(samplingCode, bitRate / channels)) return false;
+  if (rate == nullptr || channels < 1 || channels > kMaxChannels || bitRate % channels != 0) return false;
+  const TvqMode* mode = FindMode(samplingCode, bitRate / channels);
+  if (mode == nullptr) return false;
 
   ModeLayout m;
   m.samplingCode = samplingCode;
-  m.sampleRate = rate->sampleRate;
+  m.sampleRate = static_cast<int>(mode->sampleRate);
   m.channels = channels;
   m.bitRate = bitRate;
   m.frameSize = rate->frameSize;

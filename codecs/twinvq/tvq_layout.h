@@ -2,7 +2,8 @@
 // which fields a frame of each block type carries, their widths, and the
 // partitions of the spectrum that the fields describe.
 //
-// A mode is a sampling rate, a channel count and a bit rate. Every frame of a
+// A mode is a sampling rate, a channel count and a bit rate (kTvqModes in
+// twinvq.h lists the rates and bit rates per channel). Every frame of a
 // mode holds the same number of bits whatever its block type: the shape
 // indices take the bits that the other fields of that block type leave.
 #pragma once
@@ -13,7 +14,7 @@
 
 namespace tvq {
 
-inline constexpr int kMaxChannels = 2;
+inline constexpr int kMaxChannels = kTvqMaxChannels;
 inline constexpr int kBlockTypes = 3;  // 0 long, 1 medium, 2 short
 inline constexpr int kLong = 0;
 inline constexpr int kMedium = 1;

@@ -120,6 +120,22 @@ TVQ_STATIC_ASSERT(sizeof(VqfCodecConfig) == 57 * 4);
 // The version string the libraries accept.
 #define TVQ_VERSION_ID "TWIN97012000"
 
+// The coding modes of the libraries: a sampling rate with a bit rate per
+// channel, each coded mono or stereo (the header's bitRate is the bit rate
+// per channel times the channels). Every list of modes in the project reads
+// this table: the libraries' frame layouts, the VQF container's rate codes,
+// spoolpack's vqf packing and its help, the tests and the fuzz target.
+typedef struct TvqMode {
+  int32_t samplingCode;  // the header's samplingRate: kHz, 11 for 11025 Hz
+  uint32_t sampleRate;   // Hz
+  int32_t kbps;          // kbit/s per channel
+} TvqMode;
+static const TvqMode kTvqModes[] = {
+    {8, 8000, 8},    {11, 11025, 10}, {11, 11025, 16}, {22, 22050, 20},
+    {22, 22050, 24}, {22, 22050, 32}, {44, 44100, 40}, {44, 44100, 48},
+};
+enum { kTvqModeCount = sizeof kTvqModes / sizeof kTvqModes[0], kTvqMaxChannels = 2 };
+
 // ---- Decoder (libtvqdec.so) ----------------------------------------------
 
 // Sets up decoding of the stream that `header` describes. Returns 0, or 1

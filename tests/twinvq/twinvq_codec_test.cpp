@@ -29,16 +29,8 @@ using twinvq_test::kPi;
 using twinvq_test::TwoPeaks;
 using twinvq_test::TwoTones;
 
-struct Mode {
-  uint32_t rate;
-  int kilohertz;  // the header's code
-  int kbps;       // per channel
-};
-constexpr Mode kModes[] = {{8000, 8, 8},   {11025, 11, 10}, {11025, 11, 16}, {22050, 22, 20},
-                           {22050, 22, 24}, {22050, 22, 32}, {44100, 44, 40}, {44100, 44, 48}};
-
-AudioInfo VqfInfo(const Mode& m, int channels) {
-  AudioInfo info = stream_test::Describe(FMT_VQF, 16, channels, m.rate);
+AudioInfo VqfInfo(const TvqMode& m, int channels) {
+  AudioInfo info = stream_test::Describe(FMT_VQF, 16, channels, m.sampleRate);
   info.bitrate = m.kbps * 1000;
   return info;
 }
@@ -52,18 +44,18 @@ TEST(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
   test_support::TempDir dir;
   const std::string path = dir / "tones.vqf";
   std::printf("SNR of two tones, mono / stereo:\n");
-  for (const Mode& m : kModes) {
+  for (const TvqMode& m : kTvqModes) {
     double snr[2] = {};
     for (int channels = 1; channels <= 2; ++channels) {
-      SCOPED_TRACE(testing::Message() << m.rate << " Hz " << m.kbps << " kbit/s " << channels << " ch");
-      const std::vector<int16_t> in = TwoTones(m.rate, channels, 1.5);
+      SCOPED_TRACE(testing::Message() << m.sampleRate << " Hz " << m.kbps << " kbit/s " << channels << " ch");
+      const std::vector<int16_t> in = TwoTones(m.sampleRate, channels, 1.5);
       testing::internal::CaptureStdout();
       ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(m, channels), in), 0);
       EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
       const test_support::Bytes bytes = test_support::ReadBytes(path);
-      const int frameSize = m.rate == 8000 ? 256 : m.rate == 44100 ? 1024 : 512;
+      const int frameSize = m.sampleRate == 8000 ? 256 : m.sampleRate == 44100 ? 1024 : 512;
       const int64_t frames = int64_t(in.size() / channels) / frameSize + 3;
-      const int64_t frameBits = (int64_t{m.kbps} * 1000 * channels * frameSize + m.rate / 2) / m.rate;
+      const int64_t frameBits = (int64_t{m.kbps} * 1000 * channels * frameSize + m.sampleRate / 2) / m.sampleRate;
       EXPECT_EQ(int64_t(bytes.size()), 44 + (frames * frameBits + 7) / 8);
       ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(m, channels), in), 0);
       EXPECT_EQ(test_support::ReadBytes(path), bytes);
@@ -71,7 +63,7 @@ TEST(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
       AudioInfo back;
       back.format = FMT_VQF;
       const std::vector<int16_t> out = stream_test::ReadThroughLayer(path, back);
-      EXPECT_EQ(back.samplerate, m.rate);
+      EXPECT_EQ(back.samplerate, m.sampleRate);
       EXPECT_EQ(back.channels, uint32_t(channels));
       EXPECT_EQ(back.bitrate, uint32_t(m.kbps * 1000));
       ASSERT_EQ(int64_t(out.size()), (frames - 2) * frameSize * channels);
@@ -81,13 +73,13 @@ TEST(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
         EXPECT_NEAR(high, 0.105, 0.0005);
       }
       snr[channels - 1] = stream_test::SnrDb(in, out);
-      EXPECT_GE(snr[channels - 1], m.rate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
+      EXPECT_GE(snr[channels - 1], m.sampleRate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
       // One frame early or late, the tones are out of phase.
       std::vector<int16_t> late(size_t(frameSize * channels), 0);
       late.insert(late.end(), in.begin(), in.end());
       EXPECT_LT(stream_test::SnrDb(late, out), 3.0);
     }
-    std::printf("  %5u Hz %2d kbit/s: %5.1f / %5.1f dB\n", m.rate, m.kbps, snr[0], snr[1]);
+    std::printf("  %5u Hz %2d kbit/s: %5.1f / %5.1f dB\n", m.sampleRate, m.kbps, snr[0], snr[1]);
   }
 }
 
@@ -120,7 +112,7 @@ TEST_F(TwinVqLibraries, SetUpCodesNameWhatTheyRefuse) {
     int32_t result;
   };
   std::vector<Case> cases;
-  for (const Mode& m : kModes) cases.push_back({Header(m.kilohertz, 2, m.kbps), 0});
+  for (const TvqMode& m : kTvqModes) cases.push_back({Header(m.samplingCode, 2, m.kbps), 0});
   VqfHeaderInfo version = Header(44, 1, 48), channels = version, reserved = version;
   version.id[11] = '1';
   channels.channelMode = 2;
@@ -175,10 +167,10 @@ void FillAllOnes(VqfFrameIndex& index, const VqfCodecConfig& config, int bt) {
 // the nearest bit per frame; the reader accepts every such frame and the
 // decoder makes finite samples of the widest values. Widths stay in 1 to 32.
 TEST_F(TwinVqLibraries, EveryBlockTypeFillsTheFixedBits) {
-  for (const Mode& m : kModes) {
+  for (const TvqMode& m : kTvqModes) {
     for (int channels = 1; channels <= 2; ++channels) {
-      SCOPED_TRACE(testing::Message() << m.rate << " Hz " << m.kbps << " kbit/s " << channels << " ch");
-      VqfHeaderInfo header = Header(m.kilohertz, channels, m.kbps);
+      SCOPED_TRACE(testing::Message() << m.sampleRate << " Hz " << m.kbps << " kbit/s " << channels << " ch");
+      VqfHeaderInfo header = Header(m.samplingCode, channels, m.kbps);
       VqfEncoderSetup setup{32};
       VqfFrameIndex encoded{}, decoded{};
       ASSERT_EQ(codec::TvqInitialize(&header, &decoded, 0), 0);
@@ -188,8 +180,8 @@ TEST_F(TwinVqLibraries, EveryBlockTypeFillsTheFixedBits) {
       const int bits = codec::TvqGetNumFixedBitsPerFrame();
       const int frameSize = codec::TvqGetFrameSize();
       ASSERT_EQ(codec::TvqEncGetFrameSize(), frameSize);
-      const double perSecond = double(bits) * m.rate / frameSize;
-      EXPECT_LE(std::abs(perSecond - m.kbps * 1000.0 * channels), 0.5 * m.rate / frameSize);
+      const double perSecond = double(bits) * m.sampleRate / frameSize;
+      EXPECT_LE(std::abs(perSecond - m.kbps * 1000.0 * channels), 0.5 * m.sampleRate / frameSize);
 
       VqfCodecConfig config{};
       int32_t* first[kVqfWidthRows] = {};
@@ -308,7 +300,7 @@ TEST_F(TwinVqLibraries, ClicksGiveShortBlocksAndASteadyToneLongOnes) {
     }
     test_support::TempDir dir;
     const std::string path = dir / "clicks.vqf";
-    ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(kModes[7], channels), interleaved), 0);
+    ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(kTvqModes[7], channels), interleaved), 0);
     AudioInfo back;
     back.format = FMT_VQF;
     const std::vector<int16_t> out = stream_test::ReadThroughLayer(path, back);
@@ -341,9 +333,9 @@ TEST(TwinVqTransform, PerfectReconstructionAcrossBlockTypes) {
     }
   }
   const std::vector<int> sequence = {0, 0, 1, 1, 2, 2, 0, 2, 1, 0, 1, 2, 0, 0};
-  for (const Mode& mode : {kModes[0], kModes[1], kModes[7]}) {
+  for (const TvqMode& mode : {kTvqModes[0], kTvqModes[1], kTvqModes[7]}) {
     tvq::ModeLayout layout;
-    ASSERT_TRUE(tvq::BuildLayout(mode.kilohertz, 1, mode.kbps, &layout));
+    ASSERT_TRUE(tvq::BuildLayout(mode.samplingCode, 1, mode.kbps, &layout));
     tvq::BlockTransform transform(layout);
     const int f = layout.frameSize, blocks = int(sequence.size());
     std::mt19937 random(1);
@@ -359,7 +351,7 @@ TEST(TwinVqTransform, PerfectReconstructionAcrossBlockTypes) {
       transform.Analyse(x.data() + k * f, shape, coefficients.data());
       transform.Synthesise(coefficients.data(), shape, y.data() + k * f);
     }
-    for (int i = f; i < blocks * f; ++i) ASSERT_NEAR(y[size_t(i)], x[size_t(i)], 0.05) << mode.rate << " " << i;
+    for (int i = f; i < blocks * f; ++i) ASSERT_NEAR(y[size_t(i)], x[size_t(i)], 0.05) << mode.sampleRate << " " << i;
   }
 }
 
