@@ -11,7 +11,7 @@
 //   -3  on open: wrong magic or an unfinished pack; on an entry: a record that
 //       runs past the end of the directory, or an Audio record whose stored
 //       description no stream can have or that cannot describe the source of
-//       its packed stream (see pack/audio_entry.h)
+//       its packed stream (see pack/audio_entry_read.h)
 //   -4  the packed audio stream of an Audio entry cannot be opened or read
 //       whole, is not plausible, or cannot be brought to the stored
 //       description
@@ -139,15 +139,6 @@ void ProtectPackSet(platform::Destination& destination, const std::string& pakna
 // Makes NextRecord start again at the first record.
 void RewindDirectory(PackHandle& pack);
 
-// Restores the Audio entry `entry` of `pack` (read or write mode) as the file
-// `path` ('/'-separated, used as it is) under `destination`, as NextEntry
-// does for an Audio entry: for writers that try an entry's data before adding
-// its record. Returns 0 with *unpackedSize set, or -1 to -4 as NextEntry
-// does. Moves the pack file: a writer then goes on at DataEnd(). REQUIRES: an
-// Audio pack.
-[[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, platform::Destination& destination,
-                                   const std::string& path, uint32_t* unpackedSize, std::string* reason = nullptr);
-
 // Finishes the pack when it is in write mode (see FinishPack), closes the
 // file, unloads every codec library and releases the handle. Null is ignored.
 void ClosePack(PackPtr pack);
@@ -223,18 +214,9 @@ enum class PackWriteResult {
 [[nodiscard]] PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
                                                   uint64_t packedLimit = UINT64_MAX);
 
-// For writers that put an entry's data into the pack themselves: the pack's
-// file, positioned at DataEnd(), where the next entry's data begins.
-[[nodiscard]] platform::File& PackFile(PackHandle& pack);
-[[nodiscard]] uint64_t DataEnd(const PackHandle& pack);
-
-// Adds a record for data already written at entry.dataOffset (normally the
-// DataEnd() before writing) and moves the data end past it. Refuses
-// (kTooLarge, the pack then unable to finish) data beyond the size limit.
-[[nodiscard]] PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry);
-
-// Entries added so far.
+// Entries added so far, and the bytes of their data in the pack.
 [[nodiscard]] size_t EntryCount(const PackHandle& pack);
+[[nodiscard]] uint64_t EntryDataBytes(const PackHandle& pack);
 
 // Writes the directory after the data, then the header's directoryOffset and
 // directorySize, and closes the file. On failure the header keeps the

@@ -1,5 +1,6 @@
 // Internals shared by the pack module's source files: the handle's fields,
-// the reusable deflate and inflate states and the chunked data helpers. Not for callers
+// the reusable deflate and inflate states, the chunked data helpers and what
+// the Audio entry writer uses of the reader and writer. Not for callers
 // outside pack/.
 #pragma once
 
@@ -165,3 +166,24 @@ void ReportWritten(const OutputFile& output, uint64_t bytes);
 int Fail(std::string* reason, int code, const std::string& text);
 
 }  // namespace pack_internal
+
+// For the writer of Audio entries (audio_entry_write.cpp), which puts an
+// entry's data into the pack itself and tries it before adding its record.
+
+// The pack's file, positioned at DataEnd(), where the next entry's data
+// begins.
+[[nodiscard]] platform::File& PackFile(PackHandle& pack);
+[[nodiscard]] uint64_t DataEnd(const PackHandle& pack);
+
+// Adds a record for data already written at entry.dataOffset (normally the
+// DataEnd() before writing) and moves the data end past it. Refuses
+// (kTooLarge, the pack then unable to finish) data beyond the size limit.
+[[nodiscard]] PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry);
+
+// Restores the Audio entry `entry` of `pack` (read or write mode) as the file
+// `path` ('/'-separated, used as it is) under `destination`, as NextEntry
+// does for an Audio entry. Returns 0 with *unpackedSize set, or -1 to -4 as
+// NextEntry does. Moves the pack file: a writer then goes on at DataEnd().
+// REQUIRES: an Audio pack.
+[[nodiscard]] int RestoreAudioData(PackHandle& pack, const DirectoryEntry& entry, platform::Destination& destination,
+                                   const std::string& path, uint32_t* unpackedSize, std::string* reason = nullptr);

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "audio/codec_libraries/codec_libraries.h"
-#include "pack/audio_entry.h"
+#include "pack/audio_entry_read.h"
 #include "pack/pack_internal.h"
 
 using pack_internal::DataResult;

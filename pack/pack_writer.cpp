@@ -184,6 +184,8 @@ uint64_t DataEnd(const PackHandle& pack) { return pack.dataEnd; }
 
 size_t EntryCount(const PackHandle& pack) { return pack.entryCount; }
 
+uint64_t EntryDataBytes(const PackHandle& pack) { return pack.dataEnd - kHeaderBytes; }
+
 PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry) {
   if (pack.mode != Mode::kWrite) return PackWriteResult::kNotWritable;
   if (!ValidName(entry.name)) return PackWriteResult::kBadName;

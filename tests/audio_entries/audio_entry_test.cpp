@@ -10,6 +10,7 @@
 #include "audio_stream/stream_test_support.h"
 #include "ogg_vorbis/ogg_test_support.h"
 #include "pack/pack.h"
+#include "pack/pack_internal.h"
 #include "tools/run_program.h"
 
 using namespace test_support;

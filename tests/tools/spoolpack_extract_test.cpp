@@ -271,8 +271,9 @@ TEST_F(ExtractTest, ProgressLineOnATerminalOnly) {
   EXPECT_EQ(Extract({"--quiet"}, dest_).err, "");
 }
 
-// Usage errors print the short usage; --version and help answer; a file
-// that cannot go into a pack stops create, or is left out when asked.
+// Usage errors say what was wrong and print the command's usage; every
+// command, --version and help answer; a file that cannot go into a pack
+// stops create, or is left out when asked.
 TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
   const RunResult version = Spoolpack({"--version"});
   EXPECT_TRUE(std::regex_match(version.out, std::regex("spoolpack \\d+\\.\\d+\n"))) << version.out;
@@ -282,7 +283,13 @@ TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
     const RunResult r = Spoolpack(args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_LE(LineCount(r.err), 8u) << r.err;
-    EXPECT_NE(r.err.find("usage: spoolpack create"), std::string::npos);
+    EXPECT_EQ(r.err.find("spoolpack: "), 0u) << r.err;  // what was wrong, then the usage
+    EXPECT_NE(r.err.find(args[0] == "bogus" ? "usage: spoolpack create" : "usage: spoolpack extract"), std::string::npos);
+  }
+  for (const char* command : {"create", "extract", "list", "verify"}) {
+    const RunResult help = Spoolpack({command, "--help"});
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.find("usage: spoolpack " + std::string(command)), 0u) << help.out;
   }
   EXPECT_EQ(Spoolpack({"extract", pak_, dest_}).status, 2);  // no pack of that name
   EXPECT_FALSE(fs::exists(dest_));

@@ -3,8 +3,6 @@
 // selected entry is written through the pack module (ExtractEntry) into a
 // destination that creates the folders entries need. A failing entry does
 // not stop the run; every failure is reported at the end.
-#include "tools/spoolpack/spoolpack_extract.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "audio/stream/audio_stream.h"
 #include "pack/pack.h"
@@ -21,6 +21,23 @@
 #include "tools/spoolpack/spoolpack_progress.h"
 
 namespace {
+
+enum class ExistingFiles { kOverwrite, kKeep, kFail };
+
+struct ExtractOptions {
+  std::string pakname;
+  std::string directory;             // empty with --to-stdout
+  std::vector<std::string> only;     // --only globs
+  std::vector<std::string> exclude;  // --exclude globs
+  ExistingFiles existing = ExistingFiles::kOverwrite;
+  bool deleteAfter = false;
+  bool dryRun = false;
+  bool quiet = false;
+  int progress = -1;  // 1 --progress, 0 --no-progress, -1 on a terminal only
+  bool toStdout = false;
+  std::string entry;  // --to-stdout NAME
+  bool help = false;  // --help or -h
+};
 
 // One pack of the set that exists.
 struct SetPack {
@@ -213,8 +230,8 @@ int ExtractToStdout(const ExtractOptions& options) {
   return tally.failures.empty() ? kExitOk : kExitFailed;
 }
 
-}  // namespace
-
+// Parses the arguments after "extract". Returns false with *error set for
+// a usage error; --help or -h sets options->help and ends the parsing.
 bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions* options, std::string* error) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -224,7 +241,10 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
       *error = arg + " needs a value";
       return false;
     }
-    if (arg == "--only") {
+    if (IsHelp(arg)) {
+      options->help = true;
+      return true;
+    } else if (arg == "--only") {
       options->only.push_back(args[++i]);
     } else if (arg == "--exclude") {
       options->exclude.push_back(args[++i]);
@@ -277,6 +297,8 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
   return true;
 }
 
+// Runs the extraction. Returns 0 when every selected entry was written (or
+// kept), 1 when some entry or pack failed, 2 when no pack of the name exists.
 int Extract(const ExtractOptions& options) {
   // A write past the file-size limit fails the entry instead of ending the
   // process; an interrupted run leaves no temporary file.
@@ -332,3 +354,36 @@ int Extract(const ExtractOptions& options) {
   progress.Finish(options.quiet ? std::string() : Summary(options, tally, progress.ElapsedSeconds()));
   return tally.failures.empty() ? kExitOk : kExitFailed;
 }
+
+std::string Description() {
+  return "unpacks <pakname>'s packs into <dir>, creating the folders entries\n"
+         "need (never through a symbolic link, never outside <dir>); goes on\n"
+         "past an entry that fails and reports every failure at the end.\n"
+         "--only/--exclude GLOB select entries by name with '/' separators;\n"
+         "--existing says what happens to a file already there (default\n"
+         "overwrite); --dry-run reads, inflates and decodes everything and\n"
+         "writes nothing; --delete deletes each pack whose entries were all\n"
+         "written, and only when none was left out. A progress line on a\n"
+         "terminal (--progress, --no-progress), then a summary; --quiet\n"
+         "prints failures only. Exit status 0 when everything was written,\n"
+         "1 when something failed, 2 for a usage error or no such pack.\n"
+         "--to-stdout NAME writes that entry's bytes to standard output.\n";
+}
+
+int RunExtract(const Command& self, const std::vector<std::string>& args) {
+  ExtractOptions options;
+  std::string error;
+  if (!ParseExtractArguments(args, &options, &error)) return UsageError(self, error);
+  if (options.help) return CommandHelp(self);
+  return Extract(options);
+}
+
+}  // namespace
+
+const Command kExtractCommand = {
+    "extract", RunExtract,
+    "spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
+    "                  [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
+    "                  [--progress|--no-progress] [--quiet]\n"
+    "spoolpack extract <pakname> --to-stdout NAME",
+    "<pakname> <dir> [options]\n<pakname> --to-stdout NAME", Description};

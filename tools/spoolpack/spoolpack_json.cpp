@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/spoolpack/spoolpack_audio.h"
+#include "audio/stream/audio_stream.h"
 #include "tools/spoolpack/spoolpack_common.h"
 
 namespace {

@@ -1,47 +1,52 @@
-// Packing one audio file into an Audio pack: its own bytes (keep), its
-// samples as a WAV stream (pcm), or re-encoded as Ogg Vorbis (ogg), AAC
+// Audio entries: the packed stream of one audio file, its own bytes (keep),
+// its samples as a WAV stream (pcm), or re-encoded as Ogg Vorbis (ogg), AAC
 // (aac) or VQF (vqf), written in place at the pack's data end. The lossless
 // modes are tried: the entry is restored and compared with the source before
 // its record is added.
-#include "tools/spoolpack/spoolpack_audio.h"
+#include "pack/audio_entry_write.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
 
+#include "audio/stream/audio_stream.h"
+#include "codecs/twinvq/twinvq.h"
 #include "convert/convert.h"
+#include "pack/pack_internal.h"
+
+struct AudioSource {
+  std::string path;
+  platform::File file;
+  AudioInfo info;  // as the layer reads it: what the entry stores
+  StreamPtr stream;
+  uint64_t bytes = 0;  // the file's length
+};
 
 namespace {
 
-// CloseStream's number for an encoder that refused its settings.
-constexpr int kEncoderRefused = 21;
-// The error numbers of the codec formats (VQF 71 to 79, AAC 80 to 82, Ogg
-// Vorbis 83 to 86): the layer recognised such a file but could not read it.
-constexpr int kFirstCodecError = 71;
-constexpr int kLastCodecError = 86;
 // Bytes and samples moved at a time.
 constexpr size_t kCopyBytes = 256 * 1024;
 constexpr int64_t kChunkSamples = 64 * 1024;
 // The Ogg module reads a quality of 0.0 as "not set" (bitrate-managed mode):
 // oggenc's quality 0 is passed as this instead.
 constexpr float kQualityZero = 1e-4f;
-// CloseStream's numbers for a VQF encoder that refused its settings.
-constexpr int kFirstVqfRefusal = 71;
-constexpr int kLastVqfRefusal = 78;
-
-// The VQF sample rates and the bit rates (kbit/s per channel) of each; 0
-// ends a list.
-constexpr struct {
-  uint32_t rate;
-  int kbps[3];
-} kVqfModes[] = {{8000, {8, 0, 0}}, {11025, {10, 16, 0}}, {22050, {20, 24, 32}}, {44100, {40, 48, 0}}};
 // How many times higher or lower than the VQF rate it is packed at a
 // source's rate may be.
 constexpr double kVqfRateReach = 1.5;
+
+// `values` joined by ", ", with `last` before the last.
+template <typename T>
+std::string NumberList(const std::vector<T>& values, const char* last) {
+  std::string text;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += i + 1 == values.size() ? last : ", ";
+    text += std::to_string(values[i]);
+  }
+  return text;
+}
 
 bool SameBytes(const std::string& a, const std::string& b) {
   platform::File fa = platform::OpenExistingReadOnly(a);
@@ -165,12 +170,12 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
   }
   const int closed = CloseStream(out.release());
   const int systemError = errno;
-  if (closed == kEncoderRefused) {
+  if (closed == kErrorInternal) {
     *why = "the " + FormatName(target.format) + " encoder refuses " + std::to_string(target.channels) +
            " channels at " + std::to_string(target.samplerate) + " Hz";
     return AudioPackResult::kFallBack;
   }
-  if (FormatMajor(target.format) == FMT_VQF && closed >= kFirstVqfRefusal && closed <= kLastVqfRefusal) {
+  if (FormatMajor(target.format) == FMT_VQF && closed >= kErrorVqfUnspecified && closed <= kErrorVqfSampleRate) {
     *why = "the VQF encoder refuses it: " + ErrorReason(closed);
     return AudioPackResult::kFallBack;
   }
@@ -185,30 +190,34 @@ AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo ta
 // nearest its rate, and that rate's bit rate nearest `kbps` (the highest for
 // 0). False with *why set when VQF cannot carry the source.
 bool VqfTarget(const AudioInfo& info, int kbps, AudioInfo* target, std::string* why) {
-  if (info.channels > 2) {
+  if (info.channels > kTvqMaxChannels) {
     *why = "VQF carries 1 or 2 channels, not " + std::to_string(info.channels);
     return false;
   }
-  const auto* nearest = &kVqfModes[0];
+  uint32_t nearest = kTvqModes[0].sampleRate;
   double distance = std::numeric_limits<double>::infinity();
-  for (const auto& mode : kVqfModes) {
-    const double d = std::fabs(std::log(static_cast<double>(info.samplerate) / mode.rate));
+  for (const TvqMode& mode : kTvqModes) {
+    const double d = std::fabs(std::log(static_cast<double>(info.samplerate) / mode.sampleRate));
     if (d < distance) {
       distance = d;
-      nearest = &mode;
+      nearest = mode.sampleRate;
     }
   }
   if (!(distance <= std::log(kVqfRateReach))) {
-    *why = "its rate (" + std::to_string(info.samplerate) +
-           " Hz) is too far from the VQF rates (8000, 11025, 22050 and 44100 Hz)";
+    *why = "its rate (" + std::to_string(info.samplerate) + " Hz) is too far from the VQF rates (" +
+           VqfSampleRates(" and ") + " Hz)";
     return false;
   }
   int chosen = 0;
-  for (int rate : nearest->kbps) {
-    if (rate != 0 && (chosen == 0 || kbps == 0 || std::abs(rate - kbps) <= std::abs(chosen - kbps))) chosen = rate;
+  for (const TvqMode& mode : kTvqModes) {
+    const int rate = mode.kbps;
+    if (mode.sampleRate == nearest &&
+        (chosen == 0 || kbps == 0 || std::abs(rate - kbps) <= std::abs(chosen - kbps))) {
+      chosen = rate;
+    }
   }
   target->format = FMT_VQF;
-  target->samplerate = nearest->rate;
+  target->samplerate = nearest;
   target->bitrate = static_cast<uint32_t>(chosen) * 1000;
   return true;
 }
@@ -245,85 +254,49 @@ bool RestoresExactly(PackHandle& pack, const DirectoryEntry& entry, const AudioS
   return same;
 }
 
-// The number after a mode's colon: `fallback` without one, else the whole
-// text as a number (a whole one when `whole`) from `low` to `high`.
-bool ParseModeNumber(bool hasArgument, const std::string& argument, double fallback, double low, double high,
-                     bool whole, double* value) {
-  *value = fallback;
-  if (!hasArgument) return true;
-  char* end = nullptr;
-  *value = std::strtod(argument.c_str(), &end);
-  return !argument.empty() && *end == '\0' && *value >= low && *value <= high &&
-         (!whole || *value == std::floor(*value));
-}
-
 }  // namespace
 
-bool ParseAudioMode(const std::string& text, AudioChoice* choice, std::string* error) {
-  const std::string mode = text.substr(0, text.find(':'));
-  const bool hasArgument = mode.size() < text.size();
-  const std::string argument = hasArgument ? text.substr(mode.size() + 1) : "";
-  if (!hasArgument && (mode == "none" || mode == "keep" || mode == "pcm")) {
-    choice->mode = mode == "none" ? AudioMode::kNone : mode == "keep" ? AudioMode::kKeep : AudioMode::kPcm;
-    return true;
+std::string VqfSampleRates(const char* last) {
+  std::vector<uint32_t> rates;
+  for (const TvqMode& mode : kTvqModes) {
+    if (std::find(rates.begin(), rates.end(), mode.sampleRate) == rates.end()) rates.push_back(mode.sampleRate);
   }
-  // The lossy modes take one number, within a range, after a colon.
-  double value = 0;
-  if (mode == "ogg") {
-    if (!ParseModeNumber(hasArgument, argument, 4, -1, 10, false, &value)) {
-      *error = "--audio " + text + ": the Ogg Vorbis quality goes from -1 to 10";
-      return false;
-    }
-    choice->mode = AudioMode::kOgg;
-    choice->quality = value == 0 ? kQualityZero : static_cast<float>(value / 10);
-    return true;
-  }
-  if (mode == "aac") {
-    if (!ParseModeNumber(hasArgument, argument, 64, 8, 256, true, &value)) {
-      *error = "--audio " + text + ": the AAC bit rate goes from 8 to 256 kbit/s per channel";
-      return false;
-    }
-    choice->mode = AudioMode::kAac;
-    choice->bitrate = static_cast<uint32_t>(value) * 1000;
-    return true;
-  }
-  if (mode == "vqf") {
-    double kbps = 0;  // the highest of the rate
-    bool known = !hasArgument;
-    if (hasArgument && ParseModeNumber(true, argument, 0, 8, 48, true, &kbps)) {
-      for (const auto& m : kVqfModes) known = known || std::count(m.kbps, m.kbps + 3, static_cast<int>(kbps)) > 0;
-    }
-    if (!known) {
-      *error = "--audio " + text + ": the VQF bit rates are 8, 10, 16, 20, 24, 32, 40 and 48 kbit/s per channel";
-      return false;
-    }
-    choice->mode = AudioMode::kVqf;
-    choice->bitrate = static_cast<uint32_t>(kbps) * 1000;
-    return true;
-  }
-  *error = "unknown audio mode \"" + text + "\" (none, keep, pcm, ogg[:QUALITY], aac[:KBPS] or vqf[:KBPS])";
-  return false;
+  return NumberList(rates, last);
 }
 
-bool OpenAudioSource(const std::string& path, AudioSource* source, std::string* why) {
+std::string VqfBitRates(const char* last) {
+  std::vector<int> rates;
+  for (const TvqMode& mode : kTvqModes) {
+    if (std::find(rates.begin(), rates.end(), mode.kbps) == rates.end()) rates.push_back(mode.kbps);
+  }
+  return NumberList(rates, last);
+}
+
+bool IsVqfBitRate(double kbps) {
+  return std::any_of(std::begin(kTvqModes), std::end(kTvqModes), [&](const TvqMode& m) { return m.kbps == kbps; });
+}
+
+void AudioSourceCloser::operator()(AudioSource* source) const { delete source; }
+
+AudioSourcePtr OpenAudioSource(const std::string& path, std::string* why) {
   why->clear();
+  AudioSourcePtr source(new AudioSource);
   source->path = path;
   source->file = platform::OpenExistingReadOnly(path);
-  if (!source->file.IsOpen()) return false;
+  if (!source->file.IsOpen()) return nullptr;
   const int64_t size = platform::FileSize(source->file);
-  if (size <= 0) return false;
+  if (size <= 0) return nullptr;
   source->bytes = static_cast<uint64_t>(size);
-  source->info = AudioInfo{};
   source->stream.reset(OpenStreamRead(path.c_str(), &source->file, &source->info, 0));
-  if (source->stream != nullptr) return true;
-  if (const int error = LastError(); error >= kFirstCodecError && error <= kLastCodecError) {
-    *why = "it cannot be read: " + ErrorReason(error);
-  }
-  return false;
+  if (source->stream != nullptr) return source;
+  if (const int error = LastError(); IsCodecError(error)) *why = "it cannot be read: " + ErrorReason(error);
+  return nullptr;
 }
 
-AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource& source, const AudioChoice& choice,
-                          const std::string& trialPath, std::string* why) {
+uint64_t AudioSourceBytes(const AudioSource& source) { return source.bytes; }
+
+AudioPackResult AppendAudioEntry(PackHandle& pack, const std::string& name, AudioSource& source,
+                                 const AudioChoice& choice, const std::string& trialPath, std::string* why) {
   const AudioInfo& info = source.info;
   const bool lossless = choice.mode == AudioMode::kKeep || choice.mode == AudioMode::kPcm;
   if (!lossless && FormatCheck(&info) == 0) {
@@ -354,7 +327,7 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
     } else {
       if (choice.mode == AudioMode::kOgg) {
         target.format = FMT_OGG;
-        target.quality = choice.quality;
+        target.quality = choice.quality == 0 ? kQualityZero : static_cast<float>(choice.quality / 10);
       } else if (choice.mode == AudioMode::kAac) {
         target.format = FMT_MP4;
         target.bitrate = choice.bitrate;

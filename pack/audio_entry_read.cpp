@@ -1,7 +1,7 @@
 // Audio entry restoration: the packed stream is decoded in place inside the
 // pack into interleaved 16-bit samples, brought to the stored description and
 // written as a new file in the stored container and encoding.
-#include "pack/audio_entry.h"
+#include "pack/audio_entry_read.h"
 
 #include <algorithm>
 #include <cerrno>
