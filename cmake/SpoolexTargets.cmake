@@ -32,11 +32,27 @@ function(spoolex_module target)
   target_link_libraries(${target} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
 endfunction()
 
+# spoolex_check_includes()
+# Fails the configuration when a file of the current folder includes another
+# by a path that climbs out of a folder ("../pack/pack_internal.h") or an
+# absolute one: the compiler would find it beside the including file,
+# whatever the target may see, so such an include would pass the fences.
+function(spoolex_check_includes)
+  file(GLOB files ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.c ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(file ${files})
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"(/|([^\"]*/)?\\.\\./)")
+    if(lines)
+      message(FATAL_ERROR "${file}: include by a path that reaches past the module fences: ${lines}")
+    endif()
+  endforeach()
+endfunction()
+
 # spoolex_own_headers(<target>)
 # Lets the target's sources include every header of the folder that defines
 # the target, written from the project root, and nothing else of the tree
 # beyond the public headers of what the target links.
 function(spoolex_own_headers target)
+  spoolex_check_includes()
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   set(own ${PROJECT_BINARY_DIR}/include/own/${target})
   file(REMOVE_RECURSE ${own})
@@ -52,6 +68,7 @@ endfunction()
 # their paths from the root, as spoolex_module does for its public headers.
 function(spoolex_interface target)
   cmake_parse_arguments(I "" "" "HEADERS" ${ARGN})
+  spoolex_check_includes()
   add_library(${target} INTERFACE)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   set(public ${PROJECT_BINARY_DIR}/include/public/${target})
