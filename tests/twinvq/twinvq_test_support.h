@@ -1,5 +1,5 @@
-// Two-tone signals and where their peaks come back, for the tests of the
-// TwinVQ libraries and of VQF packing.
+// Two-tone signals and where their peaks come back, and the modes as test
+// parameters, for the tests of the TwinVQ libraries and of VQF packing.
 #pragma once
 
 #include <algorithm>
@@ -10,9 +10,21 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "codecs/twinvq/twinvq.h"
 #include "convert/fft.h"
 
+// How a mode of kTvqModes shows in a test's name: "22050Hz_24kbps".
+inline void PrintTo(const TvqMode& mode, std::ostream* out) { *out << mode.sampleRate << "Hz_" << mode.kbps << "kbps"; }
+
 namespace twinvq_test {
+
+// Names the tests of INSTANTIATE_TEST_SUITE_P(..., ValuesIn(kTvqModes), ModeName).
+inline std::string ModeName(const testing::TestParamInfo<TvqMode>& mode) { return testing::PrintToString(mode.param); }
 
 inline constexpr double kPi = std::numbers::pi;
 
