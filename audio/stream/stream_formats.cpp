@@ -18,7 +18,9 @@
 namespace {
 
 // Whether the four bytes at `at` of the start are `magic`.
-bool Is(const StreamStart& start, int at, const char (&magic)[5]) { return std::memcmp(start.bytes + at, magic, 4) == 0; }
+bool Is(const StreamStart& start, int at, const char (&magic)[5]) {
+  return std::memcmp(start.bytes + at, magic, 4) == 0;
+}
 
 bool HasExtension(const char* filename, const char* extension) {
   const char* dot = std::strrchr(filename, '.');
@@ -144,8 +146,6 @@ constexpr StreamEncoding kEncodings[] = {
 
 }  // namespace
 
-std::span<const StreamFormat> StreamFormats() { return kFormats; }
-
 std::span<const StreamEncoding> StreamEncodings() { return kEncodings; }
 
 const StreamFormat* FindStreamFormat(uint32_t code) {
@@ -153,11 +153,6 @@ const StreamFormat* FindStreamFormat(uint32_t code) {
     if (f.code == code && code != 0) return &f;
   }
   return nullptr;
-}
-
-const StreamFormat* FormatOfCode(uint32_t format) {
-  const StreamFormat* own = FindStreamFormat(format);
-  return own != nullptr ? own : FindStreamFormat(FormatMajor(format));
 }
 
 const StreamFormat& RecogniseStart(const StreamStart& start) {
@@ -210,7 +205,9 @@ bool IsCodecError(int error) {
 }
 
 uint32_t KeptStreamFormat(uint32_t format) {
-  const StreamFormat* own = FormatOfCode(format);
+  // The record of the code itself (FMT_AU_HEADERLESS), else of its major code.
+  const StreamFormat* own = FindStreamFormat(format);
+  if (own == nullptr) own = FindStreamFormat(FormatMajor(format));
   if (own == nullptr || own->keptAs == kKeptAsOwnCode) return FormatMajor(format);
   return own->keptAs;
 }

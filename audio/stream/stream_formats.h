@@ -72,16 +72,9 @@ struct StreamFormat {
   const char* lossyRefusal = nullptr;  // why a lossy mode cannot give such a file back
 };
 
-// Every format, in the order recognition tries them.
-[[nodiscard]] std::span<const StreamFormat> StreamFormats();
-
 // The record of a format code (exactly: a major code, or FMT_AU_HEADERLESS),
 // null for none.
 [[nodiscard]] const StreamFormat* FindStreamFormat(uint32_t code);
-
-// The record of a format code's own code (FMT_AU_HEADERLESS), else of its
-// major code; null for none.
-[[nodiscard]] const StreamFormat* FormatOfCode(uint32_t format);
 
 // The record whose probe first holds for `start` (the last, raw, holds for
 // every start).

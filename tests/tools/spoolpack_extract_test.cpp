@@ -284,12 +284,13 @@ TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_LE(LineCount(r.err), 8u) << r.err;
     EXPECT_EQ(r.err.find("spoolpack: "), 0u) << r.err;  // what was wrong, then the usage
-    EXPECT_NE(r.err.find(args[0] == "bogus" ? "usage: spoolpack create" : "usage: spoolpack extract"), std::string::npos);
+    const char* usage = args[0] == "bogus" ? "usage: spoolpack create" : "usage: spoolpack extract";
+    EXPECT_NE(r.err.find(usage), std::string::npos);
   }
-  for (const char* command : {"create", "extract", "list", "verify"}) {
+  for (const std::string command : {"create", "extract", "list", "verify"}) {
     const RunResult help = Spoolpack({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
-    EXPECT_EQ(help.out.find("usage: spoolpack " + std::string(command)), 0u) << help.out;
+    EXPECT_EQ(help.out.find("usage: spoolpack " + command + " "), 0u) << help.out;
   }
   EXPECT_EQ(Spoolpack({"extract", pak_, dest_}).status, 2);  // no pack of that name
   EXPECT_FALSE(fs::exists(dest_));

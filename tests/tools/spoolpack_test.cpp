@@ -58,9 +58,6 @@ class SpoolpackTest : public ::testing::Test {
 // Wrong usage, modes without an encoder, a name holding the separator of
 // pack names: refused, nothing written.
 TEST_F(SpoolpackTest, RefusalsWriteNothing) {
-  RunResult help = Pack({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n", 0), 0u);
   EXPECT_EQ(Pack({}).status, 2);
   EXPECT_EQ(Pack({"create", pak_, src_, "--bogus"}).status, 2);
   for (const char* mode : {"aac:4", "aac:64.5", "aac:", "vqf:64", "vqf:12", "vqf:", "ogg:11", "keep:1", "flac"}) {
@@ -284,14 +281,13 @@ class SpoolpackVqfModes : public SpoolpackTest, public ::testing::WithParamInter
 
 TEST_P(SpoolpackVqfModes, TwoTonesComeBackWithTheSourceDescription) {
   const TvqMode& mode = GetParam();
+  const std::string kbps = std::to_string(mode.kbps);
   std::vector<VqfSource> sources;
   for (int channels = 1; channels <= 2; ++channels) {
-    sources.push_back({std::to_string(mode.sampleRate) + "-" + std::to_string(mode.kbps) + "-" +
-                           std::to_string(channels) + ".wav",
+    sources.push_back({std::to_string(mode.sampleRate) + "-" + kbps + "-" + std::to_string(channels) + ".wav",
                        mode.sampleRate, channels, mode.sampleRate == 44100 && mode.kbps == 48 ? 12.0 : 8.0});
     WriteTwoTones(src_, sources.back());
   }
-  const std::string kbps = std::to_string(mode.kbps);
   const std::string dest = RoundTrip({"--audio", "vqf", "--audio-for", "*-" + kbps + "-*=vqf:" + kbps});
   ExpectSameTree(dest, {sources[0].name, sources[1].name});
   EXPECT_EQ(LineCount(Pack({"list", pak_ + ".APAK"}).out), 2u);
@@ -324,9 +320,9 @@ TEST_F(SpoolpackTest, VqfOfOtherRatesAndSources) {
   const std::string listed = Pack({"list", pak_ + ".APAK"}).out;
   EXPECT_EQ(LineCount(listed), 2u);
   std::smatch match;
-  ASSERT_TRUE(std::regex_search(listed, match, std::regex(R"(audio (\d+) \d+ - stream=VQF\(0x200000\) )"
-                                                          R"(stored=WAV/PCM\(0x10001\),48000Hz,16bit,2ch,72000frames a\\film\.wav)")))
-      << listed;
+  const std::regex filmLine(R"(audio (\d+) \d+ - stream=VQF\(0x200000\) )"
+                            R"(stored=WAV/PCM\(0x10001\),48000Hz,16bit,2ch,72000frames a\\film\.wav)");
+  ASSERT_TRUE(std::regex_search(listed, match, filmLine)) << listed;
   const Bytes apak = ReadBytes(pak_ + ".APAK");
   const size_t comm = std::stoul(match[1]) + 24;  // channelMode, bitRate, samplingRate: stereo, 96 kbit/s, 44 kHz
   ASSERT_LE(comm + 12, apak.size());

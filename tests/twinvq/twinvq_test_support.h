@@ -12,9 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-#include <string>
-
 #include "codecs/twinvq/twinvq.h"
 #include "convert/fft.h"
 
