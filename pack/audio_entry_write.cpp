@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "audio/stream/audio_stream.h"
@@ -280,7 +281,8 @@ void AudioSourceCloser::operator()(AudioSource* source) const { delete source; }
 
 AudioSourcePtr OpenAudioSource(const std::string& path, std::string* why) {
   why->clear();
-  AudioSourcePtr source(new AudioSource);
+  AudioSourcePtr source(new (std::nothrow) AudioSource);
+  if (!source) return nullptr;
   source->path = path;
   source->file = platform::OpenExistingReadOnly(path);
   if (!source->file.IsOpen()) return nullptr;
