@@ -35,6 +35,26 @@ set(CMAKE_BUILD_RPATH "${SPOOLEX_CODEC_BUILD_DIR}")
 # dlopen() consults DT_RUNPATH of the executable, so a run path is enough.
 add_link_options(-Wl,--enable-new-dtags)
 
+option(SPOOLEX_INSTALL_STRIP "Strip the programs and libraries as they are installed" ON)
+if(SPOOLEX_INSTALL_STRIP)
+  # The first install rule, so it holds for every later one.
+  install(CODE "set(CMAKE_INSTALL_DO_STRIP 1)")
+endif()
+# What is installed is what users run: a Release build (scripts/install
+# and scripts/package make one in build-release).
+install(CODE "if(NOT CMAKE_INSTALL_CONFIG_NAME STREQUAL \"Release\")
+  message(WARNING \"Installing a \${CMAKE_INSTALL_CONFIG_NAME} build; scripts/install installs a Release one.\")
+endif()")
+# install_manifest.txt lists the installed files without DESTDIR: the
+# install keeps the DESTDIR it was given beside it, so the uninstall removes
+# the files it put there, not those of the same names under /.
+install(CODE "file(WRITE \"${PROJECT_BINARY_DIR}/install_destdir.txt\" \"\$ENV{DESTDIR}\")")
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DMANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
+          -DDESTDIR_RECORD=${PROJECT_BINARY_DIR}/install_destdir.txt
+          -P ${PROJECT_SOURCE_DIR}/cmake/SpoolexUninstall.cmake
+  VERBATIM)
+
 # spoolex_install_program(<target>)
 #   Installs an executable that loads the codec libraries to <prefix>/bin,
 #   with the run path $ORIGIN/../lib/<multiarch>/spoolex.
