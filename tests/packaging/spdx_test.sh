@@ -8,7 +8,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "spdx: $1"; exit 1; }
 mkdir -p "$work/scripts" "$work/lib" "$work/doc" "$work/demo/tree" "$work/fuzz/corpus/x"
-cp "$1" "$work/scripts/spdx"
+# The script as it is before its own line is added.
+sed '2{/^# SPDX-License-Identifier:/d}' "$1" > "$work/scripts/spdx"
 cd "$work"
 printf 'int f();\n' > lib/f.h
 printf '// SPDX-License-Identifier: MIT\nint g;\n' > lib/g.cpp
