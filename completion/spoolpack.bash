@@ -1,0 +1,75 @@
+# bash completion for spoolpack and spoolex (installed under both names).
+
+# Adds to COMPREPLY the pack sets that start with $1 (NAME for NAME.APAK,
+# NAME.UPAK or NAME.ZPAK, extensions in upper or lower case) and the
+# folders, which may hold them.
+_spoolex_paknames()
+{
+    local file
+    local -A seen=()
+    while IFS= read -r file; do
+        [[ $file =~ \.([AUZ]PAK|[auz]pak)$ ]] || continue
+        file=${file%.*}
+        [[ -n ${seen[$file]-} ]] && continue
+        seen[$file]=1
+        COMPREPLY+=("$file")
+    done < <(compgen -f -- "$1")
+    mapfile -t -O "${#COMPREPLY[@]}" COMPREPLY < <(compgen -d -- "$1")
+    compopt -o filenames 2>/dev/null
+}
+
+_spoolpack()
+{
+    local cur prev words cword
+    _init_completion || return
+
+    if ((cword == 1)); then
+        mapfile -t COMPREPLY < <(compgen -W 'create extract list verify help --help --version' -- "$cur")
+        return
+    fi
+    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout'
+    case $prev in
+        --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
+        --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
+        --store | --audio-for | --only | --exclude | --to-stdout) return ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        local options=''
+        case $command in
+            create) options='--store --audio --audio-for --skip-unpackable' ;;
+            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout' ;;
+            list) options='--json' ;;
+        esac
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+        return
+    fi
+
+    # Which argument this is, not counting options and their values.
+    local i argument=0
+    for ((i = 2; i < cword; i++)); do
+        if [[ ${words[i]} == @($with_value) ]]; then
+            ((i++))
+        elif [[ ${words[i]} != -* ]]; then
+            ((argument++))
+        fi
+    done
+    case $command:$argument in
+        create:0 | extract:0 | verify:0) _spoolex_paknames "$cur" ;;
+        create:1 | extract:1) _filedir -d ;;
+        list:0) _filedir 'apak|upak|zpak' ;;
+    esac
+}
+complete -F _spoolpack spoolpack
+
+_spoolex()
+{
+    local cur prev words cword
+    _init_completion || return
+    case $cword in
+        1) _spoolex_paknames "$cur" ;;
+        2) _filedir -d ;;
+        3) mapfile -t COMPREPLY < <(compgen -W 'delete' -- "$cur") ;;
+    esac
+}
+complete -F _spoolex spoolex
