@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -57,17 +56,11 @@ bool FlushPages(AudioStream& stream, VorbisSession& s, bool& endOfStream) {
   return true;
 }
 
-// The seconds of SOURCE_DATE_EPOCH when it holds a whole number (the
-// reproducible-builds convention), otherwise the current time.
+// The seconds of SOURCE_DATE_EPOCH when it is set, otherwise the current
+// time.
 unsigned SerialSeed() {
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (epoch != nullptr && *epoch >= '0' && *epoch <= '9') {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long seconds = std::strtoull(epoch, &end, 10);
-    if (*end == '\0' && errno == 0) return static_cast<unsigned>(seconds);
-  }
-  return static_cast<unsigned>(std::time(nullptr));
+  uint64_t seconds = 0;
+  return SourceDateEpoch(&seconds) ? static_cast<unsigned>(seconds) : static_cast<unsigned>(std::time(nullptr));
 }
 
 // The stream serial number for `seed`: the first value of glibc's rand()

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/stream/audio_stream.h"
+#include "audio/stream/written_header.h"
 
 namespace {
 
@@ -357,6 +358,7 @@ int CloseSndfile(AudioStream& stream) {
         !MendIffHeader(stream)) {
       result = kErrorShortWrite;
     }
+    if (stream.mode == kStreamModeWrite && result == 0 && !MendWrittenHeader(stream)) result = kErrorShortWrite;
   }
   // A stream written inside a larger file leaves the file at its end.
   if (stream.mode == kStreamModeWrite) {
@@ -588,6 +590,7 @@ int SndfileOpenRead(AudioStream& stream) {
   if (container->major == FMT_AU && StartsWith(stream, "dns.")) stream.info.format = FMT_AU_LE;
   const int described = DescribeRead(stream, sfinfo, *container);
   if (described == kErrorNone && container->major == FMT_SVX) BoundSvxFrames(stream);
+  if (described == kErrorNone) BoundFramesByFactChunk(stream);
   return described;
 }
 
