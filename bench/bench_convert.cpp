@@ -2,8 +2,9 @@
 //
 //   bench_convert convert <in.raw> <out.raw> <in-rate> <out-rate> <channels>
 //     Reads signed 16-bit little-endian interleaved samples, converts them to
-//     the other rate through ConvertToStoredInfo and writes the result; prints
-//     the wall-clock and CPU seconds of the ConvertToStoredInfo call alone.
+//     the other rate through the block conversion (BeginConversion,
+//     NextConverted) and writes the result; prints the wall-clock and CPU
+//     seconds of the conversion alone.
 //   bench_convert snr <file.raw> <rate> <channels> <frequency>
 //     Fits a sine of the given frequency (amplitude, phase and offset free) to
 //     every channel, leaving out the first and last 1000 frames, and prints
@@ -28,10 +29,8 @@ namespace {
   return static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
 }
 
-// Reads a raw file of signed 16-bit little-endian samples into `out`, with
-// room for at least `minCount` samples (zero beyond the file's). Appends in
-// chunks so that no sample is written twice.
-bool ReadRaw(const char* path, std::vector<int16_t>& out, size_t minCount = 0) {
+// Reads a raw file of signed 16-bit little-endian samples into `out`.
+bool ReadRaw(const char* path, std::vector<int16_t>& out) {
   std::FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   std::fseek(f, 0, SEEK_END);
@@ -39,8 +38,7 @@ bool ReadRaw(const char* path, std::vector<int16_t>& out, size_t minCount = 0) {
   std::fseek(f, 0, SEEK_SET);
   const size_t count = bytes > 0 ? static_cast<size_t>(bytes) / 2 : 0;
   out.clear();
-  // As audio entry restoration does: room for the whole stream, on huge pages.
-  if (!ReserveSamples(out, std::max(count, minCount))) return false;
+  out.reserve(count);
   std::vector<int16_t> chunk(1 << 16);
   size_t got;
   while ((got = std::fread(chunk.data(), 2, chunk.size(), f)) > 0) {
@@ -50,9 +48,7 @@ bool ReadRaw(const char* path, std::vector<int16_t>& out, size_t minCount = 0) {
     out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<ptrdiff_t>(got));
   }
   std::fclose(f);
-  const bool ok = out.size() == count;
-  out.resize(std::max(count, minCount));
-  return ok;
+  return out.size() == count;
 }
 
 bool WriteRaw(const char* path, std::vector<int16_t>& samples) {
@@ -75,23 +71,32 @@ int Convert(char** argv) {
   const uint64_t inFrames = static_cast<uint64_t>(std::ftell(probe)) / 2 / channels;
   std::fclose(probe);
   const uint64_t outFrames = inFrames * outRate / inRate;
-  // As the caller of the conversion does: room for the larger frame count.
   std::vector<int16_t> samples;
-  if (!ReadRaw(argv[2], samples, std::max(inFrames, outFrames) * channels)) return 2;
+  if (!ReadRaw(argv[2], samples)) return 2;
   AudioInfo decoded;
   decoded.samplerate = inRate;
   decoded.pcmbitwidth = 16;
   decoded.channels = channels;
-  decoded.samples = static_cast<uint32_t>(outFrames);
   AudioInfo stored = decoded;
   stored.samplerate = outRate;
+  // As restoration reads a stream: its samples, then zeros.
+  size_t next = 0;
+  auto read = [&](int16_t* to, int64_t n) {
+    for (int64_t i = 0; i < n; ++i, ++next) to[i] = next < samples.size() ? samples[next] : int16_t{0};
+    return true;
+  };
+  std::vector<int16_t> converted;
+  converted.reserve(outFrames * channels);
   const auto start = std::chrono::steady_clock::now();
   const std::clock_t cpuStart = std::clock();
-  if (ConvertToStoredInfo(decoded, stored, samples) != 1) return 1;
+  SampleConversionPtr conversion = BeginConversion(decoded, stored, outFrames, read);
+  if (!conversion) return 1;
+  const int16_t* block = nullptr;
+  for (int64_t n; (n = NextConverted(*conversion, block)) > 0;) converted.insert(converted.end(), block, block + n);
   const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
   std::printf("%.2f %.2f\n", spent.count(), cpu);
-  return WriteRaw(argv[3], samples) ? 0 : 2;
+  return WriteRaw(argv[3], converted) ? 0 : 2;
 }
 
 // Least-squares fit of a + b sin(wt) + c cos(wt), by the normal equations.

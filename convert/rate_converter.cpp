@@ -38,7 +38,7 @@ double MeasureTransition(const RateConvState& st, int e, int h, double a1) {
   const size_t n = size_t{1} << e;
   const size_t m = n / 2;
   DesignKaiserLowpass(0.5, a1, n, h, st.fftBuf);
-  FftForward(st.fftBuf, e, st.work.get(), nullptr);
+  FftForward(st.fftBuf, e, st.sines, nullptr);
   const double threshold = st.fftBuf[0] * st.fftBuf[0] * 1e-10;
   size_t k = m;
   while (k > 0 && st.fftBuf[2 * k] * st.fftBuf[2 * k] < threshold) --k;
@@ -115,7 +115,7 @@ void FilterBlock(RateConvState& st) {
   const size_t m = n / 2;
   double* x = st.fftBuf;
   const double* r = st.response;
-  const double* tables = st.work.get();
+  const double* tables = st.sines;
   if (st.direct != 0) {
     FftForward(x, e, tables, nullptr);
     for (size_t k = 0; k < m; ++k) {
@@ -313,9 +313,12 @@ std::unique_ptr<RateConvState> RateConvInit(int debug, double ratio, int numChan
 
   st->work = AllocateZeroed<double>(4 * n + m + 1153);
   if (!st->work) return nullptr;
+  st->sines = st->work.get();
   st->fftBuf = st->work.get() + 2 * n;
-  st->response = st->fftBuf + 2 * n;
-  st->interpTable = st->response + m + 1;
+  double* response = st->fftBuf + 2 * n;
+  double* interpTable = response + m + 1;
+  st->response = response;
+  st->interpTable = interpTable;
   MakeSineTables(st->work.get(), n);
 
   const double df = MeasureTransition(*st, e, h, a1);
@@ -337,10 +340,10 @@ std::unique_ptr<RateConvState> RateConvInit(int debug, double ratio, int numChan
   if (carried <= 0 || newLen < carried) return nullptr;
 
   DesignKaiserLowpass(cut.fc * 0.5, a1, n, h, st->fftBuf);
-  FftForward(st->fftBuf, e, st->work.get(), nullptr);
+  FftForward(st->fftBuf, e, st->sines, nullptr);
   const double divisor = (cut.direct + 1) * static_cast<double>(m);
-  for (size_t i = 0; i <= m; ++i) st->response[i] = st->fftBuf[2 * i] / divisor;
-  DesignInterpTable(st->interpTable);
+  for (size_t i = 0; i <= m; ++i) response[i] = st->fftBuf[2 * i] / divisor;
+  DesignInterpTable(interpTable);
 
   const double outSize = (2.0 * newLen + 4) * ratio + 4.0;
   if (!(outSize <= kMaxOutSize)) return nullptr;
@@ -372,31 +375,69 @@ std::unique_ptr<RateConvState> RateConvInit(int debug, double ratio, int numChan
   return st;
 }
 
-int RateConv(RateConvState& st, const int16_t* input, long numSampleIn, const float*& output) {
-  if (debugLevel != 0) std::printf("RateConv: numSampleIn=%ld\n", numSampleIn);
+void RateConvFeed(RateConvState& st, const int16_t* input) {
   FillBlock(st, input);
   FilterBlock(st);
-
-  const double span = st.direct != 0 ? st.newLen : 2.0 * st.newLen;
-  const double step = st.step;
-  const double* real = st.fftBuf + 2 * st.offset;
-  const double* table = st.interpTable;
-  float* out = st.outBuf.get();
-  const long capacity = st.outSize;
-  long count = 0;
-  double pos = st.position;
-  if (st.numChannel == 1) {
-    pos = RunInstants<OneLane>(real, table, pos, span, step, out, count, capacity);
-    pos -= span;
-    pos = RunInstants<OneLane>(real + 1, table, pos, span, step, out, count, capacity);
-  } else {
-    pos = RunInstants<TwoLanes>(real, table, pos, span, step, out, count, capacity);
-  }
-  st.position = pos - span;
+  st.emitPhase = 0;
+  st.emitPosition = st.position;
   st.sampleIn += 2L * st.newLen;
+}
+
+int RateConvEmit(RateConvState& st, float* out, long capacity) {
+  const double span = st.direct != 0 ? st.newLen : 2.0 * st.newLen;
+  const double* real = st.fftBuf + 2 * st.offset;
+  long count = 0;
+  double pos = st.emitPosition;
+  // The one-channel layout runs the real parts, then the imaginary parts
+  // (the next block of input), each from where the previous left off.
+  while (st.emitPhase < 2 && count + 2 <= capacity) {
+    if (st.numChannel == 1) {
+      pos = RunInstants<OneLane>(real + st.emitPhase, st.interpTable, pos, span, st.step, out, count, capacity);
+    } else {
+      pos = RunInstants<TwoLanes>(real, st.interpTable, pos, span, st.step, out, count, capacity);
+    }
+    if (pos < span) break;  // the capacity is used up
+    pos -= span;
+    st.emitPhase = st.numChannel == 1 && st.emitPhase == 0 ? 1 : 2;
+  }
+  st.emitPosition = pos;
+  if (st.emitPhase == 2) st.position = pos;
   st.sampleOut += count;
-  output = out;
   return static_cast<int>(count);
+}
+
+int RateConv(RateConvState& st, const int16_t* input, long numSampleIn, const float*& output) {
+  if (debugLevel != 0) std::printf("RateConv: numSampleIn=%ld\n", numSampleIn);
+  RateConvFeed(st, input);
+  // outSize holds every output value of one block.
+  const int count = RateConvEmit(st, st.outBuf.get(), st.outSize);
+  output = st.outBuf.get();
+  return count;
+}
+
+std::unique_ptr<RateConvState> RateConvShare(const RateConvState& model) {
+  std::unique_ptr<RateConvState> st(new (std::nothrow) RateConvState);
+  if (!st) return nullptr;
+  const size_t n = size_t{1} << model.fftOrder;
+  const size_t carried = static_cast<size_t>(model.blockLen - model.newLen);
+  st->work = AllocateZeroed<double>(2 * n);
+  st->history = AllocateZeroed<double>(2 * carried);
+  if (!st->work || !st->history) return nullptr;
+  st->numChannel = model.numChannel;
+  st->sines = model.sines;
+  st->fftBuf = st->work.get();
+  st->response = model.response;
+  st->interpTable = model.interpTable;
+  st->blockLen = model.blockLen;
+  st->newLen = model.newLen;
+  st->offset = model.offset;
+  st->direct = model.direct;
+  st->fftOrder = model.fftOrder;
+  st->position = model.offset;
+  st->step = model.step;
+  st->cutoff = model.cutoff;
+  st->transition = model.transition;
+  return st;
 }
 
 void RateConvFree(std::unique_ptr<RateConvState> state) {

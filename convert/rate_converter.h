@@ -26,10 +26,13 @@ struct RateConvState {
   long sampleOut = 0;  // output values produced so far
   // One block of 4N + M + 1153 doubles: the sine tables (2N - 1 used), then
   // fftBuf (N complex values), response (M + 1) and interpTable (1152).
+  // A converter of RateConvShare holds only its fftBuf here and reads the
+  // tables of its model.
   std::unique_ptr<double[]> work;
+  const double* sines = nullptr;  // the sine tables (in work, or the model's)
   double* fftBuf = nullptr;
-  double* response = nullptr;     // real response of filter 1, bins 0 ... M
-  double* interpTable = nullptr;  // interpolation kernel, 128 phases per sample
+  const double* response = nullptr;     // real response of filter 1, bins 0 ... M
+  const double* interpTable = nullptr;  // interpolation kernel, 128 phases per sample
   std::unique_ptr<double[]> history;  // H complex values
   int blockLen = 0;   // N'
   int newLen = 0;     // L'
@@ -37,6 +40,11 @@ struct RateConvState {
   int direct = 0;     // 1: filter 1 at the input rate; 0: it also upsamples by 2
   int fftOrder = 0;   // e, N = 2^e
   double position = 0.0;  // next output instant, in filtered points
+  // The block being handed out by RateConvEmit: 0 its first sequence (the
+  // real parts), 1 the second (the imaginary parts, one-channel layout), 2
+  // done; and the next instant in it.
+  int emitPhase = 2;
+  double emitPosition = 0.0;
   double step = 0.0;      // advance per output instant, in filtered points
   long outSize = 0;       // capacity of outBuf, in floats
   std::unique_ptr<float[]> outBuf;
@@ -71,6 +79,25 @@ struct RateConvState {
 // `numSampleIn` is only printed. REQUIRES: `input` holds inSize values.
 [[nodiscard]] int RateConv(RateConvState& state, const int16_t* input, long numSampleIn,
                            const float*& output);
+
+// The two halves of RateConv, for a caller that takes a block's output in
+// pieces (at ratios far above 1 one block gives hundreds of thousands of
+// values). RateConvFeed reads exactly inSize values from `input` and
+// filters them as RateConv does; RateConvEmit then writes the block's output
+// values in order to `out`, at most `capacity` at a time, and returns how
+// many, 0 once the block is exhausted (then feed the next). The values are
+// exactly those RateConv returns for the block. REQUIRES: the previous block
+// exhausted before a feed; capacity >= 2.
+void RateConvFeed(RateConvState& state, const int16_t* input);
+[[nodiscard]] int RateConvEmit(RateConvState& state, float* out, long capacity);
+
+// A converter with the settings of `model` and a history of its own, which
+// reads the model's tables (sine tables, filter response, interpolation
+// kernel) instead of holding copies: channels converted one by one cost one
+// block of N complex values each. It has no outBuf: use RateConvFeed and
+// RateConvEmit. Returns null when memory runs out. REQUIRES: `model`
+// outlives it.
+[[nodiscard]] std::unique_ptr<RateConvState> RateConvShare(const RateConvState& model);
 
 // Ends the converter, releasing outBuf, work, history and the state.
 void RateConvFree(std::unique_ptr<RateConvState> state);

@@ -1,103 +1,90 @@
 // Brings decoded 16-bit samples to the bit-width scale, sample rate and
-// channel count of a stored stream description.
+// channel count of a stored stream description, one block at a time.
 #include "convert/stored_conversion.h"
-
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
 #include <initializer_list>
-#include <memory>
 #include <new>
-#include <stdexcept>
+#include <vector>
 
 #include "convert/convert.h"
 #include "convert/rate_converter.h"
+
+// The rate step: one converter for one or two channels (its own layout), or
+// one per channel (the two-channel layout would pair neighbours), all of the
+// same settings, fed the same blocks in lockstep so that they give the same
+// number of output frames from every block.
+struct RateStep {
+  std::vector<std::unique_ptr<RateConvState>> lanes;
+  int group = 1;          // channels per lane: 1, or 2 for one stereo converter
+  uint64_t blockFrames = 0;  // decoded frames each block feeds
+  std::vector<int16_t> block;      // one block, every decoded channel
+  std::vector<int16_t> laneBlock;  // one channel of it
+  std::vector<float> values;       // emitted values, emitFrames * group per lane
+  long emitFrames = 0;
+  bool fed = false;  // the lanes hold a block not yet exhausted
+};
+
+struct SampleConversion {
+  uint32_t from = 0;  // decoded channels
+  uint32_t to = 0;    // stored channels
+  int widen = 0;      // bits the decoded samples move up
+  int narrow = 0;     // bits the converted samples move down
+  bool unchanged = false;
+  bool rate = false;
+  bool stopped = false;  // the reader stopped
+  uint64_t frames = 0;    // frames to give
+  uint64_t produced = 0;  // frames given so far
+  uint64_t blockFrames = 0;
+  SampleReader read;
+  std::vector<int16_t> in;   // decoded frames (rate step: converted ones)
+  std::vector<int16_t> out;  // frames of the stored channel count
+  RateStep step;
+};
 
 namespace {
 
 // Channels per frame that a stream description may give.
 constexpr uint32_t kMaxChannels = 256;
-// Cap on the samples of the converted buffer (4 GiB).
-constexpr uint64_t kMaxSamples = uint64_t{1} << 31;
+// Fewest output frames one emission of the converters takes (many channels
+// make a block of kConversionBlockSamples hold few frames).
+constexpr long kMinEmitFrames = 16;
 
-// Runs channels first ... first + group - 1 (group 1, or 2 for a stereo pair)
-// of `in` (interleaved, `channels` per frame) through one converter and puts
-// `frames` output frames of those channels into `out`, interleaved the same
-// way. When the group is every channel, the frames are appended to `out`,
-// which REQUIRES room reserved for them (so appending never allocates);
-// otherwise `out` must already hold channels * frames samples and the
-// group's are overwritten.
-// Output frame j lies at input time j / ratio; once the input runs out the
-// converter is fed zeros. Returns false when the converter cannot be set up
-// or memory runs out; `out` may then be partly written.
-bool ResampleChannels(const std::vector<int16_t>& in, uint32_t channels, uint32_t first,
-                      int group, double ratio, uint64_t frames, std::vector<int16_t>& out) {
-  long inSize = 0;
-  std::unique_ptr<RateConvState> conv =
-      RateConvInit(0, ratio, group, -1, -1.0f, -1.0f, -1.0f, inSize);
-  if (!conv) return false;
-  std::vector<int16_t> block;
-  if (!ReserveSamples(block, static_cast<uint64_t>(inSize))) return false;
-  block.resize(static_cast<size_t>(inSize));
-  const uint64_t blockFrames = static_cast<uint64_t>(inSize) / group;
-  const uint64_t available = in.size() / channels;
-  const bool whole = static_cast<uint32_t>(group) == channels;
-  uint64_t nextIn = 0;
-  uint64_t produced = 0;
-  while (produced < frames) {
-    const int16_t* src = block.data();
-    if (whole && nextIn + blockFrames <= available) {
-      src = in.data() + nextIn * channels;
-    } else {
-      for (uint64_t i = 0; i < blockFrames; ++i) {
-        const uint64_t f = nextIn + i;
-        for (int c = 0; c < group; ++c) {
-          block[i * group + c] = f < available ? in[f * channels + first + c] : 0;
-        }
-      }
-    }
-    const float* values = nullptr;
-    const int count = RateConv(*conv, src, inSize, values);
-    const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(count / group), frames - produced);
-    if (whole) {
-      const size_t at = out.size();
-      out.resize(at + static_cast<size_t>(take) * group);
-      int16_t* to = out.data() + at;
-      for (uint64_t k = 0; k < take * group; ++k) to[k] = SampleFromFloat(values[k]);
-    } else {
-      for (uint64_t i = 0; i < take; ++i) {
-        for (int c = 0; c < group; ++c) {
-          out[(produced + i) * channels + first + c] = SampleFromFloat(values[i * group + c]);
-        }
-      }
-    }
-    produced += take;
-    nextIn += blockFrames;
+template <class T>
+bool Resize(std::vector<T>& v, size_t count) {
+  try {
+    v.resize(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
   }
-  RateConvFree(std::move(conv));
   return true;
 }
 
-// Rewrites `frames` frames of `buf` from `from` to `to` channels in place.
-// Widening runs from the last frame to the first so that a frame is read
-// before its place is overwritten. Channels that nothing sets are 0; above 6
-// channels on either side, channel c keeps input channel c where there is one.
-// REQUIRES: buf holds max(from, to) * frames samples; both counts <= 256.
-void RemapFrames(int16_t* buf, uint32_t from, uint32_t to, uint64_t frames) {
+void Widen(int16_t* s, size_t count, int shift) {
+  for (size_t i = 0; i < count; ++i) {
+    s[i] = static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(s[i])) << shift);
+  }
+}
+
+void Narrow(int16_t* s, size_t count, int shift) {
+  for (size_t i = 0; i < count; ++i) s[i] = static_cast<int16_t>(s[i] >> shift);
+}
+
+// Writes `frames` frames of `from` channels in `in` as frames of `to`
+// channels in `out`. Channels that nothing sets are 0; above 6 channels on
+// either side, channel c keeps input channel c where there is one.
+void RemapFrames(const int16_t* in, uint32_t from, uint32_t to, uint64_t frames, int16_t* out) {
   std::array<int16_t, kMaxChannels> frame{};
   const bool table = from <= kFrameScratch && to <= kFrameScratch;
   const uint32_t cleared = std::max<uint32_t>(to, kFrameScratch);
-  auto one = [&](uint64_t f) {
-    std::copy_n(buf + f * from, from, frame.begin());
+  for (uint64_t f = 0; f < frames; ++f) {
+    std::copy_n(in + f * from, from, frame.begin());
     std::fill(frame.begin() + from, frame.begin() + std::max(from, cleared), int16_t{0});
     if (table) MapChannels(static_cast<int>(from), static_cast<int>(to), frame.data());
-    std::copy_n(frame.begin(), to, buf + f * to);
-  };
-  if (from < to) {
-    for (uint64_t f = frames; f-- > 0;) one(f);
-  } else {
-    for (uint64_t f = 0; f < frames; ++f) one(f);
+    std::copy_n(frame.begin(), to, out + f * to);
   }
 }
 
@@ -107,27 +94,74 @@ int Average(std::initializer_list<int> values) {
   return sum / static_cast<int>(values.size());
 }
 
-}  // namespace
+// Sets up the converters for `ratio` and room for one block and its output.
+bool BeginRateStep(RateStep& rs, uint32_t channels, double ratio) {
+  rs.group = channels <= 2 ? static_cast<int>(channels) : 1;
+  long inSize = 0;
+  std::unique_ptr<RateConvState> model = RateConvInit(0, ratio, rs.group, -1, -1.0f, -1.0f, -1.0f, inSize);
+  if (!model) return false;
+  rs.lanes.push_back(std::move(model));
+  for (uint32_t c = 1; rs.group == 1 && c < channels; ++c) {
+    std::unique_ptr<RateConvState> lane = RateConvShare(*rs.lanes.front());
+    if (!lane) return false;
+    rs.lanes.push_back(std::move(lane));
+  }
+  rs.blockFrames = static_cast<uint64_t>(inSize) / rs.group;
+  rs.emitFrames = std::max<long>(kConversionBlockSamples / std::max<uint32_t>(channels, 1), kMinEmitFrames);
+  return Resize(rs.block, rs.blockFrames * channels) &&
+         Resize(rs.laneBlock, rs.lanes.size() > 1 ? rs.blockFrames : 0) &&
+         Resize(rs.values, static_cast<size_t>(rs.emitFrames) * rs.group * rs.lanes.size());
+}
 
-bool ReserveSamples(std::vector<int16_t>& samples, uint64_t count) {
-  try {
-    samples.reserve(static_cast<size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
+// Feeds the converters the next block of decoded frames.
+bool FeedRateStep(SampleConversion& c) {
+  RateStep& rs = c.step;
+  if (!c.read(rs.block.data(), static_cast<int64_t>(rs.block.size()))) return false;
+  if (c.widen > 0) Widen(rs.block.data(), rs.block.size(), c.widen);
+  if (rs.lanes.size() == 1) {
+    RateConvFeed(*rs.lanes.front(), rs.block.data());
+  } else {
+    for (uint32_t ch = 0; ch < c.from; ++ch) {
+      for (uint64_t i = 0; i < rs.blockFrames; ++i) rs.laneBlock[i] = rs.block[i * c.from + ch];
+      RateConvFeed(*rs.lanes[ch], rs.laneBlock.data());
+    }
   }
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kPage = 4096;
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  const auto begin = (reinterpret_cast<uintptr_t>(samples.data()) + kPage - 1) & ~(kPage - 1);
-  const auto end = reinterpret_cast<uintptr_t>(samples.data() + samples.capacity()) & ~(kPage - 1);
-  if (end > begin && end - begin >= kHugePage) {
-    (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
+  rs.fed = true;
   return true;
 }
+
+// The next converted frames into c.in (decoded channels): returns their
+// number, -1 when the reader stopped.
+int64_t NextRateFrames(SampleConversion& c) {
+  RateStep& rs = c.step;
+  for (;;) {
+    if (!rs.fed && !FeedRateStep(c)) return -1;
+    const long capacity = rs.emitFrames * rs.group;
+    long count = 0;
+    for (size_t l = 0; l < rs.lanes.size(); ++l) {
+      // Every lane has the same instants, so the same count.
+      count = RateConvEmit(*rs.lanes[l], rs.values.data() + l * capacity, capacity);
+    }
+    if (count == 0) {
+      rs.fed = false;
+      continue;
+    }
+    const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(count / rs.group), c.frames - c.produced);
+    int16_t* to = c.in.data();
+    if (rs.lanes.size() == 1) {
+      for (uint64_t k = 0; k < take * rs.group; ++k) to[k] = SampleFromFloat(rs.values[k]);
+    } else {
+      for (uint64_t i = 0; i < take; ++i) {
+        for (uint32_t ch = 0; ch < c.from; ++ch) to[i * c.from + ch] = SampleFromFloat(rs.values[ch * capacity + i]);
+      }
+    }
+    return static_cast<int64_t>(take);
+  }
+}
+
+}  // namespace
+
+void SampleConversionDeleter::operator()(SampleConversion* conversion) const { delete conversion; }
 
 void MapChannels(int from, int to, int16_t frame[kFrameScratch]) {
   const int s0 = frame[0], s1 = frame[1], s2 = frame[2], s3 = frame[3], s4 = frame[4],
@@ -160,65 +194,65 @@ void MapChannels(int from, int to, int16_t frame[kFrameScratch]) {
   }
 }
 
-int ConvertToStoredInfo(const AudioInfo& decoded, const AudioInfo& stored,
-                        std::vector<int16_t>& samples) {
-  if (decoded.pcmbitwidth == stored.pcmbitwidth && decoded.channels == stored.channels &&
-      decoded.samplerate == stored.samplerate) {
-    return 1;
-  }
-  // Descriptions no stream can have, and a buffer shorter than promised, are
-  // refused before anything is touched.
+SampleConversionPtr BeginConversion(const AudioInfo& decoded, const AudioInfo& stored, uint64_t frames,
+                                    SampleReader read) {
   const uint32_t from = decoded.channels;
   const uint32_t to = stored.channels;
-  const uint64_t frames = decoded.samples;
-  const bool rateStep = decoded.samplerate != stored.samplerate;
-  if (from == 0 || to == 0 || from > kMaxChannels || to > kMaxChannels) return 0;
-  if (rateStep && (decoded.samplerate == 0 || stored.samplerate == 0)) return 0;
-  const uint64_t decodedCount = from * frames;
-  const uint64_t workCount = std::max(from, to) * frames;
-  if (samples.size() < decodedCount || workCount > kMaxSamples) return 0;
-
-  if (decoded.pcmbitwidth < 16) {
-    // Every sample the buffer holds: those beyond the stored frame count still
-    // feed the rate step.
-    const int shift = 16 - static_cast<int>(decoded.pcmbitwidth);
-    for (int16_t& s : samples) {
-      s = static_cast<int16_t>(static_cast<uint32_t>(static_cast<uint16_t>(s)) << shift);
-    }
+  if (from == 0 || to == 0 || from > kMaxChannels || to > kMaxChannels) return nullptr;
+  SampleConversionPtr c(new (std::nothrow) SampleConversion);
+  if (!c) return nullptr;
+  c->from = from;
+  c->to = to;
+  c->frames = frames;
+  c->read = std::move(read);
+  c->unchanged = decoded.pcmbitwidth == stored.pcmbitwidth && from == to &&
+                 decoded.samplerate == stored.samplerate;
+  c->rate = decoded.samplerate != stored.samplerate;
+  if (!c->unchanged) {
+    c->widen = decoded.pcmbitwidth < 16 ? static_cast<int>(16 - decoded.pcmbitwidth) : 0;
+    c->narrow = stored.pcmbitwidth < 16 ? static_cast<int>(16 - stored.pcmbitwidth) : 0;
   }
-
-  std::vector<int16_t> fresh;
-  std::vector<int16_t>* work = &samples;
-  if (rateStep || from != to) {
-    if (!ReserveSamples(fresh, workCount)) return 0;
-    if (rateStep) {
-      const double ratio = static_cast<double>(stored.samplerate) / decoded.samplerate;
-      bool ok = true;
-      if (from <= 2) {
-        ok = ResampleChannels(samples, from, 0, static_cast<int>(from), ratio, frames, fresh);
-      } else {
-        // One converter per channel: the two-channel layout pairs neighbours.
-        fresh.resize(static_cast<size_t>(decodedCount));
-        for (uint32_t c = 0; c < from && ok; ++c) {
-          ok = ResampleChannels(samples, from, c, 1, ratio, frames, fresh);
-        }
-      }
-      if (!ok) return 0;
-    } else {
-      fresh.assign(samples.begin(), samples.begin() + static_cast<ptrdiff_t>(decodedCount));
-    }
-    fresh.resize(static_cast<size_t>(workCount));  // within the reserved room
-    work = &fresh;
+  const uint32_t widest = std::max(from, to);
+  c->blockFrames = static_cast<uint64_t>(std::max<int64_t>(kConversionBlockSamples / widest, 1));
+  if (c->rate) {
+    if (decoded.samplerate == 0 || stored.samplerate == 0) return nullptr;
+    const double ratio = static_cast<double>(stored.samplerate) / decoded.samplerate;
+    if (!BeginRateStep(c->step, from, ratio)) return nullptr;
+    c->blockFrames = static_cast<uint64_t>(c->step.emitFrames);
   }
-
-  int16_t* buf = work->data();
-  if (stored.pcmbitwidth < 16) {
-    const int shift = 16 - static_cast<int>(stored.pcmbitwidth);
-    for (uint64_t i = 0; i < decodedCount; ++i) buf[i] = static_cast<int16_t>(buf[i] >> shift);
+  if (!Resize(c->in, c->blockFrames * from) || !Resize(c->out, c->unchanged ? 0 : c->blockFrames * to)) {
+    return nullptr;
   }
-  if (from != to) RemapFrames(buf, from, to, frames);
+  return c;
+}
 
-  if (work != &samples) samples.swap(fresh);
-  samples.resize(static_cast<size_t>(to * frames));
-  return 1;
+int64_t NextConverted(SampleConversion& c, const int16_t*& samples) {
+  if (c.stopped) return -1;
+  if (c.produced >= c.frames) return 0;
+  int64_t n = 0;
+  if (c.rate) {
+    n = NextRateFrames(c);
+  } else {
+    n = static_cast<int64_t>(std::min(c.blockFrames, c.frames - c.produced));
+    if (!c.read(c.in.data(), n * c.from)) n = -1;
+  }
+  if (n < 0) {
+    c.stopped = true;
+    return -1;
+  }
+  // The rate step widens the samples it is fed.
+  if (!c.rate && c.widen > 0) Widen(c.in.data(), static_cast<size_t>(n) * c.from, c.widen);
+  c.produced += static_cast<uint64_t>(n);
+  if (c.unchanged) {
+    samples = c.in.data();
+    return n * c.from;
+  }
+  if (c.narrow > 0) Narrow(c.in.data(), static_cast<size_t>(n) * c.from, c.narrow);
+  if (c.from == c.to) {
+    samples = c.in.data();
+  } else {
+    RemapFrames(c.in.data(), c.from, c.to, static_cast<uint64_t>(n), c.out.data());
+    samples = c.out.data();
+  }
+  return n * c.to;
 }

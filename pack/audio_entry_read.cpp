@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <vector>
+#include <new>
 
 #include "audio/stream/audio_stream.h"
 #include "convert/convert.h"
@@ -33,10 +33,8 @@ constexpr uint64_t kMaxRateChange = 64;
 // restore to hundreds of megabytes. Still 4096 frames at 256 channels, more
 // than any codec pads.
 constexpr uint64_t kMaxSecondOfPadding = uint64_t{1} << 20;
-// Samples read at a time: the buffer grows by a piece that stays in the
-// cache while it is zeroed and then filled, instead of being zeroed whole
-// first and filled afterwards.
-constexpr uint64_t kReadPieceSamples = 64 * 1024;
+// Samples read at a time when the rest of a packed stream is read through.
+constexpr int64_t kDrainSamples = 64 * 1024;
 
 // Why `info` cannot describe a stream to restore, or empty when it can.
 std::string Implausible(const AudioInfo& info) {
@@ -75,59 +73,79 @@ std::string Mismatched(const AudioInfo& decoded, const AudioInfo& stored) {
   return {};
 }
 
-// Reads `count` samples of `stream` into `samples` (whole frames of
-// `channels` at a time), then zeros up to `total`. Returns 0 when every
-// sample announced was delivered, else -4 with *reason set: a read of the
-// pack that failed, or a stream that delivers fewer samples than it
-// announced. REQUIRES: room reserved for `total` >= `count`, so that growing
-// never allocates.
-int ReadAll(AudioStream* stream, uint32_t channels, uint64_t count, uint64_t total, std::vector<int16_t>& samples,
-            std::string* reason) {
-  const uint64_t piece = std::max<uint64_t>(kReadPieceSamples / channels, 1) * channels;
-  uint64_t delivered = 0;
-  while (samples.size() < count) {
-    const size_t at = samples.size();
-    const uint64_t n = std::min<uint64_t>(piece, count - at);
-    samples.resize(at + n);
-    const int64_t got = ReadShorts(stream, samples.data() + at, static_cast<int64_t>(n));
-    delivered += static_cast<uint64_t>(std::max<int64_t>(got, 0));
-    if (const int error = StreamError(stream); error != 0) {
-      return Fail(reason, kPackAudioFailed,
-                  "the packed audio stream cannot be read: " + ErrorReason(error, StreamSystemError(stream)));
-    }
+// The packed stream of an entry, open for reading, with what it has
+// delivered so far.
+struct PackedStream {
+  StreamPtr stream;
+  AudioInfo info;          // the decoded description
+  uint64_t announced = 0;  // samples the stream announces, all channels
+  uint64_t delivered = 0;  // samples it has delivered so far
+  int error = 0;           // the stream's error once a read failed
+  int systemError = 0;
+};
+
+// Reads the next `count` samples (whole frames) into `buffer`, zeros past
+// the stream's end. Returns false once a read failed.
+bool ReadPacked(PackedStream& packed, int16_t* buffer, int64_t count) {
+  if (packed.error != 0) return false;
+  const int64_t got = ReadShorts(packed.stream.get(), buffer, count);
+  packed.delivered += static_cast<uint64_t>(std::max<int64_t>(got, 0));
+  packed.error = StreamError(packed.stream.get());
+  packed.systemError = StreamSystemError(packed.stream.get());
+  return packed.error == 0;
+}
+
+// Reads what is left of the packed stream and closes it. Returns 0 when the
+// stream delivered every sample it announced, else -4 with *reason set: a
+// read of the pack that failed, or a stream that delivers fewer samples
+// than it announced.
+int FinishPacked(PackedStream& packed, std::string* reason) {
+  if (packed.error == 0 && packed.delivered < packed.announced) {
+    const uint64_t piece = std::max<uint64_t>(kDrainSamples / packed.info.channels, 1) * packed.info.channels;
+    std::unique_ptr<int16_t[]> scratch(new (std::nothrow) int16_t[piece]);
+    if (!scratch) return Fail(reason, kPackNoMemory, "out of memory for the samples");
+    uint64_t before = 0;
+    do {
+      before = packed.delivered;
+      const uint64_t n = std::min<uint64_t>(piece, packed.announced - packed.delivered);
+      (void)ReadPacked(packed, scratch.get(), static_cast<int64_t>(n));
+    } while (packed.error == 0 && packed.delivered < packed.announced && packed.delivered > before);
   }
-  if (delivered != count) {
+  packed.stream.reset();
+  if (packed.error != 0) {
     return Fail(reason, kPackAudioFailed,
-                "the packed audio stream delivers " + std::to_string(delivered) + " of the " +
-                    std::to_string(count) + " samples it announces");
+                "the packed audio stream cannot be read: " + ErrorReason(packed.error, packed.systemError));
   }
-  samples.resize(static_cast<size_t>(total));
+  if (packed.delivered != packed.announced) {
+    return Fail(reason, kPackAudioFailed,
+                "the packed audio stream delivers " + std::to_string(packed.delivered) + " of the " +
+                    std::to_string(packed.announced) + " samples it announces");
+  }
   return kPackOk;
 }
 
-// Decodes the packed stream and brings it to `stored`: on 0, `samples` holds
-// at least stored.channels * stored.samples values, the frames to write.
-// Returns 0, -1, -3 or -4. Every check on sizes and rates comes before
-// anything is allocated for the samples.
-int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char* entryName, uint32_t packedSize,
-                   uint32_t streamFormat, std::vector<int16_t>& samples, std::string* reason) {
+// Opens the packed stream and checks it against `stored`. Returns 0, -3 or
+// -4; every check on sizes and rates comes before anything is allocated
+// for the samples.
+int OpenPacked(const AudioInfo& stored, platform::File& packFile, const char* entryName, uint32_t packedSize,
+               uint32_t streamFormat, PackedStream& packed, std::string* reason) {
   if (std::string why = Implausible(stored); !why.empty()) {
     return Fail(reason, kPackBadPack, "the stored audio description has " + why);
   }
   // A length of 0 would open everything up to the end of the pack.
   if (packedSize == 0) return Fail(reason, kPackAudioFailed, "the packed audio stream is empty");
-  AudioInfo decoded;
+  AudioInfo& decoded = packed.info;
   decoded.format = streamFormat;
-  StreamPtr stream(OpenStreamRead(entryName, &packFile, &decoded, packedSize));
-  if (!stream) {
+  packed.stream.reset(OpenStreamRead(entryName, &packFile, &decoded, packedSize));
+  if (!packed.stream) {
     return Fail(reason, kPackAudioFailed, "the packed audio stream cannot be opened: " + ErrorReason(LastError()));
   }
   if (std::string why = Implausible(decoded); !why.empty()) {
     return Fail(reason, kPackAudioFailed, "the packed audio stream has " + why);
   }
-  const uint64_t decodedCount = uint64_t{decoded.samples} * decoded.channels;
+  packed.announced = uint64_t{decoded.samples} * decoded.channels;
   // Codec streams are bounded by the layer as they decode.
-  if (!IsCodecFormat(decoded.format) && decodedCount > uint64_t{packedSize} * kMaxSamplesPerByte) {
+  if (!IsCodecFormat(decoded.format) && packed.announced > uint64_t{packedSize} * kMaxSamplesPerByte) {
     return Fail(reason, kPackAudioFailed,
                 "the packed audio stream announces " + std::to_string(decoded.samples) + " frames in " +
                     std::to_string(packedSize) + " bytes");
@@ -135,29 +153,48 @@ int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char
   if (std::string why = Mismatched(decoded, stored); !why.empty()) {
     return Fail(reason, kPackBadPack, "the stored audio description has " + why);
   }
-  // Room for the larger frame count: a stream shorter than the source ends in
-  // silence, and neither the conversion nor the write reads past the buffer.
-  const uint64_t frames = std::max(decoded.samples, stored.samples);
-  if (frames * decoded.channels > kMaxSamples) {
+  // The restoration's sample counts are signed 32-bit.
+  if (uint64_t{std::max(decoded.samples, stored.samples)} * decoded.channels > kMaxSamples) {
     return Fail(reason, kPackAudioFailed, "the samples would exceed 2^31 values");
   }
-  if (!ReserveSamples(samples, frames * decoded.channels)) return Fail(reason, kPackNoMemory, "out of memory for the samples");
-  const int rc = ReadAll(stream.get(), decoded.channels, decodedCount, frames * decoded.channels, samples, reason);
-  if (rc != kPackOk) return rc;
-  stream.reset();
+  return kPackOk;
+}
 
-  decoded.samples = stored.samples;
-  if (ConvertToStoredInfo(decoded, stored, samples) == 0) {
+// Sets up the conversion of the packed stream's samples to the stored
+// frames. Returns 0 or -4.
+int BeginStoredConversion(PackedStream& packed, const AudioInfo& stored, SampleConversionPtr& conversion,
+                          std::string* reason) {
+  conversion = BeginConversion(packed.info, stored, stored.samples, [&packed](int16_t* buffer, int64_t count) {
+    return ReadPacked(packed, buffer, count);
+  });
+  if (!conversion) {
     return Fail(reason, kPackAudioFailed,
                 "the decoded samples cannot be brought to the stored description (" +
-                    std::to_string(decoded.samplerate) + " Hz to " + std::to_string(stored.samplerate) +
+                    std::to_string(packed.info.samplerate) + " Hz to " + std::to_string(stored.samplerate) +
                     " Hz), or memory ran out");
   }
-  // Holds after every successful conversion; checked so no write can read past.
-  if (samples.size() < uint64_t{stored.samples} * stored.channels) {
-    return Fail(reason, kPackAudioFailed, "the converted samples are fewer than the stored description needs");
-  }
   return kPackOk;
+}
+
+// Takes every block of converted samples; `write`, when given, is handed
+// each and returns false when it cannot take it. Returns 0; -4 (as
+// FinishPacked) when the packed stream failed, which counts before a block
+// that could not be written; 1 when `write` refused a block.
+template <class Write>
+int ConvertAll(PackedStream& packed, SampleConversion& conversion, Write&& write, std::string* reason) {
+  bool refused = false;
+  for (;;) {
+    const int16_t* block = nullptr;
+    const int64_t n = NextConverted(conversion, block);
+    if (n <= 0) break;
+    if (!write(block, n)) {
+      refused = true;
+      break;
+    }
+  }
+  const int rc = FinishPacked(packed, reason);
+  if (rc != kPackOk) return rc;
+  return refused ? 1 : kPackOk;
 }
 
 }  // namespace
@@ -173,20 +210,33 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   if (rc != kPackOk) return rc;
   // A second descriptor of the output measures the file once it is in place.
   platform::File written = platform::DuplicateFile(pending.file());
-  std::vector<int16_t> samples;
-  rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
+  PackedStream packed;
+  rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, packed, reason);
+  if (rc != kPackOk) return rc;
+  SampleConversionPtr conversion;
+  rc = BeginStoredConversion(packed, storedInfo, conversion, reason);
   if (rc != kPackOk) return rc;
 
+  // Blocks are decoded, converted and written one at a time. A packed stream
+  // that fails counts before the output: it is read through first.
   AudioInfo info = storedInfo;
   WriteStreamPtr stream(OpenPendingFileWrite(output.shown.c_str(), &pending, &info));
-  if (!stream) return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + ErrorReason(LastError()));
-  const int64_t count = static_cast<int64_t>(uint64_t{storedInfo.samples} * storedInfo.channels);
-  if (WriteShorts(stream.get(), samples.data(), count) != count) {
+  if (!stream) {
+    const int error = LastError();
+    rc = FinishPacked(packed, reason);
+    if (rc != kPackOk) return rc;
+    return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + ErrorReason(error));
+  }
+  rc = ConvertAll(packed, *conversion, [&stream](const int16_t* block, int64_t n) {
+    return WriteShorts(stream.get(), block, n) == n;
+  }, reason);
+  if (rc == 1) {
     return Fail(reason, kPackFileError,
                 "cannot write " + output.shown + ": " +
                     ErrorReason(StreamError(stream.get()), StreamSystemError(stream.get())));
   }
-  samples = std::vector<int16_t>();
+  if (rc != kPackOk) return rc;
+  conversion.reset();
   const int closed = CloseStream(stream.release());
   if (const int systemError = errno; closed != 0) {
     return Fail(reason, kPackFileError, "cannot complete " + output.shown + ": " + ErrorReason(closed, systemError));
@@ -200,6 +250,11 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
 
 int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,
                     uint32_t packedSize, uint32_t streamFormat, std::string* reason) {
-  std::vector<int16_t> samples;
-  return DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
+  PackedStream packed;
+  int rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, packed, reason);
+  if (rc != kPackOk) return rc;
+  SampleConversionPtr conversion;
+  rc = BeginStoredConversion(packed, storedInfo, conversion, reason);
+  if (rc != kPackOk) return rc;
+  return ConvertAll(packed, *conversion, [](const int16_t*, int64_t) { return true; }, reason);
 }

@@ -111,64 +111,63 @@ bool ReadSource(AudioSource& source, int16_t* to, int64_t n, int shift, std::str
   return true;
 }
 
-// Every sample of the source, moved `shift` bits up, brought to `rate` by
-// the rate converter that restoration uses the other way: as many frames
-// as cover the source's duration at that rate.
-bool ConvertedSource(AudioSource& source, uint32_t rate, int shift, std::vector<int16_t>* samples,
-                     std::string* why) {
-  const AudioInfo& info = source.info;
-  const uint64_t frames = info.samples;
-  const uint64_t converted = (frames * rate + info.samplerate - 1) / info.samplerate;
-  const uint64_t room = std::max(frames, converted) * info.channels;
-  if (room > INT32_MAX || !ReserveSamples(*samples, room)) {
-    *why = "its samples at " + std::to_string(rate) + " Hz do not fit in memory";
-    return false;
-  }
-  samples->assign(static_cast<size_t>(room), 0);
-  if (!ReadSource(source, samples->data(), static_cast<int64_t>(frames * info.channels), shift, why)) return false;
-  AudioInfo from = info, to = info;
-  from.pcmbitwidth = to.pcmbitwidth = 16;
-  from.samples = to.samples = static_cast<uint32_t>(converted);
-  to.samplerate = rate;
-  if (ConvertToStoredInfo(from, to, *samples) != 1) {
-    *why = "its samples cannot be converted to " + std::to_string(rate) + " Hz";
-    return false;
-  }
-  return true;
-}
-
 // Writes every sample of the source as a new stream described by `target`
 // at the pack file's position, moved `shift` bits up to the target's scale
-// and converted to the target's rate when that differs from the source's.
+// and converted to the target's rate when that differs from the source's
+// (by the rate converter that restoration uses the other way: as many
+// frames as cover the source's duration at that rate), one block at a time.
 AudioPackResult WriteSamples(PackHandle& pack, AudioSource& source, AudioInfo target, int shift,
                              std::string* why) {
-  std::vector<int16_t> converted;
-  const bool convert = target.samplerate != source.info.samplerate;
-  if (convert && !ConvertedSource(source, target.samplerate, shift, &converted, why)) {
-    return AudioPackResult::kFallBack;
+  const AudioInfo& info = source.info;
+  const int64_t channels = info.channels;
+  // Source samples not read yet; the conversion reads zeros after them.
+  int64_t left = static_cast<int64_t>(info.samples) * channels;
+  auto read = [&](int16_t* to, int64_t n) {
+    const int64_t take = std::min(n, left);
+    if (take > 0 && !ReadSource(source, to, take, shift, why)) return false;
+    std::fill(to + take, to + n, int16_t{0});
+    left -= take;
+    return true;
+  };
+  SampleConversionPtr conversion;
+  if (target.samplerate != info.samplerate) {
+    const uint64_t converted = (uint64_t{info.samples} * target.samplerate + info.samplerate - 1) / info.samplerate;
+    AudioInfo from = info, to = info;
+    from.pcmbitwidth = to.pcmbitwidth = 16;
+    to.samplerate = target.samplerate;
+    if (std::max<uint64_t>(info.samples, converted) * info.channels > INT32_MAX) {
+      *why = "its samples at " + std::to_string(target.samplerate) + " Hz do not fit in memory";
+      return AudioPackResult::kFallBack;
+    }
+    conversion = BeginConversion(from, to, converted, read);
+    if (!conversion) {
+      *why = "its samples cannot be converted to " + std::to_string(target.samplerate) + " Hz";
+      return AudioPackResult::kFallBack;
+    }
   }
   WriteStreamPtr out(OpenStreamWrite(source.path.c_str(), &PackFile(pack), &target));
   if (!out) {
     *why = "it cannot be written as " + FormatName(target.format) + ": " + ErrorReason(LastError());
     return AudioPackResult::kFallBack;
   }
-  const int64_t channels = source.info.channels;
-  const int64_t total =
-      convert ? static_cast<int64_t>(converted.size()) : static_cast<int64_t>(source.info.samples) * channels;
   std::vector<int16_t> chunk(static_cast<size_t>(std::max<int64_t>(kChunkSamples / channels, 1) * channels));
-  for (int64_t done = 0; done < total;) {
-    const int64_t n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), total - done);
-    if (convert) {
-      std::copy_n(converted.begin() + done, n, chunk.begin());
-    } else if (!ReadSource(source, chunk.data(), n, shift, why)) {
-      return AudioPackResult::kFallBack;
+  for (;;) {
+    const int16_t* block = chunk.data();
+    int64_t n = 0;
+    if (conversion) {
+      n = NextConverted(*conversion, block);
+      if (n < 0) return AudioPackResult::kFallBack;
+    } else {
+      n = std::min<int64_t>(static_cast<int64_t>(chunk.size()), left);
+      if (n > 0 && !read(chunk.data(), n)) return AudioPackResult::kFallBack;
     }
-    if (WriteShorts(out.get(), chunk.data(), n) != n) {
+    if (n == 0) break;
+    if (WriteShorts(out.get(), block, n) != n) {
       *why = "cannot write the pack: " + ErrorReason(StreamError(out.get()), StreamSystemError(out.get()));
       return AudioPackResult::kFailed;
     }
-    done += n;
   }
+  conversion.reset();
   const int closed = CloseStream(out.release());
   const int systemError = errno;
   if (closed == kErrorInternal) {

@@ -72,7 +72,7 @@ enum : size_t {
   vorbis_analysis_headerout, vorbis_analysis_buffer, vorbis_analysis_wrote,
   vorbis_analysis_blockout, vorbis_analysis, vorbis_bitrate_addblock, vorbis_bitrate_flushpacket,
   vorbis_synthesis_headerin, vorbis_synthesis_init, vorbis_synthesis, vorbis_synthesis_blockin,
-  vorbis_synthesis_pcmout, vorbis_synthesis_read, count
+  vorbis_synthesis_pcmout, vorbis_synthesis_read, vorbis_synthesis_trackonly, vorbis_info_blocksize, count
 };
 static_assert(count <= kCodecMaxEntries);
 }  // namespace vorbis_slot
@@ -251,6 +251,12 @@ int vorbis_synthesis_pcmout(vorbis_dsp_state* v, float*** pcm) {
 }
 int vorbis_synthesis_read(vorbis_dsp_state* v, int samples) {
   return SPOOLEX_FORWARD(kVorbis, vorbis_slot, vorbis_synthesis_read, v, samples);
+}
+int vorbis_synthesis_trackonly(vorbis_block* vb, ogg_packet* op) {
+  return SPOOLEX_FORWARD(kVorbis, vorbis_slot, vorbis_synthesis_trackonly, vb, op);
+}
+int vorbis_info_blocksize(vorbis_info* vi, int zo) {
+  return SPOOLEX_FORWARD(kVorbis, vorbis_slot, vorbis_info_blocksize, vi, zo);
 }
 
 int vorbis_encode_init(vorbis_info* vi, long channels, long rate, long max_bitrate,

@@ -41,7 +41,7 @@ inline constexpr size_t kCodecLibraryCount = 7;
 inline constexpr char kCodecLibraryDirectory[] = "kervdll/";
 
 // Most entry points any one library has (the Vorbis library's 21).
-inline constexpr size_t kCodecMaxEntries = 21;
+inline constexpr size_t kCodecMaxEntries = 23;
 
 // One run-time loaded library. Lives for the whole process.
 struct CodecLibrary {
@@ -138,6 +138,8 @@ int vorbis_synthesis(vorbis_block* vb, ogg_packet* op);
 int vorbis_synthesis_blockin(vorbis_dsp_state* v, vorbis_block* vb);
 int vorbis_synthesis_pcmout(vorbis_dsp_state* v, float*** pcm);
 int vorbis_synthesis_read(vorbis_dsp_state* v, int samples);
+int vorbis_synthesis_trackonly(vorbis_block* vb, ogg_packet* op);
+int vorbis_info_blocksize(vorbis_info* vi, int zo);
 
 // libvorbisenc
 int vorbis_encode_init(vorbis_info* vi, long channels, long rate, long max_bitrate,

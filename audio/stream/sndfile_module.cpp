@@ -14,6 +14,7 @@
 #include "audio/stream/audio_stream.h"
 #include "audio/stream/iff_header_mending.h"
 #include "audio/stream/stream_formats.h"
+#include "audio/stream/written_header.h"
 
 namespace {
 
@@ -216,6 +217,7 @@ int CloseSndfile(AudioStream& stream) {
     state.handle = nullptr;
     if (stream.mode == kStreamModeWrite && (closed != 0 || state.ioFailed)) result = kErrorShortWrite;
     if (stream.mode == kStreamModeWrite && result == 0 && !MendIffHeader(stream)) result = kErrorShortWrite;
+    if (stream.mode == kStreamModeWrite && result == 0 && !MendWrittenHeader(stream)) result = kErrorShortWrite;
   }
   // A stream written inside a larger file leaves the file at its end.
   if (stream.mode == kStreamModeWrite) {
@@ -359,6 +361,7 @@ int SndfileOpenRead(AudioStream& stream) {
   if (stream.format->code == FMT_AU && StartsWith(stream, "dns.")) stream.info.format = FMT_AU_LE;
   const int described = DescribeSndfileRead(stream, sfinfo, &container);
   if (described == kErrorNone) BoundSvxFrames(stream);
+  if (described == kErrorNone) BoundFramesByFactChunk(stream);
   return described;
 }
 

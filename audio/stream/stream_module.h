@@ -59,6 +59,10 @@ inline constexpr int64_t kMaxCodecSamplesPerByte = 1024;
   return bytes > 0 ? bytes * kMaxCodecSamplesPerByte : 0;
 }
 
+// The seconds of SOURCE_DATE_EPOCH when it holds a whole number (the
+// reproducible-builds convention): true with *seconds set, else false.
+[[nodiscard]] bool SourceDateEpoch(uint64_t* seconds);
+
 // A chunk marker as the int whose bytes, lowest first, are a, b, c, d: the
 // value HeaderRead's "m" yields for those four bytes in the file.
 constexpr int MakeMarker(char a, char b, char c, char d) {

@@ -48,6 +48,40 @@ TEST(RateConv, DefaultsSettleTheDocumentedGeometryAndCounts) {
   }
 }
 
+// A block's output taken in pieces, by converters that share one model's
+// tables, is value for value what RateConv returns, at ratios with instants
+// on whole points and between them.
+TEST(RateConvEmit, PiecesAndSharedTablesGiveRateConvsValues) {
+  for (double ratio : {2.0, 0.5, 48000.0 / 44100.0, 8000.0 / 48000.0, 37.0}) {
+    for (int channels : {1, 2}) {
+      long inSize = 0;
+      auto whole = Defaults(ratio, channels, inSize);
+      auto model = Defaults(ratio, channels, inSize);
+      ASSERT_NE(model, nullptr);
+      auto shared = RateConvShare(*model);
+      ASSERT_NE(shared, nullptr);
+      std::vector<int16_t> input(static_cast<size_t>(inSize));
+      for (int call = 0; call < 3; ++call) {
+        for (size_t i = 0; i < input.size(); ++i) {
+          input[i] = static_cast<int16_t>(12000 * std::sin(0.01 * (i + call * input.size())) + 37 * (i % 5));
+        }
+        const float* expected = nullptr;
+        const int count = RateConv(*whole, input.data(), inSize, expected);
+        for (RateConvState* st : {model.get(), shared.get()}) {
+          RateConvFeed(*st, input.data());
+          std::vector<float> got;
+          std::vector<float> piece(7);
+          for (int n; (n = RateConvEmit(*st, piece.data(), 2 + (got.size() % 6))) > 0;) {
+            got.insert(got.end(), piece.begin(), piece.begin() + n);
+          }
+          ASSERT_EQ(got.size(), static_cast<size_t>(count)) << ratio << " " << channels;
+          for (int k = 0; k < count; ++k) ASSERT_EQ(got[k], expected[k]) << ratio << " value " << k;
+        }
+      }
+    }
+  }
+}
+
 TEST(RateConvInit, RefusesSettingsWithoutAWorkingFilterAndTakesGivenEdges) {
   long inSize = -5;
   // 0.0136: 2 * ratio <= df; 1e6: one call's output too large.

@@ -210,3 +210,36 @@ TEST_F(OggReadTest, DecodingStaysInsideTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// With SOURCE_DATE_EPOCH set, every stream's serial number is glibc's first
+// rand() after srand(epoch), whatever the process drew before and however
+// many streams it wrote.
+TEST(OggWrite, SerialComesFromSourceDateEpochAlone) {
+  TempDir dir;
+  const std::string path = dir / "serial.ogg";
+  AudioInfo info;
+  info.channels = 1;
+  info.samplerate = 8000;
+  info.quality = 0.1f;
+  const std::vector<int16_t> samples = MusicSignal(3000, 1, 8000);
+  for (const char* epoch : {"0", "1", "1700000000", "2147483653", "4294967295"}) {
+    ASSERT_EQ(setenv("SOURCE_DATE_EPOCH", epoch, 1), 0);
+    std::srand(static_cast<unsigned>(std::strtoul(epoch, nullptr, 10)));
+    const uint32_t expected = static_cast<uint32_t>(std::rand() % 32768);
+    for (int round = 0; round < 2; ++round) {
+      std::srand(12345 + round);  // what the process drew before does not count
+      (void)std::rand();
+      ASSERT_EQ(EncodeWith(OggVorbisOpenWrite, path, samples, info), 0);
+      const Bytes ogg = ReadBytes(path);
+      ASSERT_GT(ogg.size(), 18u);
+      EXPECT_EQ(uint32_t(ogg[14]) | uint32_t(ogg[15]) << 8 | uint32_t(ogg[16]) << 16 | uint32_t(ogg[17]) << 24,
+                expected)
+          << epoch;
+    }
+  }
+  unsetenv("SOURCE_DATE_EPOCH");
+}
+
+}  // namespace
