@@ -25,6 +25,7 @@
 #include "tools/spoolpack/spoolpack_common.h"
 #include "tools/spoolpack/spoolpack_extract.h"
 #include "tools/spoolpack/spoolpack_json.h"
+#include "tools/spoolpack/spoolpack_mount.h"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +41,8 @@ void PrintHelp(FILE* out) {
                "       spoolpack extract <pakname> --to-stdout NAME\n"
                "       spoolpack list [--json] <pack>\n"
                "       spoolpack verify <pakname>\n"
+               "       spoolpack mount <pakname> <mountpoint> [--foreground] [--cache DIR]\n"
+               "                       [--cache-size SIZE]\n"
                "       spoolpack --version | help\n"
                "\n"
                "create  packs every file under <dir> (sorted, names relative to <dir>) into\n"
@@ -91,6 +94,7 @@ void PrintHelp(FILE* out) {
                "verify  reads and inflates every entry of <pakname>'s packs, and decodes\n"
                "        every audio entry, without writing anything; problems go to\n"
                "        standard error, exit status 1.\n");
+  PrintMountHelp(out);
 }
 
 // ---- create ----------------------------------------------------------------
@@ -569,6 +573,7 @@ int Usage(const std::string& error) {
                "       spoolpack extract <pakname> --to-stdout NAME\n"
                "       spoolpack list [--json] <pack>\n"
                "       spoolpack verify <pakname>\n"
+               "       spoolpack mount <pakname> <mountpoint> [options]\n"
                "'spoolpack help' lists the options.\n");
   return kExitUsage;
 }
@@ -622,5 +627,6 @@ int main(int argc, char** argv) {
   if (command == "list" && args.size() == 2) return List(args[1], false);
   if (command == "list" && args.size() == 3 && args[1] == "--json") return List(args[2], true);
   if (command == "verify" && args.size() == 2) return Verify(args[1]);
+  if (command == "mount") return RunMount({args.begin() + 1, args.end()});
   return Usage("");
 }
