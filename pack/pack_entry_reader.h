@@ -75,6 +75,12 @@ using PackSetPtr = std::unique_ptr<PackSet, PackSetCloser>;
 [[nodiscard]] int ReadSetEntry(PackSet& set, size_t index, uint64_t offset, uint8_t* buffer, size_t size, size_t* got,
                                std::string* reason);
 
+// For readers that move a Stored entry's bytes without copying them through
+// a buffer: the pack file, read-only, holding the entry's data from
+// *dataOffset bytes on. REQUIRES: a Stored entry that PrepareSetEntry
+// accepted (its data lies inside the pack).
+[[nodiscard]] platform::File& StoredEntryFile(PackSet& set, size_t index, uint64_t* dataOffset);
+
 // Writes entry `index` to `output` exactly as ExtractEntry does (the way an
 // Audio entry is restored). REQUIRES: index < SetEntries(set).size().
 [[nodiscard]] int ExtractSetEntry(PackSet& set, size_t index, const EntryOutput& output, uint32_t* unpackedSize,

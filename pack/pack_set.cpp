@@ -162,6 +162,12 @@ int ReadSetEntry(PackSet& set, size_t index, uint64_t offset, uint8_t* buffer, s
   return kPackOk;
 }
 
+platform::File& StoredEntryFile(PackSet& set, size_t index, uint64_t* dataOffset) {
+  const SetEntry& entry = set.entries[index];
+  *dataOffset = entry.record.dataOffset;
+  return PackOf(set, entry).file;
+}
+
 int ExtractSetEntry(PackSet& set, size_t index, const EntryOutput& output, uint32_t* unpackedSize,
                     std::string* reason) {
   const SetEntry& entry = set.entries[index];

@@ -173,30 +173,42 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   fuse_reply_open(req, fi);
 }
 
+// Replies with `size` bytes of `file` at `offset`, spliced from the file
+// into the kernel's buffer where the kernel allows (FUSE_CAP_SPLICE_WRITE),
+// copied otherwise; libfuse replies with the error when the read fails.
+void ReplyFromFile(fuse_req_t req, platform::File& file, uint64_t offset, size_t size) {
+  fuse_bufvec data = FUSE_BUFVEC_INIT(size);
+  data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+  data.buf[0].fd = file.Descriptor();
+  data.buf[0].pos = static_cast<off_t>(offset);
+  fuse_reply_data(req, &data, FUSE_BUF_SPLICE_MOVE);
+}
+
 void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
   MountState& state = StateOf(req);
   const size_t index = fi->fh;
   if (index >= state.files.size() || offset < 0) return (void)fuse_reply_err(req, EINVAL);
   if (!state.files[index].failure.empty()) return (void)fuse_reply_err(req, EIO);
   size = std::min(size, kMaxReadBytes);
-  state.buffer.resize(std::max(state.buffer.size(), size));
-  size_t got = 0;
-  if (SetEntries(*state.set)[index].kind == PackKind::kAudio) {
+  const SetEntry& entry = SetEntries(*state.set)[index];
+  const uint64_t at = static_cast<uint64_t>(offset);
+  if (entry.kind == PackKind::kAudio) {
     const auto it = state.cache->files.find(index);
     if (it == state.cache->files.end()) return (void)fuse_reply_err(req, EIO);  // held while open
     const uint64_t length = it->second.size;
-    if (uint64_t(offset) < length) {
-      got = static_cast<size_t>(std::min<uint64_t>(size, length - uint64_t(offset)));
-      if (!platform::ReadFileAt(it->second.file, offset, state.buffer.data(), got)) {
-        return (void)fuse_reply_err(req, Failed(state, index, "cannot read the restored file: " +
-                                                                   std::string(std::strerror(errno)), kPackFileError));
-      }
-    }
-  } else {
-    std::string reason;
-    const int rc = ReadSetEntry(*state.set, index, uint64_t(offset), state.buffer.data(), size, &got, &reason);
-    if (rc != kPackOk) return (void)fuse_reply_err(req, Failed(state, index, reason, rc));
+    return ReplyFromFile(req, it->second.file, at, at < length ? size_t(std::min<uint64_t>(size, length - at)) : 0);
   }
+  if (entry.kind == PackKind::kStored) {
+    const uint64_t length = entry.record.packedSize;
+    uint64_t data = 0;
+    platform::File& pack = StoredEntryFile(*state.set, index, &data);
+    return ReplyFromFile(req, pack, data + at, at < length ? size_t(std::min<uint64_t>(size, length - at)) : 0);
+  }
+  state.buffer.resize(std::max(state.buffer.size(), size));
+  size_t got = 0;
+  std::string reason;
+  const int rc = ReadSetEntry(*state.set, index, at, state.buffer.data(), size, &got, &reason);
+  if (rc != kPackOk) return (void)fuse_reply_err(req, Failed(state, index, reason, rc));
   fuse_reply_buf(req, reinterpret_cast<const char*>(state.buffer.data()), got);
 }
 
@@ -225,8 +237,15 @@ void FileSystemStatus(fuse_req_t req, fuse_ino_t) {
 void RefuseNode(fuse_req_t req, fuse_ino_t, const char*, mode_t) { fuse_reply_err(req, EROFS); }
 void RefuseName(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
 
+// Asks the kernel for spliced replies, which move file pages instead of
+// copying them.
+void Init(void*, fuse_conn_info* conn) {
+  conn->want |= conn->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
+}
+
 fuse_lowlevel_ops MakeOperations() {
   fuse_lowlevel_ops ops = {};
+  ops.init = Init;
   ops.lookup = Lookup;
   ops.getattr = GetAttributes;
   ops.readdir = ReadFolder;
