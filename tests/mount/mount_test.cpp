@@ -114,6 +114,9 @@ class MountTest : public ::testing::Test {
     WriteBytes(src_ + "/sub/deeper/config.txt", text);
     WriteBytes(src_ + "/noise.bin", Sample(300'000, false, 5));
     WriteBytes(src_ + "/empty.txt", {});
+    // More names than one reply of a folder listing holds.
+    fs::create_directories(src_ + "/many");
+    for (int i = 0; i < 300; ++i) WriteBytes(src_ + "/many/file-with-a-long-name-" + std::to_string(i), U32(i));
     Sox("keep.wav", "-r 22050 -c 2 -b 16", "0.5 sine 440");
     Sox("sub/samples.wav", "-r 8000 -c 1 -b 8", "0.5 sine 300");
     Sox("sub/music.aiff", "-r 44100 -c 2 -b 16", "1 sine 200-800");
@@ -251,6 +254,20 @@ TEST_F(MountTest, TheCacheStaysBoundedAndGoesWithTheMount) {
   EXPECT_TRUE(WaitFor([&] { return Gone(server); }));
   EXPECT_FALSE(Mounted(mnt_));
   EXPECT_TRUE(ListTree(cache_).empty());
+}
+
+// Usage errors and a missing set give 2 and mount nothing.
+TEST_F(MountTest, UsageErrorsMountNothing) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"mount", pak_}, {"mount", pak_, mnt_, "--cache-size", "12Q"},
+        {"mount", pak_, mnt_, "--bogus"}}) {
+    const RunResult r = Spoolpack(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("usage: spoolpack mount"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Spoolpack({"mount", pak_, mnt_, "--cache", cache_}).err,
+            "spoolpack: no pack named " + pak_ + ".APAK, .UPAK or .ZPAK\n");
+  EXPECT_FALSE(Mounted(mnt_));
 }
 
 // SIGTERM ends a mount in the background, SIGINT one in the foreground

@@ -152,7 +152,8 @@ int RunMount(const std::vector<std::string>& args) {
   for (const std::string& note : notes) Complain(note);
   if (opened != kPackOk) {
     Complain(error);
-    return set || error.rfind("no pack named", 0) != 0 ? kExitFailed : kExitUsage;
+    // Without a note no pack of the name exists at all.
+    return notes.empty() ? kExitUsage : kExitFailed;
   }
   AudioCache cache;
   if (!OpenAudioCache(root, options.cacheBytes, &cache, &error)) {
@@ -170,6 +171,8 @@ int RunMount(const std::vector<std::string>& args) {
       "ro,default_permissions,subtype=spoolpack,fsname=" + OptionValue("spoolpack:" + pakname);
   const char* argv[] = {"spoolpack", "-o", mountOptions.c_str()};
   fuse_args fuseArgs = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+  // libfuse copies the arguments it changes; they are freed on every path.
+  const std::unique_ptr<fuse_args, void (*)(fuse_args*)> freeArgs(&fuseArgs, fuse_opt_free_args);
   SessionPtr session(fuse_session_new(&fuseArgs, &MountOperations(), sizeof(fuse_lowlevel_ops), &state));
   if (!session) {
     Complain("cannot start a FUSE session");

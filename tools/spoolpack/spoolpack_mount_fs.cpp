@@ -237,8 +237,8 @@ void FileSystemStatus(fuse_req_t req, fuse_ino_t) {
 void RefuseNode(fuse_req_t req, fuse_ino_t, const char*, mode_t) { fuse_reply_err(req, EROFS); }
 void RefuseName(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, EROFS); }
 
-// Asks the kernel for spliced replies, which move file pages instead of
-// copying them.
+// Asks the kernel for spliced replies: file pages reach it without being
+// copied through this process.
 void Init(void*, fuse_conn_info* conn) {
   conn->want |= conn->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
 }
