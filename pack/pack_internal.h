@@ -162,6 +162,15 @@ struct OutputFile {
 // Tells `output.written`, when set, of `bytes` written so far.
 void ReportWritten(const OutputFile& output, uint64_t bytes);
 
+// Whether an entry may be written under `name`: not longer than 259 bytes,
+// and inside the destination (see NameStaysInside). Returns 0 or -2 with
+// `reason` set.
+[[nodiscard]] int CheckEntryName(const std::string& name, bool emptyDestination, std::string* reason);
+
+// CheckEntryName under the destination `destination` (its path), and the
+// joined output path not longer than 259 bytes. Returns 0 or -2.
+[[nodiscard]] int CheckOutputName(const std::string& destination, const std::string& name, std::string* reason);
+
 // Stores `reason` when the caller asked for it; returns `code`.
 int Fail(std::string* reason, int code, const std::string& text);
 

@@ -67,23 +67,12 @@ int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity
   return Fail(reason, kPackFileError, "directory does not inflate (" + detail + ")");
 }
 
-// Whether an entry may be written under `name`: not too long, and inside
-// the destination. Returns 0 or -2.
-int CheckEntryName(const std::string& name, bool emptyDestination, std::string* reason) {
-  if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
-  if (!NameStaysInside(name, emptyDestination)) {
-    return Fail(reason, kPackFileError, "name would leave the destination directory");
-  }
-  return kPackOk;
-}
-
 // Where the entry `name` goes under `destination`, after the checks that keep
 // it inside. Returns 0 or -2.
 int OutputFor(platform::Destination& destination, const std::string& name, pack_internal::OutputFile* output,
               std::string* reason) {
-  if (const int rc = CheckEntryName(name, destination.path().empty(), reason); rc != kPackOk) return rc;
+  if (const int rc = pack_internal::CheckOutputName(destination.path(), name, reason); rc != kPackOk) return rc;
   const std::string joined = JoinEntryPath(destination.path(), name);
-  if (joined.size() > kMaxPathBytes) return Fail(reason, kPackFileError, "output path longer than 259 bytes");
   output->destination = &destination;
   output->path = EntryPathUnderDestination(name);
   output->shown = platform::MapPath(joined);
@@ -176,7 +165,7 @@ int RestoreAudioOutput(PackHandle& pack, const DirectoryEntry& entry, const pack
 
 // Reads, inflates or decodes an entry as ExtractEntry does without writing.
 int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
-  if (const int rc = CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
+  if (const int rc = pack_internal::CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
   if (pack.kind == PackKind::kAudio) {
     *unpackedSize = 0;
     const int rc = SeekAudioData(pack, entry, reason);
@@ -189,6 +178,26 @@ int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpacked
 }
 
 }  // namespace
+
+namespace pack_internal {
+
+int CheckEntryName(const std::string& name, bool emptyDestination, std::string* reason) {
+  if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
+  if (!NameStaysInside(name, emptyDestination)) {
+    return Fail(reason, kPackFileError, "name would leave the destination directory");
+  }
+  return kPackOk;
+}
+
+int CheckOutputName(const std::string& destination, const std::string& name, std::string* reason) {
+  if (const int rc = CheckEntryName(name, destination.empty(), reason); rc != kPackOk) return rc;
+  if (JoinEntryPath(destination, name).size() > kMaxPathBytes) {
+    return Fail(reason, kPackFileError, "output path longer than 259 bytes");
+  }
+  return kPackOk;
+}
+
+}  // namespace pack_internal
 
 void PackCloser::operator()(PackHandle* pack) const {
   if (pack == nullptr) return;

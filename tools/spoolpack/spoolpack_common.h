@@ -34,6 +34,7 @@ extern const Command kCreateCommand;
 extern const Command kExtractCommand;
 extern const Command kListCommand;
 extern const Command kVerifyCommand;
+extern const Command kMountCommand;
 
 // One line on standard error; names in it cannot drive the terminal.
 inline void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str()); }

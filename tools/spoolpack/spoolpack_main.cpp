@@ -1,4 +1,4 @@
-// spoolpack: creates, extracts, lists and verifies packs, one command per
+// spoolpack: creates, extracts, lists, verifies and mounts packs, one command per
 // run: spoolpack <command> [arguments], spoolpack --version | help.
 //
 // Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
@@ -13,7 +13,8 @@
 namespace {
 
 // Every command, in the order help lists them.
-const Command* const kCommands[] = {&kCreateCommand, &kExtractCommand, &kListCommand, &kVerifyCommand};
+const Command* const kCommands[] = {&kCreateCommand, &kExtractCommand, &kListCommand, &kVerifyCommand,
+                                     &kMountCommand};
 
 // The whole help: every command's usage, then every description.
 void PrintHelp() {
