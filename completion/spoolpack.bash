@@ -24,14 +24,15 @@ _spoolpack()
     _init_completion || return
 
     if ((cword == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W 'create extract list verify help --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W 'create extract list verify mount help --help --version' -- "$cur")
         return
     fi
-    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout'
+    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size'
     case $prev in
         --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
         --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
-        --store | --audio-for | --only | --exclude | --to-stdout) return ;;
+        --cache) _filedir -d; return ;;
+        --store | --audio-for | --only | --exclude | --to-stdout | --cache-size) return ;;
     esac
 
     if [[ $cur == -* ]]; then
@@ -40,6 +41,7 @@ _spoolpack()
             create) options='--store --audio --audio-for --skip-unpackable' ;;
             extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout' ;;
             list) options='--json' ;;
+            mount) options='--foreground --cache --cache-size' ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
@@ -55,8 +57,8 @@ _spoolpack()
         fi
     done
     case $command:$argument in
-        create:0 | extract:0 | verify:0) _spoolex_paknames "$cur" ;;
-        create:1 | extract:1) _filedir -d ;;
+        create:0 | extract:0 | verify:0 | mount:0) _spoolex_paknames "$cur" ;;
+        create:1 | extract:1 | mount:1) _filedir -d ;;
         list:0) _filedir 'apak|upak|zpak' ;;
     esac
 }

@@ -38,7 +38,7 @@ expect() {
 cd "$work"
 mkdir dest
 touch game.APAK game.UPAK music.zpak notes.txt
-expect 'spoolpack ' '--help --version create extract help list verify '
+expect 'spoolpack ' '--help --version create extract help list mount verify '
 expect 'spoolpack ex' 'extract '
 expect 'spoolpack extract ' 'dest game music '
 expect 'spoolpack extract g' 'game '
@@ -58,7 +58,7 @@ options=$("$spoolpack" help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
 for option in $options; do
   [[ $option == --help || $option == --version ]] && continue
   found=no
-  for command in create extract list; do
+  for command in create extract list mount; do
     [[ $(complete_line "spoolpack $command game ${option:0:3}") == *"$option "* ]] && found=yes
   done
   [[ $found == yes ]] || { echo "completion: $option of spoolpack help is not completed"; failures=$((failures + 1)); }
