@@ -258,6 +258,19 @@ TEST_F(VqfContainer, EncodingFailuresAreTheClosesResult) {
     EXPECT_EQ(preselection(), candidates);
   }
 
+  // The header and every whole frame reach the file as their samples come.
+  {
+    platform::File file = MemoryFile();
+    AudioInfo info = VqfInfo(22050, 1, 20000);
+    AudioStream* stream = OpenStreamWrite("out.vqf", &file, &info);
+    ASSERT_NE(stream, nullptr);
+    const std::vector<int16_t> many(8 * 120 + 1, 5);  // 120 frames and a sample
+    ASSERT_EQ(WriteShorts(stream, many.data(), int64_t(many.size())), int64_t(many.size()));
+    EXPECT_EQ(platform::FileSize(file), 44 + 2 * 1024);  // whole blocks of 138-bit frames
+    EXPECT_EQ(CloseStream(stream), 0);
+    EXPECT_EQ(platform::FileSize(file), 44 + (123 * 138 + 7) / 8);
+  }
+
   platform::File full(::open("/dev/full", O_RDWR | O_CLOEXEC));
   EXPECT_EQ(WriteVqf(full, VqfInfo(22050, 1, 20000), samples), 20);
 
