@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # VQF through the format module with the project's TwinVQ libraries: 10
 # minutes of 44.1 kHz stereo at 48 kbit/s per channel, decoded to 16-bit
-# samples and encoded from them, and the same stream restored by spoolex
-# from a pack (decode and WAV write). Targets, as multiples of real time on
-# one core (CPU time): decode >= 100, encode >= 20. oggdec and oggenc -q 4
-# on the same audio run alongside as the peer, for scale.
+# samples and encoded from them, packed by spoolpack --audio vqf:48 and
+# restored by spoolex (decode and WAV write). Targets, as multiples of real
+# time on one core (CPU time): decode >= 100, encode >= 20; peak RSS of
+# decoding, encoding, packing and restoring <= 64 MiB whatever the length.
+# oggdec and oggenc -q 4 on the same audio run alongside as the peer, for
+# scale. With SPOOLEX_BASELINE=<another build folder> each step also runs
+# with that build's programs, in turn with ours, for the speed ratio and
+# the RSS side by side; the baseline's packed and encoded bytes must equal
+# ours.
 #   bench/bench_vqf.sh [--smoke] <build-folder>
 # --smoke uses 3 seconds of audio and only checks that everything runs.
 set -euo pipefail
@@ -14,6 +19,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seconds=$((smoke ? 3 : 600))
 reps=$((smoke ? 1 : 2))
+runs=$((smoke ? 1 : 3))
 
 music_source "$seconds"
 mkdir "$work/tree" "$work/dest"
@@ -46,3 +52,14 @@ cmp -s "$work/ours.vqf" "$work/in.vqf" || { echo "vqf: the same samples gave oth
 
 best_of "rm -f '$work/dest/in.wav'" "$build/driver/spoolex" "$work/game" "$work/dest"
 report "spoolex restore" "$cpu" 0 0
+
+# Against the baseline: the module, packing and restoring, each step of the
+# two builds in turn. The baseline runs last, so its bytes are the ones
+# compared with ours at the end.
+side_by_side "vqf decode" 64 : "@BUILD@/bench/bench_vqf decode '$work/in.vqf'"
+side_by_side "vqf encode" 64 : "@BUILD@/bench/bench_vqf encode '$work/in.raw' 44100 2 48000 '$work/out.vqf'"
+side_by_side "spoolpack create vqf:48" 64 "rm -f '$work'/made.*" \
+  "@BUILD@/tools/spoolpack/spoolpack create '$work/made' '$work/tree' --audio vqf:48"
+side_by_side "spoolex restore vqf" 64 "rm -f '$work/dest/in.wav'" "@BUILD@/driver/spoolex '$work/game' '$work/dest'"
+cmp -s "$work/out.vqf" "$work/in.vqf" || { echo "vqf: the two builds encode other bytes"; exit 1; }
+cmp -s "$work/made.APAK" "$work/game.APAK" || { echo "vqf: the two builds pack other bytes"; exit 1; }
