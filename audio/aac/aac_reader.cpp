@@ -206,7 +206,10 @@ int64_t AacReadShort(AudioStream& stream, int16_t* buffer, int64_t count) {
     done += n;
   }
   // The decoder and its input go as soon as the last sample is out.
-  if (state->delivered >= state->total) state->pass.reset();
+  if (state->delivered >= state->total) {
+    state->pass.reset();
+    state->kept.reset();
+  }
   return done;
 }
 

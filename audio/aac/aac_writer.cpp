@@ -1,10 +1,10 @@
 // Writing an AAC stream: the encoder takes the samples in chunks of the
 // size it asks for, each chunk encoded and its bytes written as soon as it
 // is full; the close encodes the last, shorter chunk and flushes the
-// encoder. The calls are those of encoding the whole stream at the close,
-// in the same order with the same counts, so the bytes are the same. A
-// failure is kept for the close to return; samples after it are taken and
-// dropped.
+// encoder. Every chunk but the last is whole whatever the sizes of the
+// writes, so the bytes depend on the samples alone. A failure is kept for
+// the close to return; samples after it are taken and dropped, so that the
+// caller learns of it where it learns of every failure of the encoder.
 #include <algorithm>
 #include <cerrno>
 #include <climits>

@@ -3,7 +3,7 @@
 // it arrives, and the close pads the last frame with silence and adds two
 // silent frames. A failure of the set-up or of a write is kept for the
 // close to return; samples after it are taken and dropped, so that the
-// result is the close's as when the stream was encoded whole at the end.
+// caller learns of every failure of the encoding from the close.
 #include <algorithm>
 #include <memory>
 #include <new>

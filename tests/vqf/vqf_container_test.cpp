@@ -1,7 +1,7 @@
 // The VQF container through the stream layer, against the fixture
 // libraries: headers and frames compared with bytes laid out by hand, the
-// header walk, the decode loop's drops, clipping and window, and every way
-// the encode at close fails.
+// header walk, the decode loop's drops, clipping and window, reading and
+// writing in pieces as the frames come, and every way the encoding fails.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
