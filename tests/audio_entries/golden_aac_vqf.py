@@ -12,7 +12,7 @@ here byte by byte, so that one packed stream can stand under many stored
 descriptions (other rates, channels, widths, containers, AAC and VQF
 outputs, lengths shorter and longer than the stream's). Groups:
   aac     AAC packed streams restored by spoolex
-  vqf     VQF packed streams restored by spoolex
+  vqf-mono, vqf-stereo  VQF packed streams restored by spoolex
   aac-long  one AAC stream longer than the reads and windows of decoding
   create  spoolpack create --audio aac[:K] and vqf[:K] of WAV sources,
           verify, restore
@@ -252,24 +252,17 @@ def group_aac_long(run):
 VQF_MODES = [(8000, 8), (11025, 10), (11025, 16), (22050, 20), (22050, 24), (22050, 32), (44100, 40), (44100, 48)]
 
 
-def vqf_sources(run, seconds):
-    """WAV sources at every VQF mode, mono and stereo, as a tree with the
-    spoolpack options that pack each at its mode."""
+def vqf_streams(run, modes, seconds):
+    """name -> (VQF stream, rate, channels, frames) for each (rate, kbit/s,
+    channels) of `modes`, packed by BUILD's spoolpack from WAV sources."""
     tree = os.path.join(run.work, "vqf-tree")
     os.mkdir(tree)
     options = []
-    for rate, kbps in VQF_MODES:
-        for channels in (1, 2):
-            name = "m%d-%d-%d" % (rate, kbps, channels)
-            frames = int(rate * seconds)
-            write_wav(os.path.join(tree, name + ".wav"), rate, channels, signal(rate, channels, frames, rate + kbps))
-            options += ["--audio-for", "%s.wav=vqf:%d" % (name, kbps)]
-    return tree, options
-
-
-def vqf_streams(run):
-    """name -> (VQF stream, rate, channels, frames), made by BUILD's spoolpack."""
-    tree, options = vqf_sources(run, 0.8)
+    for rate, kbps, channels in modes:
+        name = "m%d-%d-%d" % (rate, kbps, channels)
+        frames = int(rate * seconds)
+        write_wav(os.path.join(tree, name + ".wav"), rate, channels, signal(rate, channels, frames, rate + kbps))
+        options += ["--audio-for", "%s.wav=vqf:%d" % (name, kbps)]
     pak = os.path.join(run.work, "vqf-made")
     subprocess.run([run.build + "/tools/spoolpack/spoolpack", "create", pak, tree] + options, check=True,
                    capture_output=True)
@@ -280,18 +273,20 @@ def vqf_streams(run):
     return streams
 
 
-def group_vqf(run):
+def group_vqf(run, channels):
+    """Every VQF mode with `channels` channels."""
     entries = []
-    for name, (stream, rate, channels, frames) in sorted(vqf_streams(run).items()):
+    modes = [(rate, kbps, channels) for rate, kbps in VQF_MODES]
+    for name, (stream, rate, channels, frames) in sorted(vqf_streams(run, modes, 0.6).items()):
         kbps = int(name.split("-")[1])
         entries += stored_variants(name, stream, FMT_VQF, rate, channels, frames)
         entries.append((name + ".cut.wav", stream[:len(stream) * 2 // 3], 0,
                         info(rate, 16, channels, frames * 2 // 3, FMT_WAV | FMT_PCM)))
-        if name.endswith("-1"):
+        if channels == 1:
             entries.append((name + ".vqf", stream, FMT_VQF, info(rate, 16, channels, frames, FMT_VQF, kbps * 1000, 1)))
         else:
             entries.append((name + ".aac", stream, FMT_VQF, info(rate, 16, channels, frames, FMT_MP4, 32000, 1)))
-    run.restore("vqf", entries)
+    run.restore("vqf-%d" % channels, entries)
 
 
 def create_and_unpack(run, key, source, options):
@@ -322,16 +317,16 @@ def group_create_vqf(run):
     files), and re-encoded."""
     tree = os.path.join(run.work, "vqf-files")
     os.mkdir(tree)
-    for name, (stream, _, _, _) in vqf_streams(run).items():
-        if name in ("m8000-8-1", "m22050-32-2", "m44100-48-2"):
-            with open(os.path.join(tree, name + ".vqf"), "wb") as f:
-                f.write(stream)
+    modes = ((8000, 8, 1), (22050, 32, 2), (44100, 48, 2))
+    for name, (stream, _, _, _) in vqf_streams(run, modes, 0.5).items():
+        with open(os.path.join(tree, name + ".vqf"), "wb") as f:
+            f.write(stream)
     for key, mode in (("keep", "keep"), ("pcm", "pcm"), ("vqf", "vqf:20"), ("aac", "aac:48")):
         create_and_unpack(run, "vqf-" + key, tree, ["--audio", mode])
 
 
-GROUPS = {"aac": group_aac, "aac-long": group_aac_long, "vqf": group_vqf, "create": group_create,
-          "create-vqf": group_create_vqf}
+GROUPS = {"aac": group_aac, "aac-long": group_aac_long, "vqf-mono": lambda run: group_vqf(run, 1),
+          "vqf-stereo": lambda run: group_vqf(run, 2), "create": group_create, "create-vqf": group_create_vqf}
 
 
 def results(build, group):
