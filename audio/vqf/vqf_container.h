@@ -27,6 +27,12 @@ struct BitstreamCloser {
 };
 using BitstreamPtr = std::unique_ptr<BitstreamFile, BitstreamCloser>;
 
+// Frees a bitstream's slot without writing its partial block: a stream
+// abandoned unfinished writes nothing more.
+struct BitstreamReleaser {
+  void operator()(BitstreamFile* bitstream) const { terelease(bitstream); }
+};
+
 // The frame index and the library state behind it; terminated with the
 // library's own call once initialised.
 template <void (*Terminate)(VqfFrameIndex*)>

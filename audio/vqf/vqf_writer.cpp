@@ -19,8 +19,9 @@ struct VqfWriteState : CodecState {
   bool started = false;
   int error = 0;  // the first failure, which the close returns
   // The encoder's state and the bitstream, from the first samples on; the
-  // bitstream is closed after the library terminates.
-  BitstreamPtr bits;
+  // bitstream goes after the library terminates, and only Finish writes its
+  // last partial block.
+  std::unique_ptr<BitstreamFile, BitstreamReleaser> bits;
   EncoderSession session;
   int channels = 0;
   int frameSize = 0;  // samples per channel
