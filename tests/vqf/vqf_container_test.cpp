@@ -269,6 +269,13 @@ TEST_F(VqfContainer, EncodingFailuresAreTheClosesResult) {
     EXPECT_EQ(platform::FileSize(file), 44 + 2 * 1024);  // whole blocks of 138-bit frames
     EXPECT_EQ(CloseStream(stream), 0);
     EXPECT_EQ(platform::FileSize(file), 44 + (123 * 138 + 7) / 8);
+    // Abandoned unfinished, a stream writes nothing more.
+    platform::File left = MemoryFile();
+    stream = OpenStreamWrite("out.vqf", &left, &info);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(WriteShorts(stream, many.data(), int64_t(many.size())), int64_t(many.size()));
+    EXPECT_EQ(AbandonStream(stream), 0);
+    EXPECT_EQ(platform::FileSize(left), 44 + 2 * 1024);
   }
 
   platform::File full(::open("/dev/full", O_RDWR | O_CLOEXEC));
