@@ -3,8 +3,8 @@
 // Both directions work a frame at a time, so that memory stays bounded
 // whatever the stream's length. Opening for reading decodes the whole
 // stream with faad2 once to count its samples and find its faults, keeping
-// the samples only when they are few; reads then decode it again as they
-// go. A stream opened for writing encodes with the AAC encoder library
+// the samples only when they are few (kAacKeptSamples); reads then decode
+// a longer stream again as they go. A stream opened for writing encodes with the AAC encoder library
 // (faac's entry points, libmp4enc) as its samples arrive and writes an ADTS
 // stream at the file's position; the close completes it. Both libraries are
 // reached through the codec library binding, loaded on first use.
@@ -21,6 +21,11 @@ struct AacHeaderInfo {
   int32_t samplerate = 0;  // Hz
   int32_t bitrate = 0;     // bits per second
 };
+
+// Most samples (all channels together; 8 MiB, 47 s of stereo at 44100 Hz)
+// that the open for reading keeps from its count, so that the reads need
+// not decode the stream again.
+inline constexpr int64_t kAacKeptSamples = int64_t{1} << 22;
 
 // ProbeAacHeader's results for a header whose sampling-frequency index lies
 // outside the table (12 to 15), for a window that cannot be read, and when

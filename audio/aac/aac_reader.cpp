@@ -20,8 +20,6 @@ namespace {
 // Most samples (all channels together) a stream delivers: the layer counts
 // them in 32 bits.
 constexpr int64_t kMaxSamples = INT32_MAX;
-// Samples the count keeps (2 MiB), enough for some seconds of audio.
-constexpr int64_t kKeptSamples = int64_t{1} << 20;
 
 struct DecoderCloser {
   void operator()(void* decoder) const { codec::NeAACDecClose(decoder); }
@@ -141,17 +139,17 @@ struct AacReadState : CodecState {
 };
 
 // Decodes the whole stream once: sets state.total and the shape, and keeps
-// the samples in state.kept when there are at most kKeptSamples. Returns 0
+// the samples in state.kept when there are at most kAacKeptSamples. Returns 0
 // or an error number (see AacOpenRead).
 int CountSamples(AudioStream& stream, AacReadState& state, DecodedShape* shape) {
   DecodePass pass;
   if (const int error = StartPass(stream, state.tag, state.probed, pass)) return error;
-  state.kept.reset(new (std::nothrow) int16_t[kKeptSamples]);
+  state.kept.reset(new (std::nothrow) int16_t[kAacKeptSamples]);
   do {
     const int16_t* samples = nullptr;
     int64_t count = 0;
     if (const int error = DecodeFrame(stream, pass, &samples, &count)) return error;
-    if (state.kept != nullptr && pass.stored > kKeptSamples) state.kept.reset();
+    if (state.kept != nullptr && pass.stored > kAacKeptSamples) state.kept.reset();
     if (state.kept != nullptr && count > 0) {
       std::memcpy(state.kept.get() + (pass.stored - count), samples, static_cast<size_t>(count) * sizeof(int16_t));
     }

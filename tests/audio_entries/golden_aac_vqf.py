@@ -241,12 +241,15 @@ def group_aac(run):
 
 
 def group_aac_long(run):
-    # More bytes than a decoder reads at a time, more samples than a frame
-    # window holds.
-    stream, _, _, frames = ffmpeg_adts(run.work, [("long", 44100, 2, 320, "aac_low")], 14)["long"]
+    # More bytes than a decoder reads at a time; fewer samples than the open
+    # keeps, and more.
+    long = ffmpeg_adts(run.work, [("long", 44100, 2, 320, "aac_low")], 14)["long"]
+    more = ffmpeg_adts(run.work, [("more", 96000, 6, 384, "aac_low")], 8)["more"]
     wav = FMT_WAV | FMT_PCM
-    run.restore("aac-long", [("long.wav", stream, FMT_MP4, info(44100, 16, 2, frames, wav)),
-                             ("long.mono.wav", stream, FMT_MP4, info(44100, 16, 1, frames * 2 // 3, wav))])
+    run.restore("aac-long", [("long.wav", long[0], FMT_MP4, info(44100, 16, 2, long[3], wav)),
+                             ("long.mono.wav", long[0], FMT_MP4, info(44100, 16, 1, long[3] * 2 // 3, wav)),
+                             ("more.wav", more[0], FMT_MP4, info(96000, 16, 6, more[3], wav)),
+                             ("more.stereo.wav", more[0], FMT_MP4, info(48000, 16, 2, more[3] // 2, wav))])
 
 
 VQF_MODES = [(8000, 8), (11025, 10), (11025, 16), (22050, 20), (22050, 24), (22050, 32), (44100, 40), (44100, 48)]
