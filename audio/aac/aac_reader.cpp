@@ -17,9 +17,6 @@
 
 namespace {
 
-// Most samples (all channels together) a stream delivers: the layer counts
-// them in 32 bits.
-constexpr int64_t kMaxSamples = INT32_MAX;
 
 struct DecoderCloser {
   void operator()(void* decoder) const { codec::NeAACDecClose(decoder); }
@@ -117,7 +114,7 @@ int DecodeFrame(AudioStream& stream, DecodePass& pass, const int16_t** samples, 
   if (n == 0) return 0;
   if (shape.channels == 0) return kErrorMemory;
   if (out == nullptr || n % shape.channels != 0) return kErrorAacDecoding;
-  if (after > kMaxSamples) return kErrorMemory;
+  if (after > kMaxCodecStreamSamples) return kErrorMemory;
   pass.stored = after;
   *samples = out;
   *count = n;
@@ -131,11 +128,10 @@ struct AacReadState : CodecState {
   int64_t tag = 0;
   DecodedShape probed;
   int64_t total = 0;
-  int64_t delivered = 0;
+  int64_t offered = 0;  // samples made pending so far
   std::unique_ptr<int16_t[]> kept;  // every sample, when the count kept them
   std::unique_ptr<DecodePass> pass;
-  const int16_t* pending = nullptr;  // decoded samples not yet delivered
-  int64_t pendingCount = 0;
+  PendingSamples pending;
 };
 
 // Decodes the whole stream once: sets state.total and the shape, and keeps
@@ -166,10 +162,10 @@ int CountSamples(AudioStream& stream, AacReadState& state, DecodedShape* shape) 
 // stream delivered everything, or decoding it again failed (stream.error
 // then says why, 19 for a window that could not be read).
 bool NextSamples(AudioStream& stream, AacReadState& state) {
-  if (state.delivered >= state.total) return false;
+  if (state.offered >= state.total) return false;
   if (state.kept != nullptr) {
-    state.pending = state.kept.get() + state.delivered;
-    state.pendingCount = state.total - state.delivered;
+    state.pending = PendingSamples{state.kept.get() + state.offered, state.total - state.offered};
+    state.offered = state.total;
     return true;
   }
   int error = 0;
@@ -177,43 +173,30 @@ bool NextSamples(AudioStream& stream, AacReadState& state) {
     state.pass = std::make_unique<DecodePass>();
     error = StartPass(stream, state.tag, state.probed, *state.pass);
   }
-  while (error == 0 && state.pendingCount == 0 && !PassDone(*state.pass)) {
-    error = DecodeFrame(stream, *state.pass, &state.pending, &state.pendingCount);
+  while (error == 0 && state.pending.count == 0 && !PassDone(*state.pass)) {
+    error = DecodeFrame(stream, *state.pass, &state.pending.at, &state.pending.count);
   }
   if (error == kErrorShortRead) stream.error = kErrorShortRead;
-  if (error != 0 || state.pendingCount == 0) {
+  if (error != 0 || state.pending.count == 0) {
     state.pass.reset();
-    state.total = state.delivered;
+    state.total = state.offered;
     return false;
   }
-  state.pendingCount = std::min(state.pendingCount, state.total - state.delivered);
+  state.pending.count = std::min(state.pending.count, state.total - state.offered);
+  state.offered += state.pending.count;
   return true;
 }
 
 int64_t AacReadShort(AudioStream& stream, int16_t* buffer, int64_t count) {
   auto* state = dynamic_cast<AacReadState*>(stream.codecdata.get());
   if (state == nullptr) return 0;
-  int64_t done = 0;
-  while (done < count) {
-    if (state->pendingCount == 0 && !NextSamples(stream, *state)) break;
-    const int64_t n = std::min(count - done, state->pendingCount);
-    std::memcpy(buffer + done, state->pending, static_cast<size_t>(n) * sizeof(int16_t));
-    state->pending += n;
-    state->pendingCount -= n;
-    state->delivered += n;
-    done += n;
-  }
+  const int64_t done = DeliverSamples(buffer, count, state->pending, [&] { return NextSamples(stream, *state); });
   // The decoder and its input go as soon as the last sample is out.
-  if (state->delivered >= state->total) {
+  if (state->offered >= state->total && state->pending.count == 0) {
     state->pass.reset();
     state->kept.reset();
   }
   return done;
-}
-
-int AacReadClose(AudioStream& stream) {
-  stream.codecdata.reset();
-  return 0;
 }
 
 }  // namespace
@@ -249,7 +232,7 @@ int AacOpenRead(AudioStream& stream) {
   stream.bytewidth = 2;
   stream.blockwidth = 2 * static_cast<int>(shape.channels);
   stream.readShort = AacReadShort;
-  stream.close = AacReadClose;
+  stream.close = ReleaseCodecState;
   stream.codecdata = std::move(state);
   return 0;
 }

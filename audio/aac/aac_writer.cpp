@@ -18,9 +18,6 @@
 
 namespace {
 
-// Most samples (all channels together) one stream takes: the layer counts
-// them in 32 bits.
-constexpr int64_t kMaxSamples = INT32_MAX;
 // Flush calls after which an encoder that still returns frames has failed.
 constexpr int kMaxFlushCalls = 64;
 
@@ -115,9 +112,7 @@ bool EncodeChunk(AudioStream& stream, AacWriteState& state, int64_t samples) {
 int64_t AacWriteShort(AudioStream& stream, const int16_t* buffer, int64_t count) {
   auto* state = dynamic_cast<AacWriteState*>(stream.codecdata.get());
   if (state == nullptr || count <= 0) return 0;
-  if (state->count + count > kMaxSamples) return kErrorMemory;
-  state->count += count;
-  stream.info.samples = stream.info.channels != 0 ? static_cast<uint32_t>(state->count) / stream.info.channels : 0;
+  if (!TakeSamples(stream, state->count, count)) return kErrorMemory;
   for (int64_t done = 0; done < count && state->error == 0;) {
     const int64_t n = std::min(count - done, state->chunk - state->filled);
     std::memcpy(state->input.get() + state->filled, buffer + done, static_cast<size_t>(n) * sizeof(int16_t));
@@ -144,13 +139,6 @@ int Finish(AudioStream& stream, AacWriteState& state) {
   }
 }
 
-int AacWriteClose(AudioStream& stream) {
-  int result = 0;
-  if (auto* state = dynamic_cast<AacWriteState*>(stream.codecdata.get())) result = Finish(stream, *state);
-  stream.codecdata.reset();
-  return result;
-}
-
 }  // namespace
 
 int AacOpenWrite(AudioStream& stream) {
@@ -158,12 +146,6 @@ int AacOpenWrite(AudioStream& stream) {
   std::unique_ptr<AacWriteState> state(new (std::nothrow) AacWriteState);
   if (state == nullptr) return kErrorMemory;
   state->error = OpenEncoder(stream.info, *state);
-  stream.codecdata = std::move(state);
-  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
-  stream.info.pcmbitwidth = 16;
-  stream.info.samples = 0;
-  stream.bytewidth = 2;
-  stream.writeShort = AacWriteShort;
-  stream.close = AacWriteClose;
+  BeginCodecWriting(stream, std::move(state), AacWriteShort, FinishAndRelease<AacWriteState, Finish>);
   return 0;
 }

@@ -18,9 +18,6 @@ inline constexpr int kVqfDelayFrames = 2;
 // Larger than any frame a TwinVQ coder uses (samples per channel): a
 // library that says more is not believed.
 inline constexpr int kVqfMaxFrameSize = 1 << 16;
-// Most samples (all channels together) one stream carries either way: the
-// layer counts them in 32 bits.
-inline constexpr int64_t kVqfMaxSamples = INT32_MAX;
 
 struct BitstreamCloser {
   void operator()(BitstreamFile* bitstream) const { (void)close_bstm(bitstream); }

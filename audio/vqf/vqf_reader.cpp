@@ -45,7 +45,7 @@ int StartPass(VqfHeaderInfo& header, platform::File& file, int64_t end, FramePas
 // pass what the layer counts, or when none is kept.
 int CountFrames(AudioStream& stream, FramePass& pass, int64_t* kept) {
   const int64_t frameSamples = int64_t{pass.channels} * pass.frameSize;
-  const int64_t most = kVqfMaxSamples / frameSamples;
+  const int64_t most = kMaxCodecStreamSamples / frameSamples;
   int skip = kVqfDelayFrames;
   *kept = 0;
   while (read_vqf_frame(&pass.session.index, pass.bits.get()) != 0) {
@@ -87,8 +87,7 @@ struct VqfReadState : CodecState {
   std::unique_ptr<float[]> decoded;   // the library's frame, channel after channel
   std::unique_ptr<int16_t[]> frame;   // the same frame interleaved
   int64_t frameSamples = 0;
-  int64_t cursor = 0;     // next sample of `frame` to deliver
-  int64_t available = 0;  // samples of `frame` not yet delivered, from cursor
+  PendingSamples pending;  // what is left of `frame`
 };
 
 // Ends the decoding pass; nothing more is delivered.
@@ -146,8 +145,7 @@ bool NextFrame(AudioStream& stream, VqfReadState& state) {
   } else {
     for (int i = 0; i < frameSize; ++i) to[i] = ToSample(from[i]);
   }
-  state.cursor = 0;
-  state.available = state.frameSamples;
+  state.pending = PendingSamples{state.frame.get(), state.frameSamples};
   // The library and the bitstream go as soon as the last frame is out.
   if (--state.framesLeft == 0) state.pass.reset();
   return true;
@@ -156,21 +154,7 @@ bool NextFrame(AudioStream& stream, VqfReadState& state) {
 int64_t VqfReadShort(AudioStream& stream, int16_t* buffer, int64_t count) {
   auto* state = dynamic_cast<VqfReadState*>(stream.codecdata.get());
   if (state == nullptr) return 0;
-  int64_t delivered = 0;
-  while (delivered < count) {
-    if (state->available == 0 && !NextFrame(stream, *state)) break;
-    const int64_t n = std::min(count - delivered, state->available);
-    std::copy_n(state->frame.get() + state->cursor, n, buffer + delivered);
-    state->cursor += n;
-    state->available -= n;
-    delivered += n;
-  }
-  return delivered;
-}
-
-int VqfReadClose(AudioStream& stream) {
-  stream.codecdata.reset();
-  return 0;
+  return DeliverSamples(buffer, count, state->pending, [&] { return NextFrame(stream, *state); });
 }
 
 }  // namespace
@@ -212,6 +196,6 @@ int VqfOpenRead(AudioStream& stream) {
   stream.blockwidth = 2 * channels;
   stream.codecdata = std::move(state);
   stream.readShort = VqfReadShort;
-  stream.close = VqfReadClose;
+  stream.close = ReleaseCodecState;
   return 0;
 }

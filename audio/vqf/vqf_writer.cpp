@@ -96,9 +96,7 @@ bool Encoding(const VqfWriteState& state) { return state.error == 0 && !state.bi
 int64_t VqfWriteShort(AudioStream& stream, const int16_t* buffer, int64_t count) {
   auto* state = dynamic_cast<VqfWriteState*>(stream.codecdata.get());
   if (state == nullptr || count <= 0) return 0;
-  if (state->count + count > kVqfMaxSamples) return kErrorMemory;
-  state->count += count;
-  stream.info.samples = stream.info.channels != 0 ? static_cast<uint32_t>(state->count) / stream.info.channels : 0;
+  if (!TakeSamples(stream, state->count, count)) return kErrorMemory;
   if (!state->started) {
     state->started = true;
     state->error = Start(stream, *state);
@@ -126,25 +124,12 @@ int Finish(AudioStream& stream, VqfWriteState& state) {
   return written ? 0 : kErrorShortWrite;
 }
 
-int VqfWriteClose(AudioStream& stream) {
-  int result = 0;
-  if (auto* state = dynamic_cast<VqfWriteState*>(stream.codecdata.get())) result = Finish(stream, *state);
-  stream.codecdata.reset();
-  return result;
-}
-
 }  // namespace
 
 int VqfOpenWrite(AudioStream& stream) {
   if (const int error = OpenCodecLibraryFor(stream, CodecLibraryId::kTwinVqEncoder)) return error;
   std::unique_ptr<VqfWriteState> state(new (std::nothrow) VqfWriteState);
   if (state == nullptr) return kErrorMemory;
-  stream.codecdata = std::move(state);
-  stream.info.pcmbitwidth = 16;
-  stream.info.samples = 0;
-  stream.bytewidth = 2;
-  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
-  stream.writeShort = VqfWriteShort;
-  stream.close = VqfWriteClose;
+  BeginCodecWriting(stream, std::move(state), VqfWriteShort, FinishAndRelease<VqfWriteState, Finish>);
   return 0;
 }
