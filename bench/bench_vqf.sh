@@ -53,13 +53,5 @@ cmp -s "$work/ours.vqf" "$work/in.vqf" || { echo "vqf: the same samples gave oth
 best_of "rm -f '$work/dest/in.wav'" "$build/driver/spoolex" "$work/game" "$work/dest"
 report "spoolex restore" "$cpu" 0 0
 
-# Against the baseline: the module, packing and restoring, each step of the
-# two builds in turn. The baseline runs last, so its bytes are the ones
-# compared with ours at the end.
-side_by_side "vqf decode" 64 : "@BUILD@/bench/bench_vqf decode '$work/in.vqf'"
-side_by_side "vqf encode" 64 : "@BUILD@/bench/bench_vqf encode '$work/in.raw' 44100 2 48000 '$work/out.vqf'"
-side_by_side "spoolpack create vqf:48" 64 "rm -f '$work'/made.*" \
-  "@BUILD@/tools/spoolpack/spoolpack create '$work/made' '$work/tree' --audio vqf:48"
-side_by_side "spoolex restore vqf" 64 "rm -f '$work/dest/in.wav'" "@BUILD@/driver/spoolex '$work/game' '$work/dest'"
-cmp -s "$work/out.vqf" "$work/in.vqf" || { echo "vqf: the two builds encode other bytes"; exit 1; }
-cmp -s "$work/made.APAK" "$work/game.APAK" || { echo "vqf: the two builds pack other bytes"; exit 1; }
+# Against the baseline: the module, packing and restoring.
+codec_side_by_side vqf "$work/in.vqf" "'$work/in.raw' 44100 2 48000" "$work/in.vqf" vqf:48

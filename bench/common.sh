@@ -5,7 +5,7 @@
 # bench/. $baseline is the absolute path of the build folder that
 # SPOOLEX_BASELINE names (another checkout's build, to compare with), or
 # empty. Defines best_of, alternate, median, ratio, verdict, music_source,
-# codec_report and side_by_side.
+# codec_report, side_by_side and codec_side_by_side.
 smoke=0
 if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
@@ -132,4 +132,22 @@ side_by_side() {
       "$(ratio "$cpu_b" "$cpu_a")")
   fi
   printf '%-26s %s  %s  (%s)\n' "$name" "$cpu_text" "$rss_text" "$v"
+}
+
+# codec_side_by_side <codec> <stream to decode> <encode arguments> <stream
+# the encode must give> <spoolpack mode>: side_by_side lines for
+# bench_<codec> decoding and encoding (into $work/out.<codec>), spoolpack
+# packing $work/tree with the mode, and spoolex restoring $work/game (which
+# that mode made with this build). The baseline runs last, so the bytes it
+# encodes and packs are compared with ours at the end; returns 1 when they
+# differ.
+codec_side_by_side() {
+  local codec=$1 stream=$2 arguments=$3 same=$4 mode=$5
+  side_by_side "$codec decode" 64 : "@BUILD@/bench/bench_$codec decode '$stream'"
+  side_by_side "$codec encode" 64 : "@BUILD@/bench/bench_$codec encode $arguments '$work/out.$codec'"
+  side_by_side "spoolpack create $mode" 64 "rm -f '$work'/made.*" \
+    "@BUILD@/tools/spoolpack/spoolpack create '$work/made' '$work/tree' --audio $mode"
+  side_by_side "spoolex restore $codec" 64 "rm -f '$work/dest/in.wav'" "@BUILD@/driver/spoolex '$work/game' '$work/dest'"
+  cmp -s "$work/out.$codec" "$same" || { echo "$codec: the two builds encode other bytes"; return 1; }
+  cmp -s "$work/made.APAK" "$work/game.APAK" || { echo "$codec: the two builds pack other bytes"; return 1; }
 }
