@@ -243,8 +243,9 @@ def group_aac(run):
 def group_aac_long(run):
     # More bytes than a decoder reads at a time; fewer samples than the open
     # keeps, and more.
-    long = ffmpeg_adts(run.work, [("long", 44100, 2, 320, "aac_low")], 14)["long"]
-    more = ffmpeg_adts(run.work, [("more", 96000, 6, 384, "aac_low")], 8)["more"]
+    long = ffmpeg_adts(run.work, [("long", 44100, 2, 320, "aac_low")], 8)["long"]
+    more = ffmpeg_adts(run.work, [("more", 96000, 6, 384, "aac_low")], 7.5)["more"]
+    assert long[3] * 2 < 1 << 22 < more[3] * 6 and min(len(long[0]), len(more[0])) > 256 * 1024
     wav = FMT_WAV | FMT_PCM
     run.restore("aac-long", [("long.wav", long[0], FMT_MP4, info(44100, 16, 2, long[3], wav)),
                              ("long.mono.wav", long[0], FMT_MP4, info(44100, 16, 1, long[3] * 2 // 3, wav)),
@@ -310,7 +311,7 @@ def group_create(run):
     for rate, channels, width in ((8000, 1, 2), (11025, 2, 1), (16000, 1, 2), (22050, 2, 3), (44100, 2, 2),
                                   (48000, 1, 2), (48000, 6, 2)):
         write_wav(os.path.join(tree, "s%d-%d-%d.wav" % (rate, channels, width)), rate, channels,
-                  signal(rate, channels, rate * 3 // 4, rate + channels), width)
+                  signal(rate, channels, rate // 2, rate + channels), width)
     for key, mode in (("aac", "aac"), ("aac32", "aac:32"), ("vqf", "vqf"), ("vqf10", "vqf:10")):
         create_and_unpack(run, key, tree, ["--audio", mode])
 
@@ -321,7 +322,7 @@ def group_create_vqf(run):
     tree = os.path.join(run.work, "vqf-files")
     os.mkdir(tree)
     modes = ((8000, 8, 1), (22050, 32, 2), (44100, 48, 2))
-    for name, (stream, _, _, _) in vqf_streams(run, modes, 0.5).items():
+    for name, (stream, _, _, _) in vqf_streams(run, modes, 0.4).items():
         with open(os.path.join(tree, name + ".vqf"), "wb") as f:
             f.write(stream)
     for key, mode in (("keep", "keep"), ("pcm", "pcm"), ("vqf", "vqf:20"), ("aac", "aac:48")):
