@@ -14,9 +14,9 @@ outputs, lengths shorter and longer than the stream's). Groups:
   aac     AAC packed streams restored by spoolex
   vqf-mono, vqf-stereo  VQF packed streams restored by spoolex
   aac-long  one AAC stream longer than the reads and windows of decoding
-  create  spoolpack create --audio aac[:K] and vqf[:K] of WAV sources,
-          verify, restore
-  create-vqf  the same of VQF sources, and their keep and pcm trials
+  create-aac, create-vqf  spoolpack create --audio aac[:K] and vqf[:K] of
+          WAV sources, verify, restore
+  create-from-vqf  the same of VQF sources, and their keep and pcm trials
 A result is a restored file, a pack, or a program's output and status. The
 sums hold for the Debian packages of scripts/setup (faad2, libavcodec,
 ffmpeg); regenerate the fixture from the same build when those change.
@@ -69,12 +69,13 @@ def write_wav(path, rate, channels, samples, width=2):
             w.writeframes(b"".join(struct.pack("<i", s << 8)[:3] for s in samples))
 
 
-def ffmpeg_adts(work, forms, seconds):
-    """ADTS streams of the signal, by one ffmpeg run: for each (name, rate,
-    channels, kbit/s, profile) the stream and its frames."""
+def ffmpeg_adts(work, forms, seconds, repeats=1):
+    """ADTS streams of the signal (`repeats` times its first 1 / repeats),
+    by one ffmpeg run: for each (name, rate, channels, kbit/s, profile) the
+    stream and its frames."""
     args, made = ["ffmpeg", "-v", "error", "-y", "-threads", "1"], []
     for name, rate, channels, _, _ in forms:
-        samples = signal(rate, channels, int(rate * seconds), seed=rate + channels)
+        samples = signal(rate, channels, int(rate * seconds / repeats), seed=rate + channels) * repeats
         raw = os.path.join(work, name + ".raw")
         with open(raw, "wb") as f:
             f.write(struct.pack("<%dh" % len(samples), *samples))
@@ -244,13 +245,13 @@ def group_aac_long(run):
     # More bytes than a decoder reads at a time; fewer samples than the open
     # keeps, and more.
     long = ffmpeg_adts(run.work, [("long", 44100, 2, 320, "aac_low")], 8)["long"]
-    more = ffmpeg_adts(run.work, [("more", 96000, 6, 384, "aac_low")], 7.5)["more"]
+    more = ffmpeg_adts(run.work, [("more", 96000, 6, 384, "aac_low")], 7.5, 5)["more"]
     assert long[3] * 2 < 1 << 22 < more[3] * 6 and min(len(long[0]), len(more[0])) > 256 * 1024
     wav = FMT_WAV | FMT_PCM
     run.restore("aac-long", [("long.wav", long[0], FMT_MP4, info(44100, 16, 2, long[3], wav)),
                              ("long.mono.wav", long[0], FMT_MP4, info(44100, 16, 1, long[3] * 2 // 3, wav)),
                              ("more.wav", more[0], FMT_MP4, info(96000, 16, 6, more[3], wav)),
-                             ("more.stereo.wav", more[0], FMT_MP4, info(48000, 16, 2, more[3] // 2, wav))])
+                             ("more.stereo.wav", more[0], FMT_MP4, info(96000, 16, 2, more[3], wav))])
 
 
 VQF_MODES = [(8000, 8), (11025, 10), (11025, 16), (22050, 20), (22050, 24), (22050, 32), (44100, 40), (44100, 48)]
@@ -305,15 +306,15 @@ def create_and_unpack(run, key, source, options):
     run.unpack(key, pak)
 
 
-def group_create(run):
+def group_create(run, modes):
     tree = os.path.join(run.work, "wav-tree")
     os.mkdir(tree)
     for rate, channels, width in ((8000, 1, 2), (11025, 2, 1), (16000, 1, 2), (22050, 2, 3), (44100, 2, 2),
                                   (48000, 1, 2), (48000, 6, 2)):
         write_wav(os.path.join(tree, "s%d-%d-%d.wav" % (rate, channels, width)), rate, channels,
                   signal(rate, channels, rate // 2, rate + channels), width)
-    for key, mode in (("aac", "aac"), ("aac32", "aac:32"), ("vqf", "vqf"), ("vqf10", "vqf:10")):
-        create_and_unpack(run, key, tree, ["--audio", mode])
+    for mode in modes:
+        create_and_unpack(run, mode.replace(":", ""), tree, ["--audio", mode])
 
 
 def group_create_vqf(run):
@@ -322,7 +323,7 @@ def group_create_vqf(run):
     tree = os.path.join(run.work, "vqf-files")
     os.mkdir(tree)
     modes = ((8000, 8, 1), (22050, 32, 2), (44100, 48, 2))
-    for name, (stream, _, _, _) in vqf_streams(run, modes, 0.4).items():
+    for name, (stream, _, _, _) in vqf_streams(run, modes, 0.3).items():
         with open(os.path.join(tree, name + ".vqf"), "wb") as f:
             f.write(stream)
     for key, mode in (("keep", "keep"), ("pcm", "pcm"), ("vqf", "vqf:20"), ("aac", "aac:48")):
@@ -330,7 +331,8 @@ def group_create_vqf(run):
 
 
 GROUPS = {"aac": group_aac, "aac-long": group_aac_long, "vqf-mono": lambda run: group_vqf(run, 1),
-          "vqf-stereo": lambda run: group_vqf(run, 2), "create": group_create, "create-vqf": group_create_vqf}
+          "vqf-stereo": lambda run: group_vqf(run, 2), "create-aac": lambda run: group_create(run, ("aac", "aac:32")),
+          "create-vqf": lambda run: group_create(run, ("vqf", "vqf:10")), "create-from-vqf": group_create_vqf}
 
 
 def results(build, group):
