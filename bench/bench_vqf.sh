@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # VQF through the format module with the project's TwinVQ libraries: 10
 # minutes of 44.1 kHz stereo at 48 kbit/s per channel, decoded to 16-bit
-# samples and encoded from them, and the same stream restored by spoolex
-# from a pack (decode and WAV write). Targets, as multiples of real time on
-# one core (CPU time): decode >= 100, encode >= 20. oggdec and oggenc -q 4
-# on the same audio run alongside as the peer, for scale.
+# samples and encoded from them, packed by spoolpack --audio vqf:48 and
+# restored by spoolex (decode and WAV write). Targets, as multiples of real
+# time on one core (CPU time): decode >= 100, encode >= 20; peak RSS of
+# decoding, encoding, packing and restoring <= 64 MiB whatever the length.
+# oggdec and oggenc -q 4 on the same audio run alongside as the peer, for
+# scale. With SPOOLEX_BASELINE=<another build folder> each step also runs
+# with that build's programs, in turn with ours, for the speed ratio and
+# the RSS side by side; the baseline's packed and encoded bytes must equal
+# ours.
 #   bench/bench_vqf.sh [--smoke] <build-folder>
 # --smoke uses 3 seconds of audio and only checks that everything runs.
 set -euo pipefail
@@ -14,6 +19,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 seconds=$((smoke ? 3 : 600))
 reps=$((smoke ? 1 : 2))
+runs=$((smoke ? 1 : 3))
 
 music_source "$seconds"
 mkdir "$work/tree" "$work/dest"
@@ -46,3 +52,6 @@ cmp -s "$work/ours.vqf" "$work/in.vqf" || { echo "vqf: the same samples gave oth
 
 best_of "rm -f '$work/dest/in.wav'" "$build/driver/spoolex" "$work/game" "$work/dest"
 report "spoolex restore" "$cpu" 0 0
+
+# Against the baseline: the module, packing and restoring.
+codec_side_by_side vqf "$work/in.vqf" "'$work/in.raw' 44100 2 48000" "$work/in.vqf" vqf:48

@@ -2,12 +2,16 @@
 # arguments:   source "$(dirname "$0")/common.sh" "$@"
 # Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build
 # is the build folder's absolute path ("build" when none is given). $here is
-# bench/. Defines best_of, alternate, median, ratio, verdict, music_source and
-# codec_report.
+# bench/. $baseline is the absolute path of the build folder that
+# SPOOLEX_BASELINE names (another checkout's build, to compare with), or
+# empty. Defines best_of, alternate, median, ratio, verdict, music_source,
+# codec_report, side_by_side and codec_side_by_side.
 smoke=0
 if [[ "${1:-}" == "--smoke" ]]; then smoke=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+baseline=""
+if [[ -n "${SPOOLEX_BASELINE:-}" ]]; then baseline=$(cd "$SPOOLEX_BASELINE" && pwd); fi
 
 # best_of <prepare> <command...>: $reps times, runs <prepare> (not timed),
 # flushes dirty pages so that no command pays for another's writeback, and
@@ -101,4 +105,49 @@ codec_report() {
   r=$(ratio "$4" "$3")
   if ((smoke)); then v=smoke; else v=$(verdict "$r" "$5" '>='); fi
   printf '%s %-7s ours %8.3f s  theirs %8.3f s  ratio %s  (%s)\n' "$1" "$2" "$3" "$4" "$r" "$v"
+}
+
+# side_by_side <name> <RSS target MiB, 0 for none> <prepare> <command>: the
+# command (with @BUILD@ standing for a build folder) of this build and, when
+# $baseline is set, of the baseline's, run in turn $runs times (see
+# alternate). One line: the median CPU seconds and the peak RSS of each, the
+# speed ratio (the baseline's CPU time / ours, above 1 faster) and whether
+# our peak RSS meets the target ("smoke" in smoke mode). REQUIRES: $runs,
+# $work.
+side_by_side() {
+  local name=$1 target=$2 prepare=$3 template=$4 theirs=: before=: cpu_text rss_text v
+  if [[ -n "$baseline" ]]; then theirs=${template//@BUILD@/$baseline} before=$prepare; fi
+  alternate "$runs" "$prepare" "${template//@BUILD@/$build}" "$before" "$theirs"
+  if ((smoke)); then
+    v=smoke
+  elif ((target > 0)); then
+    v="RSS $(verdict "$((rss_a / 1024))" "$target" '<=') MiB"
+  else
+    v="no RSS target"
+  fi
+  cpu_text=$(printf 'ours %7.3f s %6.0f MiB' "$cpu_a" "$(ratio "$rss_a" 1024)")
+  rss_text="no baseline"
+  if [[ -n "$baseline" ]]; then
+    rss_text=$(printf 'baseline %7.3f s %6.0f MiB  speed ratio %s' "$cpu_b" "$(ratio "$rss_b" 1024)" \
+      "$(ratio "$cpu_b" "$cpu_a")")
+  fi
+  printf '%-26s %s  %s  (%s)\n' "$name" "$cpu_text" "$rss_text" "$v"
+}
+
+# codec_side_by_side <codec> <stream to decode> <encode arguments> <stream
+# the encode must give> <spoolpack mode>: side_by_side lines for
+# bench_<codec> decoding and encoding (into $work/out.<codec>), spoolpack
+# packing $work/tree with the mode, and spoolex restoring $work/game (which
+# that mode made with this build). The baseline runs last, so the bytes it
+# encodes and packs are compared with ours at the end; returns 1 when they
+# differ.
+codec_side_by_side() {
+  local codec=$1 stream=$2 arguments=$3 same=$4 mode=$5
+  side_by_side "$codec decode" 64 : "@BUILD@/bench/bench_$codec decode '$stream'"
+  side_by_side "$codec encode" 64 : "@BUILD@/bench/bench_$codec encode $arguments '$work/out.$codec'"
+  side_by_side "spoolpack create $mode" 64 "rm -f '$work'/made.*" \
+    "@BUILD@/tools/spoolpack/spoolpack create '$work/made' '$work/tree' --audio $mode"
+  side_by_side "spoolex restore $codec" 64 "rm -f '$work/dest/in.wav'" "@BUILD@/driver/spoolex '$work/game' '$work/dest'"
+  cmp -s "$work/out.$codec" "$same" || { echo "$codec: the two builds encode other bytes"; return 1; }
+  cmp -s "$work/made.APAK" "$work/game.APAK" || { echo "$codec: the two builds pack other bytes"; return 1; }
 }

@@ -7,11 +7,11 @@
 #include "codec_window.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  AacHeaderInfo info;
-  const int64_t tag = ProbeAacHeader(data, size, &info);
-  if (tag != kAacInvalidHeader && (tag < 0 || static_cast<uint64_t>(tag) > size)) std::abort();
   CodecWindow window;
   if (!MakeCodecWindow("", data, size, window)) return 0;
+  AacHeaderInfo info;
+  const int64_t tag = ProbeAacHeader(*window.stream, &info);
+  if (tag != kAacInvalidHeader && (tag < 0 || static_cast<uint64_t>(tag) > size)) std::abort();
   CheckOpenedAndClose(*window.stream, AacOpenRead(*window.stream));
   return 0;
 }

@@ -1,7 +1,7 @@
 # The project's TwinVQ decoder (codecs/twinvq) on arbitrary frame bits after
 # a valid header, through the VQF layer.
 spoolex_fuzz_target(tvq SOURCE tvq_decode_fuzz.cpp
-  DEPS spoolex_vqf spoolex_sample_buffer spoolex_codec_libraries spoolex_twinvq_interface)
+  DEPS spoolex_vqf spoolex_codec_libraries spoolex_twinvq_interface)
 if(SPOOLEX_FUZZ)
   add_dependencies(fuzz_tvq tvqdec)
 else()

@@ -2,7 +2,7 @@
 # TwinVQ fixture libraries of tests/vqf.
 include(${PROJECT_SOURCE_DIR}/tests/vqf/fixture.cmake)
 spoolex_fuzz_target(vqf SOURCE vqf_read_fuzz.cpp
-  DEPS spoolex_vqf spoolex_sample_buffer spoolex_codec_libraries)
+  DEPS spoolex_vqf spoolex_codec_libraries)
 if(SPOOLEX_FUZZ)
   spoolex_use_tvq_fixture(fuzz_vqf)
 else()

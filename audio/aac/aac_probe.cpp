@@ -1,8 +1,10 @@
 // The header probe of AAC streams: ID3v2 tag, ADIF header, ADTS frames.
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "audio/aac/aac.h"
+#include "audio/aac/aac_input.h"
 
 namespace {
 
@@ -40,53 +42,74 @@ bool ParseAdif(const uint8_t* at, size_t available, AacHeaderInfo* info) {
   return info->samplerate != 0;
 }
 
-// Scans the ADTS frames of [at, at + available). False for an index outside
-// the table.
-bool ScanAdts(const uint8_t* at, size_t available, AacHeaderInfo* info) {
+// Scans the ADTS frames of the window from `audio` on, a header at a time.
+// Returns 1, 0 for an index outside the table, -1 when the window cannot
+// be read.
+int ScanAdts(AacInput& input, int64_t audio, AacHeaderInfo* info) {
   unsigned index = 0;
   uint64_t total = 0, frames = 0;
-  size_t position = 0;
-  while (available - position >= kAdtsHeaderBytes && IsAdtsSync(at + position)) {
-    const uint8_t* h = at + position;
+  for (int64_t at = audio; input.size - at >= static_cast<int64_t>(kAdtsHeaderBytes);) {
+    if (!FillAacInput(input, at, kAdtsHeaderBytes)) return -1;
+    const uint8_t* h = AacInputAt(input, at);
+    if (!IsAdtsSync(h)) break;
     if (frames == 0) {
       index = (h[2] >> 2) & 0x0F;
       info->channels = ((h[2] & 0x01) << 2) | (h[3] >> 6);
     }
-    const size_t length = ((h[3] & 0x03u) << 11) | (unsigned{h[4]} << 3) | (h[5] >> 5);
-    if (length < kAdtsHeaderBytes || length > available - position) break;
-    total += length;
+    const int64_t length = ((h[3] & 0x03u) << 11) | (unsigned{h[4]} << 3) | (h[5] >> 5);
+    if (length < static_cast<int64_t>(kAdtsHeaderBytes) || length > input.size - at) break;
+    total += static_cast<uint64_t>(length);
     ++frames;
-    position += length;
+    at += length;
   }
   info->samplerate = RateOf(index);
   if (frames > 0) {
     const double perFrame = static_cast<double>(total / frames);
     info->bitrate = 8 * static_cast<int32_t>(info->samplerate / 1024.0 * perFrame + 0.5);
   }
-  return info->samplerate != 0;
+  return info->samplerate != 0 ? 1 : 0;
 }
 
-}  // namespace
-
-int64_t ProbeAacHeader(const uint8_t* bytes, size_t size, AacHeaderInfo* info) {
-  *info = AacHeaderInfo{};
-  size_t tag = 0;
-  if (size >= kId3HeaderBytes && std::memcmp(bytes, "ID3", 3) == 0) {
+// The probe over `input`; see ProbeAacHeader.
+int64_t Probe(AacInput& input, AacHeaderInfo* info) {
+  const int64_t size = input.size;
+  int64_t tag = 0;
+  if (!FillAacInput(input, 0, kId3HeaderBytes)) return kAacUnreadable;
+  const uint8_t* bytes = AacInputAt(input, 0);
+  if (size >= static_cast<int64_t>(kId3HeaderBytes) && std::memcmp(bytes, "ID3", 3) == 0) {
     const uint64_t s = (((uint64_t{bytes[6]} * 128 + bytes[7]) * 128 + bytes[8]) * 128) + bytes[9];
-    tag = s + kId3HeaderBytes < size ? static_cast<size_t>(s + kId3HeaderBytes) : size;
+    tag = s + kId3HeaderBytes < static_cast<uint64_t>(size) ? static_cast<int64_t>(s + kId3HeaderBytes) : size;
   }
-  const uint8_t* audio = bytes + tag;
-  const size_t available = size - tag;
+  if (!FillAacInput(input, tag, 4 + kAdifHeaderBytes)) return kAacUnreadable;
+  const uint8_t* audio = AacInputAt(input, tag);
+  const int64_t available = size - tag;
   if (available >= 2 && audio[0] == 'A' && audio[1] == 'D') {
-    if (available >= 4 && std::memcmp(audio, "ADIF", 4) == 0 && !ParseAdif(audio + 4, available - 4, info)) {
+    if (available >= 4 && std::memcmp(audio, "ADIF", 4) == 0 &&
+        !ParseAdif(audio + 4, static_cast<size_t>(available - 4), info)) {
       return kAacInvalidHeader;
     }
   } else if (available >= 2 && IsAdtsSync(audio)) {
-    if (available >= kAdtsHeaderBytes && !ScanAdts(audio, available, info)) return kAacInvalidHeader;
+    if (available >= static_cast<int64_t>(kAdtsHeaderBytes)) {
+      const int scanned = ScanAdts(input, tag, info);
+      if (scanned < 0) return kAacUnreadable;
+      if (scanned == 0) return kAacInvalidHeader;
+    }
   } else {
     info->channels = kRawChannels;
     info->samplerate = kRawSampleRate;
     info->bitrate = kRawBitrate;
   }
-  return static_cast<int64_t>(tag);
+  return tag;
+}
+
+}  // namespace
+
+int64_t ProbeAacHeader(AudioStream& stream, AacHeaderInfo* info) {
+  *info = AacHeaderInfo{};
+  AacInput input;
+  if (!OpenAacInput(input, *stream.file, stream.fileoffset, stream.filelength)) return kAacNoMemory;
+  errno = 0;
+  const int64_t tag = Probe(input, info);
+  if (tag == kAacUnreadable && stream.systemError == 0) stream.systemError = errno;
+  return tag;
 }

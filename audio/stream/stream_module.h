@@ -13,6 +13,7 @@
 // Callers outside the audio layer use audio/stream/audio_stream.h instead.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -121,6 +122,76 @@ struct AudioStream {
   // its File then.
   platform::PendingFile ownedFile;
 };
+
+// What the codec modules that code a frame at a time share.
+
+// Begins a codec-format stream opened for writing: `state` as its
+// codecdata, 16-bit samples in the layout fields (stream.info.samples 0),
+// `write` and `close` in the slots.
+inline void BeginCodecWriting(AudioStream& stream, std::unique_ptr<CodecState> state, StreamWriteShortFn write,
+                              StreamCloseFn close) {
+  stream.codecdata = std::move(state);
+  stream.info.pcmbitwidth = 16;
+  stream.info.samples = 0;
+  stream.bytewidth = 2;
+  stream.blockwidth = 2 * static_cast<int>(stream.info.channels);
+  stream.writeShort = write;
+  stream.close = close;
+}
+
+// Most samples (all channels together) one codec-format stream delivers or
+// takes: the layer counts them in 32 bits.
+inline constexpr int64_t kMaxCodecStreamSamples = INT32_MAX;
+
+// Counts `count` more samples taken by a stream being written into `taken`
+// and sets stream.info.samples to the frames taken. False, counting none,
+// when the total would pass kMaxCodecStreamSamples.
+inline bool TakeSamples(AudioStream& stream, int64_t& taken, int64_t count) {
+  if (taken + count > kMaxCodecStreamSamples) return false;
+  taken += count;
+  stream.info.samples = stream.info.channels != 0 ? static_cast<uint32_t>(taken) / stream.info.channels : 0;
+  return true;
+}
+
+// Samples a reader has decoded and not yet delivered.
+struct PendingSamples {
+  const int16_t* at = nullptr;
+  int64_t count = 0;
+};
+
+// Delivers up to `count` samples into `buffer`, the pending ones first;
+// when they run out, next() makes more pending and returns false when there
+// are none. Returns the samples delivered.
+template <typename Next>
+int64_t DeliverSamples(int16_t* buffer, int64_t count, PendingSamples& pending, Next&& next) {
+  int64_t done = 0;
+  while (done < count) {
+    if (pending.count == 0 && !next()) break;
+    const int64_t n = count - done < pending.count ? count - done : pending.count;
+    std::copy_n(pending.at, n, buffer + done);
+    pending.at += n;
+    pending.count -= n;
+    done += n;
+  }
+  return done;
+}
+
+// A close slot that releases the module's state and returns 0.
+inline int ReleaseCodecState(AudioStream& stream) {
+  stream.codecdata.reset();
+  return 0;
+}
+
+// A close slot for a stream whose state is a `State`: Finish completes the
+// stream, then the state is released. Returns what Finish returns (0 for
+// a stream without such a state).
+template <typename State, int (*Finish)(AudioStream&, State&)>
+int FinishAndRelease(AudioStream& stream) {
+  int result = 0;
+  if (auto* state = dynamic_cast<State*>(stream.codecdata.get())) result = Finish(stream, *state);
+  stream.codecdata.reset();
+  return result;
+}
 
 // Stream log and binary header fields.
 

@@ -1,6 +1,7 @@
 #include "audio/vqf/vqf_bitstream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,16 +11,23 @@ namespace {
 BitstreamFile g_pool[kBitstreamPoolSize];
 bool g_inUse[kBitstreamPoolSize];
 
-// Reads the next block from the file's position, stopping at the window's
-// end. A failed or empty read leaves no valid bits: the end of the stream.
+// Reads the next block at the bitstream's position, stopping at the
+// window's end. A failed or empty read leaves no valid bits: the end of the
+// stream.
 void ReadBlock(BitstreamFile& bs) {
-  int64_t want = kBitstreamBlockBytes;
-  if (bs.readEnd >= 0) {
-    const int64_t position = platform::TellFile(*bs.file);
-    want = position < 0 ? 0 : std::clamp<int64_t>(bs.readEnd - position, 0, want);
+  const int64_t want = std::clamp<int64_t>(bs.readEnd - bs.readPosition, 0, kBitstreamBlockBytes);
+  int64_t got = 0;
+  if (want > 0 && !bs.readFailed) {
+    errno = 0;
+    if (platform::ReadFileAt(*bs.file, bs.readPosition, bs.buffer, static_cast<size_t>(want))) {
+      got = want;
+    } else {
+      bs.readFailed = true;
+      bs.readError = errno;
+    }
   }
-  const int64_t got = want > 0 ? platform::ReadFile(*bs.file, bs.buffer, static_cast<size_t>(want)) : 0;
-  bs.validBits = got > 0 ? static_cast<int32_t>(got * 8) : 0;
+  bs.readPosition += got;
+  bs.validBits = static_cast<int32_t>(got * 8);
   bs.filled = 1;
 }
 
@@ -51,7 +59,13 @@ BitstreamFile* open_bstm(platform::File* file, int mode, int64_t readEnd) {
   BitstreamFile* bs = tealloc();
   bs->file = file;
   bs->mode = mode;
-  bs->readEnd = readEnd;
+  if ((mode & kBitstreamRead) != 0) {
+    bs->readPosition = std::max<int64_t>(platform::TellFile(*file), 0);
+    const int64_t fileEnd = std::max<int64_t>(platform::FileSize(*file), 0);
+    bs->readEnd = readEnd < 0 ? fileEnd : std::min(readEnd, fileEnd);
+  }
+  bs->readFailed = false;
+  bs->readError = 0;
   bs->bitPosition = 0;
   bs->validBits = 0;
   bs->filled = 0;

@@ -4,7 +4,9 @@
 // Bits move between the file and memory only in whole blocks (the last
 // written block excepted); in memory every bit is handled singly. Bit k of a
 // block is bit 7 - k % 8 of byte k / 8, so a field's most significant bit
-// comes first. Single-threaded: the pool is unguarded.
+// comes first. A reading bitstream reads its blocks at its own position, so
+// that others may use the file between its reads; a writing one writes at
+// the file's position. Single-threaded: the pool is unguarded.
 //
 // Two limits end the process with exit status 1 after a line on standard
 // error: a 51st bitstream open at once, and a field wider than 32 bits read.
@@ -30,7 +32,10 @@ struct BitstreamFile {
   int32_t mode = 0;                 // kBitstreamRead or kBitstreamWrite
   platform::File* file = nullptr;   // borrowed: closing never closes it
   int32_t slot = 0;                 // index of the record in the pool
-  int64_t readEnd = -1;             // reading: file position no block read passes; -1 none
+  int64_t readPosition = 0;         // reading: file position of the next block
+  int64_t readEnd = 0;              // reading: file position no block read passes
+  bool readFailed = false;          // reading: a block could not be read (readError holds errno)
+  int readError = 0;
   bool writeFailed = false;         // writing: a block did not reach the file whole
 };
 
@@ -43,7 +48,8 @@ void terelease(BitstreamFile* bitstream);
 
 // Starts a bitstream at `file`'s current position in `mode`; reads and
 // writes nothing yet. A reading bitstream never reads at or past the file
-// position `readEnd` (-1: up to the end of the file).
+// position `readEnd` (-1: up to the end of the file as it is now), and
+// leaves the file's position alone.
 [[nodiscard]] BitstreamFile* open_bstm(platform::File* file, int mode, int64_t readEnd = -1);
 
 // In write mode, writes the bytes of the partial last block (unused low bits
@@ -52,7 +58,9 @@ void terelease(BitstreamFile* bitstream);
 bool close_bstm(BitstreamFile* bitstream);
 
 // Reads up to `n` bits, one bit (0 or 1) per byte of `bits`. Returns the
-// bits read: fewer than `n` only at the end of the file or of the window.
+// bits read: fewer than `n` only at the end of the file or of the window,
+// or after a block that could not be read (readFailed), which ends the
+// stream too.
 int read_bits(uint8_t* bits, int n, BitstreamFile* bitstream);
 
 // Writes `n` bits, the lowest bit of each byte of `bits`.

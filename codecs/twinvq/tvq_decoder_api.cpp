@@ -28,8 +28,8 @@ TVQ_API void TvqGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[]) 
 }
 
 TVQ_API void TvqDecodeFrame(VqfFrameIndex* index, float* out) {
-  tvq::Decoder* decoder = Library().Current();
-  if (index == nullptr || out == nullptr || decoder == nullptr) return;
+  tvq::Decoder* decoder = Library().CoderOf(index);
+  if (out == nullptr || decoder == nullptr) return;
   decoder->DecodeFrame(*index, out);
 }
 

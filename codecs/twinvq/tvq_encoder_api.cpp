@@ -33,8 +33,8 @@ TVQ_API void TvqEncGetVectorInfo(int32_t* shape0Widths[], int32_t* shape1Widths[
 }
 
 TVQ_API void TvqEncodeFrame(float* in, VqfFrameIndex* index) {
-  tvq::Encoder* encoder = Library().Current();
-  if (in == nullptr || index == nullptr || encoder == nullptr) return;
+  tvq::Encoder* encoder = Library().CoderOf(index);
+  if (in == nullptr || encoder == nullptr) return;
   encoder->Fields().Bind(index);
   encoder->EncodeFrame(in, index);
 }

@@ -1,5 +1,7 @@
 // The header probe on bytes made by hand from the ADTS, ADIF and ID3v2
 // layouts.
+#include <sys/mman.h>
+
 #include <gtest/gtest.h>
 
 #include "aac/aac_test_support.h"
@@ -8,11 +10,19 @@ using namespace aac_test;
 
 namespace {
 
-// The tag length and the header info (channels, rate, bitrate) found.
+// The tag length and the header info (channels, rate, bitrate) found in
+// `bytes`, the window of a file behind a few bytes of another entry.
 std::array<int64_t, 4> Probe(const Bytes& bytes) {
+  platform::File file(::memfd_create("aac-probe", MFD_CLOEXEC));
+  const Bytes before = test_support::ToBytes("entry before");
+  EXPECT_EQ(platform::WriteFile(file, before.data(), before.size()), int64_t(before.size()));
+  EXPECT_EQ(platform::WriteFile(file, bytes.data(), bytes.size()), int64_t(bytes.size()));
+  EXPECT_EQ(platform::WriteFile(file, "\xFF\xF1", 2), 2);  // not part of the window
+  platform::SeekFile(file, int64_t(before.size()), platform::SeekOrigin::kBegin);
+  auto stream = MakeStream(file, kStreamModeRead, int64_t(bytes.size()));
   AacHeaderInfo info;
   info.channels = 99;  // the probe clears what it does not find
-  const int64_t tag = ProbeAacHeader(bytes.data(), bytes.size(), &info);
+  const int64_t tag = ProbeAacHeader(*stream, &info);
   return {tag, info.channels, info.samplerate, info.bitrate};
 }
 using Found = std::array<int64_t, 4>;
@@ -43,6 +53,18 @@ TEST(AacProbe, AdtsScanEndsAtBadFrames) {
   EXPECT_EQ(Probe(Join({first, Bytes(50, 0x11), AdtsFrame(300)})), one);
   EXPECT_EQ(Probe(Bytes(six.begin(), six.begin() + 800)), (Found{0, 6, 16000, 0}));
   EXPECT_EQ(Probe(AdtsFrame(0, 8, 0)), (Found{0, 0, 16000, 0}));  // channel configuration 0: none
+}
+
+// The window is read a piece at a time: a tag longer than a piece, and
+// frames that run on over several pieces to the window's very end, all
+// count.
+TEST(AacProbe, LongTagsAndScansGoOnAcrossPieces) {
+  Bytes tag = {'I', 'D', '3', 4, 0, 0, 0, 0x12, 0x7F, 0x76};  // (0x12 << 14) + (0x7F << 7) + 0x76 = 311286
+  tag.resize(10 + 311286, 0xFF);
+  Bytes frames;
+  for (int i = 0; i < 400; ++i) frames = Join({frames, AdtsFrame(i % 2 == 0 ? 1999 : 2001, 4, 2)});
+  const Found found{int64_t(tag.size()), 2, 44100, 8 * 86133};  // 2000 bytes a frame at 44100 Hz
+  EXPECT_EQ(Probe(Join({tag, frames})), found);
 }
 
 // ADIF: the 23-bit bitrate and the rate index of the first program

@@ -4,7 +4,11 @@
 // stand-in faad2, what the module takes from the decoder.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "aac/aac_test_support.h"
+#include "audio/aac/aac_input.h"
 
 using namespace aac_test;
 
@@ -51,6 +55,52 @@ TEST(AacRead, FfmpegStreamsAndTheirForms) {
       EXPECT_GE(SnrDb(faad.samples, samples), 50.0) << form[0];
     }
   }
+}
+
+// Reads decode as they go. A stream of more samples than the open keeps
+// and more bytes than the decoder is given at a time is decoded
+// again by the reads, from a decoder set up as the open's: in pieces of any
+// size, and with the file moved between reads, it gives the samples of one
+// whole read, as many as the open announced. A file cut after the open ends
+// the stream early, with 19 and the system's reason.
+TEST(AacRead, ReadsDecodeAsTheyGo) {
+  TempDir dir;
+  ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(96000 * 8, 6, 96000), 6, 96000, 384, dir / "long.aac"));
+  const std::string path = dir / "long.aac";
+  const int64_t size = int64_t(ReadBytes(path).size());
+  ASSERT_GT(size, int64_t{kAacInputBytes});
+  platform::File file;
+  std::unique_ptr<AudioStream> s;
+  ASSERT_EQ(OpenRead(file, s, path, 0, size), 0);
+  const int64_t total = int64_t{s->info.samples} * 6;
+  ASSERT_GT(total, kAacKeptSamples);
+  std::vector<int16_t> whole(size_t(total) + 10);
+  EXPECT_EQ(s->readShort(*s, whole.data(), int64_t(whole.size())), total);
+  whole.resize(size_t(total));
+  EXPECT_EQ(s->close(*s), 0);
+  for (int64_t piece : {6, 12288}) {
+    ASSERT_EQ(OpenRead(file, s, path, 0, size), 0);
+    std::vector<int16_t> got;
+    std::vector<int16_t> buffer(static_cast<size_t>(piece));
+    for (int64_t n; (n = s->readShort(*s, buffer.data(), piece)) > 0;) {
+      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+      platform::SeekFile(file, 0, platform::SeekOrigin::kBegin);
+    }
+    EXPECT_TRUE(got == whole) << piece;
+    EXPECT_EQ(s->close(*s), 0);
+  }
+  const std::string cut = dir / "cut.aac";
+  std::filesystem::copy_file(path, cut);
+  ASSERT_EQ(OpenRead(file, s, cut, 0, size), 0);
+  ASSERT_EQ(s->readShort(*s, whole.data(), 4096), 4096);
+  platform::File writable = platform::OpenExistingReadWrite(cut);
+  ASSERT_TRUE(platform::TruncateFile(writable, size / 2));
+  const int64_t rest = s->readShort(*s, whole.data(), total);
+  EXPECT_GT(rest, 0);
+  EXPECT_LT(rest, total - 4096);
+  EXPECT_EQ(s->error, kErrorShortRead);
+  EXPECT_EQ(s->systemError, ENODATA);
+  EXPECT_EQ(s->close(*s), 0);
 }
 
 // Streams that must not open, each with its error number.

@@ -1,4 +1,4 @@
-// Encoding at close through libmp4enc.so: the ADTS stream against ffmpeg's
+// Encoding through libmp4enc.so: the ADTS stream against ffmpeg's
 // own and as the faad command and ffmpeg decode it, its channel places, what
 // it refuses; and, through a stand-in library, the calls the module makes and
 // the failures it reports.
@@ -97,7 +97,8 @@ TEST(AacWrite, RefusalsWriteNothing) {
 
 // Through a stand-in library taking 2048 samples a call: 5000 stereo
 // samples go as 2048, 2048 and 904, then flush calls until one returns 0,
-// each call's bytes written in order; the module asks for object type 2
+// each call's bytes written in order, a chunk's as soon as it is full; the
+// module asks for object type 2
 // (faac's low complexity) for codecOption 1 and main otherwise, the bit rate
 // per channel, MPEG-4, ADTS and 16-bit input. An encoder error fails the
 // close with 80, a failed write with 20.
@@ -115,6 +116,16 @@ TEST(AacWrite, CallsAndFailuresThroughAStandIn) {
     EXPECT_EQ((std::array<unsigned long, 5>{c.aacObjectType, c.bitRate, c.mpegVersion, c.outputFormat,
                                             c.inputFormat}),
               (std::array<unsigned long, 5>{option == 1 ? 2u : 1u, 96000, MPEG4, ADTS_STREAM, FAAC_INPUT_16BIT}));
+  }
+  // Each chunk is encoded and written as soon as it is full.
+  {
+    platform::File file = platform::CreateReplacing(dir / "early.aac");
+    auto stream = MakeStream(file, kStreamModeWrite, 0, EncoderInfo(44100, 2, 96000));
+    ASSERT_EQ(AacOpenWrite(*stream), 0);
+    ASSERT_EQ(stream->writeShort(*stream, samples.data(), 4100), 4100);
+    EXPECT_EQ(ReadBytes(dir / "early.aac"), test_support::ToBytes("ABCDABCD"));
+    EXPECT_EQ(stream->close(*stream), 0);
+    EXPECT_EQ(ReadBytes(dir / "early.aac"), test_support::ToBytes("ABCDABCDABCDxyzxyz"));
   }
   for (int failing : {0, 3}) {
     stub.Variable<int>("stub_fail_call") = failing;

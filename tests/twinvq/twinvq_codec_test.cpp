@@ -8,7 +8,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <numbers>
 #include <random>
@@ -84,6 +86,50 @@ TEST_P(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
               snr[0], snr[1]);
 }
 INSTANTIATE_TEST_SUITE_P(EveryMode, TwinVqModes, ::testing::ValuesIn(kTvqModes), twinvq_test::ModeName);
+
+// Each library codes one stream at a time. A read stream holds the decoder
+// from its first read to its last frame, a write stream the encoder from its
+// first samples to its close: streams that take turns code as alone (a
+// stream opened, then left while another is read whole, reads right after
+// it). A stream set up while another is being coded ends that one, which
+// then fails with 71 (its reads deliver no more, its close writes no more)
+// and never codes with the other's state.
+TEST(TwinVqStreams, OneStreamIsCodedAtATime) {
+  test_support::TempDir dir;
+  const std::string a = dir / "a.vqf", b = dir / "b.vqf";
+  const std::vector<int16_t> inA = TwoTones(22050, 1, 1.0), inB = TwoTones(44100, 2, 0.5);
+  ASSERT_EQ(stream_test::WriteThroughLayer(a, VqfInfo(kModes[3], 1), inA), 0);
+  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kModes[7], 2), inB), 0);
+  AudioInfo infoA, infoB;
+  infoA.format = infoB.format = FMT_VQF;
+  const std::vector<int16_t> wantA = stream_test::ReadThroughLayer(a, infoA);
+  const std::vector<int16_t> wantB = stream_test::ReadThroughLayer(b, infoB);
+  ASSERT_FALSE(wantA.empty());
+
+  platform::File fileA = platform::OpenExistingReadOnly(a);
+  StreamPtr first(OpenStreamRead(a.c_str(), &fileA, &infoA, 0));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(stream_test::ReadThroughLayer(b, infoB), wantB);
+  std::vector<int16_t> got(wantA.size());
+  ASSERT_EQ(ReadShorts(first.get(), got.data(), 2048), 2048);
+  EXPECT_EQ(stream_test::ReadThroughLayer(b, infoB), wantB);  // takes the decoder
+  const int64_t rest = int64_t(got.size()) - 2048;
+  EXPECT_LT(ReadShorts(first.get(), got.data() + 2048, rest), rest);
+  EXPECT_EQ(StreamError(first.get()), kErrorVqfUnspecified);
+  EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2048, wantA.begin()));
+
+  AudioInfo info = VqfInfo(kModes[3], 1);
+  const std::string path = dir / "ended.vqf";
+  AudioStream* ended = OpenFileWrite(path.c_str(), &info);
+  ASSERT_NE(ended, nullptr);
+  ASSERT_EQ(WriteShorts(ended, inA.data(), 4096), 4096);
+  const test_support::Bytes bytesB = test_support::ReadBytes(b);
+  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kModes[7], 2), inB), 0);  // takes the encoder
+  EXPECT_EQ(test_support::ReadBytes(b), bytesB);
+  ASSERT_EQ(WriteShorts(ended, inA.data() + 4096, 4096), 4096);
+  EXPECT_EQ(CloseStream(ended), kErrorVqfUnspecified);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
 
 // Loads the project's libraries for the tests that call their entry points
 // through the binding.

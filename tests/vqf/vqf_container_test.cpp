@@ -1,11 +1,13 @@
 // The VQF container through the stream layer, against the fixture
 // libraries: headers and frames compared with bytes laid out by hand, the
-// header walk, the decode loop's drops, clipping and window, and every way
-// the encode at close fails.
+// header walk, the decode loop's drops, clipping and window, reading and
+// writing in pieces as the frames come, and every way the encoding fails.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 
@@ -26,25 +28,36 @@ AudioInfo VqfInfo(uint32_t rate, uint32_t channels, uint32_t bitrate, uint16_t o
   return info;
 }
 
-// Writes `samples` as a VQF stream at the file's position; returns what
-// CloseStream yields, or -1 when the open fails.
-int WriteVqf(platform::File& file, AudioInfo info, const std::vector<int16_t>& samples) {
+// Writes `samples` as a VQF stream at the file's position, `piece` frames
+// at a time (0: all at once); returns what CloseStream yields, or -1 when
+// the open fails.
+int WriteVqf(platform::File& file, AudioInfo info, const std::vector<int16_t>& samples, int64_t piece = 0) {
   AudioStream* stream = OpenStreamWrite("out.vqf", &file, &info);
   if (stream == nullptr) return -1;
-  EXPECT_EQ(WriteShorts(stream, samples.data(), int64_t(samples.size())), int64_t(samples.size()));
+  const int64_t step = piece == 0 ? std::max<int64_t>(int64_t(samples.size()), 1) : piece * info.channels;
+  for (int64_t at = 0; at < int64_t(samples.size()); at += step) {
+    const int64_t n = std::min(step, int64_t(samples.size()) - at);
+    EXPECT_EQ(WriteShorts(stream, samples.data() + at, n), n);
+  }
   return CloseStream(stream);
 }
 
 // Every sample of the VQF stream of `length` bytes (0: to the end) at
-// `offset`; empty, with LastError() saying why, when it does not open.
-std::vector<int16_t> ReadVqf(platform::File& file, AudioInfo& info, int64_t offset = 0, uint32_t length = 0) {
+// `offset`, read `piece` frames at a time (0: all at once); empty, with
+// LastError() saying why, when it does not open.
+std::vector<int16_t> ReadVqf(platform::File& file, AudioInfo& info, int64_t offset = 0, uint32_t length = 0,
+                             int64_t piece = 0) {
   platform::SeekFile(file, offset, platform::SeekOrigin::kBegin);
   info = AudioInfo{};
   info.format = FMT_VQF;
   StreamPtr stream(OpenStreamRead("in.vqf", &file, &info, length));
   if (!stream) return {};
   std::vector<int16_t> samples(size_t{info.samples} * info.channels);
-  EXPECT_EQ(ReadShorts(stream.get(), samples.data(), int64_t(samples.size())), int64_t(samples.size()));
+  const int64_t step = piece == 0 ? std::max<int64_t>(int64_t(samples.size()), 1) : piece * info.channels;
+  for (int64_t at = 0; at < int64_t(samples.size()); at += step) {
+    const int64_t n = std::min(step, int64_t(samples.size()) - at);
+    EXPECT_EQ(ReadShorts(stream.get(), samples.data() + at, n), n);
+  }
   return samples;
 }
 
@@ -74,6 +87,12 @@ TEST_F(VqfContainer, WrittenHeadersAndFramesAreAsLaidOutAndReadBack) {
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t(int(i * 7919 % 60001) - 30000);
     platform::File file = MemoryFile();
     ASSERT_EQ(WriteVqf(file, VqfInfo(c.rate, c.channels, c.bitrate), samples), 0);
+    // Frames are encoded as their samples arrive, in pieces of any size.
+    for (int64_t piece : {1, 3, 8, 9, 1000}) {
+      platform::File pieces = MemoryFile();
+      ASSERT_EQ(WriteVqf(pieces, VqfInfo(c.rate, c.channels, c.bitrate), samples, piece), 0);
+      EXPECT_EQ(FileBytes(pieces), FileBytes(file)) << piece;
+    }
 
     // Two frames of the coder's delay, the whole frames, the rest padded
     // with silence: N + 3 frames, each channel after channel.
@@ -100,6 +119,7 @@ TEST_F(VqfContainer, WrittenHeadersAndFramesAreAsLaidOutAndReadBack) {
     std::vector<int16_t> want = samples;
     want.resize(read.size(), 0);
     EXPECT_EQ(read, want);
+    for (int64_t piece : {1, 5, 8, 11}) EXPECT_EQ(ReadVqf(file, info, 0, 0, piece), want) << piece;
   }
 }
 
@@ -165,6 +185,45 @@ TEST_F(VqfContainer, DecodingDropsTwoFramesClipsAndStaysInItsWindow) {
   EXPECT_GT(ReadVqf(packFile, info, 5).size(), size_t{kFrame});  // the window is what stops it
 }
 
+// Reads decode the frames as they go, reading each block of bits at the
+// stream's own position: moving the file between reads changes nothing, and
+// a file cut after the open delivers what it still holds, then says why the
+// stream ended early (19, with the system's reason).
+TEST_F(VqfContainer, ReadsDecodeAsTheyGoAtTheStreamsOwnPositions) {
+  test_support::TempDir dir;
+  Bits bits;
+  bits.Append(HandHeader(Comm(0, 20, 44)));
+  for (int i = 0; i < 200; ++i) Frame(bits, (i * 37) % 2000 - 1000);  // 138 bits each: 27 blocks of bits
+  const std::string path = dir / "in.vqf";
+  test_support::WriteBytes(path, bits.bytes);
+  platform::File file = platform::OpenExistingReadWrite(path);
+  AudioInfo info;
+  const std::vector<int16_t> whole = ReadVqf(file, info);
+  ASSERT_EQ(whole.size(), size_t{198 * kFrame});
+
+  platform::SeekFile(file, 0, platform::SeekOrigin::kBegin);
+  StreamPtr moved(OpenStreamRead("in.vqf", &file, &info, 0));
+  ASSERT_TRUE(moved);
+  std::vector<int16_t> got(whole.size());
+  ASSERT_EQ(ReadShorts(moved.get(), got.data(), 99 * kFrame), 99 * kFrame);
+  platform::SeekFile(file, 7, platform::SeekOrigin::kBegin);
+  ASSERT_EQ(ReadShorts(moved.get(), got.data() + 99 * kFrame, 99 * kFrame), 99 * kFrame);
+  EXPECT_EQ(got, whole);
+
+  platform::SeekFile(file, 0, platform::SeekOrigin::kBegin);
+  StreamPtr cut(OpenStreamRead("in.vqf", &file, &info, 0));
+  ASSERT_TRUE(cut);
+  ASSERT_EQ(ReadShorts(cut.get(), got.data(), kFrame), kFrame);
+  ASSERT_TRUE(platform::TruncateFile(file, 44 + 500));
+  const int64_t rest = int64_t(whole.size()) - kFrame;
+  const int64_t delivered = ReadShorts(cut.get(), got.data() + kFrame, rest);
+  EXPECT_GT(delivered, 0);
+  EXPECT_LT(delivered, rest);
+  EXPECT_EQ(StreamError(cut.get()), kErrorShortRead);
+  EXPECT_EQ(StreamSystemError(cut.get()), ENODATA);
+  EXPECT_TRUE(std::equal(got.begin(), got.begin() + kFrame + delivered, whole.begin()));
+}
+
 TEST_F(VqfContainer, TheFieldsConfigurationRoundTripsEveryBlockType) {
   platform::File file = MemoryFile();
   ASSERT_EQ(WriteVqf(file, VqfInfo(44100, 2, 6000), std::vector<int16_t>(4 * 8, 1)), 0);  // 12 kbit/s
@@ -197,6 +256,26 @@ TEST_F(VqfContainer, EncodingFailuresAreTheClosesResult) {
         platform::ResolveSymbol(GetCodecLibrary(CodecLibraryId::kTwinVqEncoder).module, "FixturePreselection"));
     ASSERT_NE(preselection, nullptr);
     EXPECT_EQ(preselection(), candidates);
+  }
+
+  // The header and every whole frame reach the file as their samples come.
+  {
+    platform::File file = MemoryFile();
+    AudioInfo info = VqfInfo(22050, 1, 20000);
+    AudioStream* stream = OpenStreamWrite("out.vqf", &file, &info);
+    ASSERT_NE(stream, nullptr);
+    const std::vector<int16_t> many(8 * 120 + 1, 5);  // 120 frames and a sample
+    ASSERT_EQ(WriteShorts(stream, many.data(), int64_t(many.size())), int64_t(many.size()));
+    EXPECT_EQ(platform::FileSize(file), 44 + 2 * 1024);  // whole blocks of 138-bit frames
+    EXPECT_EQ(CloseStream(stream), 0);
+    EXPECT_EQ(platform::FileSize(file), 44 + (123 * 138 + 7) / 8);
+    // Abandoned unfinished, a stream writes nothing more.
+    platform::File left = MemoryFile();
+    stream = OpenStreamWrite("out.vqf", &left, &info);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(WriteShorts(stream, many.data(), int64_t(many.size())), int64_t(many.size()));
+    EXPECT_EQ(AbandonStream(stream), 0);
+    EXPECT_EQ(platform::FileSize(left), 44 + 2 * 1024);
   }
 
   platform::File full(::open("/dev/full", O_RDWR | O_CLOEXEC));
