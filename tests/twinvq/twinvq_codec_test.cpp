@@ -98,8 +98,8 @@ TEST(TwinVqStreams, OneStreamIsCodedAtATime) {
   test_support::TempDir dir;
   const std::string a = dir / "a.vqf", b = dir / "b.vqf";
   const std::vector<int16_t> inA = TwoTones(22050, 1, 1.0), inB = TwoTones(44100, 2, 0.5);
-  ASSERT_EQ(stream_test::WriteThroughLayer(a, VqfInfo(kModes[3], 1), inA), 0);
-  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kModes[7], 2), inB), 0);
+  ASSERT_EQ(stream_test::WriteThroughLayer(a, VqfInfo(kTvqModes[3], 1), inA), 0);
+  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kTvqModes[kTvqModeCount - 1], 2), inB), 0);
   AudioInfo infoA, infoB;
   infoA.format = infoB.format = FMT_VQF;
   const std::vector<int16_t> wantA = stream_test::ReadThroughLayer(a, infoA);
@@ -118,13 +118,13 @@ TEST(TwinVqStreams, OneStreamIsCodedAtATime) {
   EXPECT_EQ(StreamError(first.get()), kErrorVqfUnspecified);
   EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2048, wantA.begin()));
 
-  AudioInfo info = VqfInfo(kModes[3], 1);
+  AudioInfo info = VqfInfo(kTvqModes[3], 1);
   const std::string path = dir / "ended.vqf";
   AudioStream* ended = OpenFileWrite(path.c_str(), &info);
   ASSERT_NE(ended, nullptr);
   ASSERT_EQ(WriteShorts(ended, inA.data(), 4096), 4096);
   const test_support::Bytes bytesB = test_support::ReadBytes(b);
-  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kModes[7], 2), inB), 0);  // takes the encoder
+  ASSERT_EQ(stream_test::WriteThroughLayer(b, VqfInfo(kTvqModes[kTvqModeCount - 1], 2), inB), 0);  // takes the encoder
   EXPECT_EQ(test_support::ReadBytes(b), bytesB);
   ASSERT_EQ(WriteShorts(ended, inA.data() + 4096, 4096), 4096);
   EXPECT_EQ(CloseStream(ended), kErrorVqfUnspecified);
