@@ -10,6 +10,7 @@
 
 #include "audio/stream/audio_stream.h"
 #include "convert/convert.h"
+#include "pack/entry_limits.h"
 #include "pack/pack_internal.h"
 
 using pack_internal::Fail;
@@ -49,11 +50,6 @@ std::string Implausible(const AudioInfo& info) {
     return std::to_string(info.samples) + " frames of " + std::to_string(info.channels) + " channels";
   }
   return {};
-}
-
-bool IsCodecFormat(uint32_t format) {
-  const uint32_t major = FormatMajor(format);
-  return major == FMT_OGG || major == FMT_MP4 || major == FMT_VQF;
 }
 
 // Why the stored description cannot be the source of a stream that decodes
@@ -111,13 +107,18 @@ int ReadAll(AudioStream* stream, uint32_t channels, uint64_t count, uint64_t tot
 }
 
 // Decodes the packed stream and brings it to `stored`: on 0, `samples` holds
-// at least stored.channels * stored.samples values, the frames to write.
-// Returns 0, -1, -3 or -4. Every check on sizes and rates comes before
-// anything is allocated for the samples.
+// at least stored.channels * stored.samples values, the frames to write,
+// and *limit the most the restored file may take under `budget`. Returns
+// 0, -1, -3 or -4. Every check on sizes and rates comes before anything is
+// allocated for the samples.
 int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char* entryName, uint32_t packedSize,
-                   uint32_t streamFormat, std::vector<int16_t>& samples, std::string* reason) {
+                   uint32_t streamFormat, const OutputBudget* budget, pack_internal::AudioOutputLimit* limit,
+                   std::vector<int16_t>& samples, std::string* reason) {
   if (std::string why = Implausible(stored); !why.empty()) {
     return Fail(reason, kPackBadPack, "the stored audio description has " + why);
+  }
+  if (const int rc = pack_internal::LimitAudioOutput(stored, packedSize, budget, limit, reason); rc != kPackOk) {
+    return rc;
   }
   // A length of 0 would open everything up to the end of the pack.
   if (packedSize == 0) return Fail(reason, kPackAudioFailed, "the packed audio stream is empty");
@@ -132,7 +133,7 @@ int DecodeToStored(const AudioInfo& stored, platform::File& packFile, const char
   }
   const uint64_t decodedCount = uint64_t{decoded.samples} * decoded.channels;
   // Codec streams are bounded by the layer as they decode.
-  if (!IsCodecFormat(decoded.format) && decodedCount > uint64_t{packedSize} * kMaxSamplesPerByte) {
+  if (!pack_internal::IsCodecFormat(decoded.format) && decodedCount > uint64_t{packedSize} * kMaxSamplesPerByte) {
     return Fail(reason, kPackAudioFailed,
                 "the packed audio stream announces " + std::to_string(decoded.samples) + " frames in " +
                     std::to_string(packedSize) + " bytes");
@@ -179,14 +180,23 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   // A second descriptor of the output measures the file once it is in place.
   platform::File written = platform::DuplicateFile(pending.file());
   std::vector<int16_t> samples;
-  rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
+  pack_internal::AudioOutputLimit limit;
+  rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, output.budget, &limit, samples,
+                      reason);
   if (rc != kPackOk) return rc;
+  // The codec formats' sizes are known only as they are written.
+  pending.file().SetWriteLimit(limit.bytes);
+  const auto limited = [&] {
+    const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
+    return pack_internal::AudioLimitReached(limit, static_cast<uint64_t>(std::max<int64_t>(size, 0)), reason);
+  };
 
   AudioInfo info = storedInfo;
   WriteStreamPtr stream(OpenPendingFileWrite(output.shown.c_str(), &pending, &info));
   if (!stream) return Fail(reason, kPackFileError, "cannot create " + output.shown + ": " + ErrorReason(LastError()));
   const int64_t count = static_cast<int64_t>(uint64_t{storedInfo.samples} * storedInfo.channels);
   if (WriteShorts(stream.get(), samples.data(), count) != count) {
+    if (const int reached = limited(); reached != kPackOk) return reached;
     return Fail(reason, kPackFileError,
                 "cannot write " + output.shown + ": " +
                     ErrorReason(StreamError(stream.get()), StreamSystemError(stream.get())));
@@ -194,17 +204,23 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   samples = std::vector<int16_t>();
   const int closed = CloseStream(stream.release());
   if (const int systemError = errno; closed != 0) {
+    if (const int reached = limited(); reached != kPackOk) return reached;
     return Fail(reason, kPackFileError, "cannot complete " + output.shown + ": " + ErrorReason(closed, systemError));
   }
   const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
   if (size < 0) return Fail(reason, kPackFileError, "cannot measure " + output.shown);
   *unpackedSize = static_cast<uint32_t>(size);
+  pack_internal::ChargeOutput(output.budget, static_cast<uint64_t>(size));
   pack_internal::ReportWritten(output, static_cast<uint64_t>(size));
   return pack_internal::DeliverOutput(output, written, reason);
 }
 
 int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,
-                    uint32_t packedSize, uint32_t streamFormat, std::string* reason) {
+                    uint32_t packedSize, uint32_t streamFormat, OutputBudget* budget, std::string* reason) {
   std::vector<int16_t> samples;
-  return DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, samples, reason);
+  pack_internal::AudioOutputLimit limit;
+  const int rc = DecodeToStored(storedInfo, packFile, entryName, packedSize, streamFormat, budget, &limit, samples,
+                                reason);
+  if (rc == kPackOk) pack_internal::ChargeOutput(budget, pack_internal::RestoredFileBytes(storedInfo).value_or(0));
+  return rc;
 }
