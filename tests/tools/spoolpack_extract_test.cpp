@@ -311,3 +311,42 @@ TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// The limits reach extract and verify: --max-ratio N sets the ratio the
+// reason names, --no-limit leaves only the 32-bit size of a restored file
+// (an 8.6 GB description of a 16-byte stream, refused before it is opened);
+// a ratio that is no whole number from 1 up is a usage error.
+TEST_F(ExtractTest, MaxRatioAndNoLimitSetTheLimits) {
+  Bytes bomb = U32(0x300000);  // an Ogg stream, restored as WAV/PCM
+  for (uint32_t v : {768000u, 32u, 256u, 8388607u, 0x10001u, 1u, 1u, 0u, 0u, 0u, 0xBF800000u}) Put32(bomb, v);
+  Put16(bomb, 0);
+  HandPack apak("KERVMAXA");
+  apak.AddRecord("bomb.wav", apak.AddData(ToBytes("OggS and no more")), 16, bomb);
+  Write(".APAK", apak);
+  const std::pair<Names, std::string> runs[] = {
+      {{}, "the limit for an audio entry of 16 bytes (1024 times that, at least 64 MiB)"},
+      {{"--max-ratio", "5"}, "the limit for an audio entry of 16 bytes (5 times that, at least 64 MiB)"},
+      {{"--no-limit"}, "more than 4294967295 bytes, the most a restored file can take"}};
+  for (const auto& [options, words] : runs) {
+    RunResult r = Extract(options, dest_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("entry \"bomb.wav\": the restored file would take 8589939712 bytes"), std::string::npos);
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+    Names verify{"verify"};
+    verify.insert(verify.end(), options.begin(), options.end());
+    verify.push_back(pak_);
+    r = Spoolpack(verify);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(ListTree(dest_).empty());
+  for (const std::string bad : {"0", "-3", "ten", "5x"}) {
+    EXPECT_EQ(Spoolpack({"verify", "--max-ratio", bad, pak_}).status, 2) << bad;
+    EXPECT_EQ(Extract({"--max-ratio", bad}, dest_).status, 2) << bad;
+  }
+  EXPECT_EQ(Spoolpack({"verify", pak_, "--max-ratio"}).status, 2);
+}
+
+}  // namespace

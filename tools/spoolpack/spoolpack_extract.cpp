@@ -104,9 +104,10 @@ void CountSelected(const ExtractOptions& options, std::vector<SetPack>& packs, u
 // Extracts the selected entries of one pack (to nothing on a dry run) and
 // deletes the pack afterwards when asked and nothing can be lost.
 void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destination* destination, bool mayDelete,
-                 ProgressLine& progress, Tally& tally) {
+                 OutputBudget& budget, ProgressLine& progress, Tally& tally) {
   EntryOutput output;
   output.destination = destination;
+  output.budget = &budget;
   output.written = [&](uint64_t bytes) { progress.Written(bytes); };
   bool whole = true;  // every entry of the pack written
   DirectoryEntry entry;
@@ -201,6 +202,8 @@ int ExtractToStdout(const ExtractOptions& options) {
     if (out.IsOpen()) ::dup2(STDERR_FILENO, STDOUT_FILENO);
     EntryOutput output;
     output.stream = &out;
+    OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
+    output.budget = &budget;
     uint32_t unpacked = 0;
     std::string reason;
     if (!out.IsOpen()) {
@@ -217,6 +220,7 @@ int ExtractToStdout(const ExtractOptions& options) {
 
 bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions* options, std::string* error) {
   std::vector<std::string> positional;
+  size_t limitArgs = 0;  // --max-ratio N and --no-limit, which --to-stdout takes too
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -224,7 +228,11 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
       *error = arg + " needs a value";
       return false;
     }
-    if (arg == "--only") {
+    const size_t at = i;
+    if (TakeLimitOption(args, &i, &options->limits, error)) {
+      if (!error->empty()) return false;
+      limitArgs += i - at + 1;
+    } else if (arg == "--only") {
       options->only.push_back(args[++i]);
     } else if (arg == "--exclude") {
       options->exclude.push_back(args[++i]);
@@ -261,8 +269,8 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
   if (options->toStdout) {
     // Only the pack name goes with --to-stdout: the other options choose
     // files to write under a directory.
-    if (positional.size() != 1 || args.size() != 3) {
-      *error = "--to-stdout NAME takes the pack name alone";
+    if (positional.size() != 1 || args.size() != 3 + limitArgs) {
+      *error = "--to-stdout NAME takes the pack name alone (and the limit options)";
       return false;
     }
     options->pakname = positional[0];
@@ -321,8 +329,9 @@ int Extract(const ExtractOptions& options) {
   const bool shown = !options.quiet && (options.progress == 1 || (options.progress == -1 && ::isatty(STDERR_FILENO)));
   ProgressLine progress(stderr, shown);
   progress.Begin(bytes, entries);
+  OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
   for (SetPack& set : packs) {
-    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, progress, tally);
+    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
   }
   progress.Clear();
   for (const std::string& line : tally.failures) Complain(line);

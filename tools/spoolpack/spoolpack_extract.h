@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/pack.h"
+
 enum class ExistingFiles { kOverwrite, kKeep, kFail };
 
 struct ExtractOptions {
@@ -19,6 +21,7 @@ struct ExtractOptions {
   int progress = -1;  // 1 --progress, 0 --no-progress, -1 on a terminal only
   bool toStdout = false;
   std::string entry;  // --to-stdout NAME
+  ExpansionLimits limits;  // --max-ratio N, --no-limit
 };
 
 // Parses the arguments after "extract". Returns false with *error set (or

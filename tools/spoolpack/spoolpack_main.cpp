@@ -2,7 +2,7 @@
 //                  [--audio-for GLOB=MODE]... [--skip-unpackable]
 // spoolpack extract <pakname> <dir> [options] | <pakname> --to-stdout NAME
 // spoolpack list [--json] <pack>
-// spoolpack verify <pakname>
+// spoolpack verify [--max-ratio N] [--no-limit] <pakname>
 //
 // Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
 #include <fcntl.h>
@@ -37,9 +37,10 @@ void PrintHelp(FILE* out) {
                "       spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
                "                         [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
                "                         [--progress|--no-progress] [--quiet]\n"
-               "       spoolpack extract <pakname> --to-stdout NAME\n"
+               "                         [--max-ratio N] [--no-limit]\n"
+               "       spoolpack extract <pakname> --to-stdout NAME [--max-ratio N] [--no-limit]\n"
                "       spoolpack list [--json] <pack>\n"
-               "       spoolpack verify <pakname>\n"
+               "       spoolpack verify [--max-ratio N] [--no-limit] <pakname>\n"
                "       spoolpack --version | help\n"
                "\n"
                "create  packs every file under <dir> (sorted, names relative to <dir>) into\n"
@@ -84,13 +85,18 @@ void PrintHelp(FILE* out) {
                "        prints failures only. Exit status 0 when everything was written,\n"
                "        1 when something failed, 2 for a usage error or no such pack.\n"
                "        --to-stdout NAME writes that entry's bytes to standard output.\n"
+               "        An audio entry restores to at most 1024 times its packed size (at\n"
+               "        least 64 MiB), a run writes at most 1100 times its packs' size (at\n"
+               "        least 1 GiB); --max-ratio N sets both ratios to N, --no-limit\n"
+               "        lifts them. An entry that would pass them fails.\n"
                "list    prints one line per entry of a .APAK, .UPAK or .ZPAK file:\n"
                "        kind, data offset, packed size, unpacked size, name; audio entries\n"
                "        also show the packed stream's format and the stored description.\n"
                "        --json: one JSON object per line and entry instead.\n"
                "verify  reads and inflates every entry of <pakname>'s packs, and decodes\n"
-               "        every audio entry, without writing anything; problems go to\n"
-               "        standard error, exit status 1.\n");
+               "        every audio entry, without writing anything, and checks every\n"
+               "        entry's checksum and the limits of extract (--max-ratio,\n"
+               "        --no-limit); problems go to standard error, exit status 1.\n");
 }
 
 // ---- create ----------------------------------------------------------------
@@ -509,8 +515,9 @@ int List(const std::string& path, bool json) {
   return kExitOk;
 }
 
-// Checks one pack; returns false when it has problems.
-bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
+// Checks one pack, counting against `budget`; returns false when it has
+// problems.
+bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool* found) {
   PackPtr pack;
   std::string reason;
   if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
@@ -522,12 +529,18 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
   *found = true;
   size_t entries = 0;
   size_t problems = 0;
+  if (ChecksumsOf(*pack, &reason) == PackChecksums::kDamaged) {
+    ++problems;
+    Complain(path + ": " + reason);
+  }
+  EntryOutput output;
+  output.budget = &budget;
   DirectoryEntry entry;
   int rc;
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
     ++entries;
     uint32_t unpacked = 0;
-    int v = ExtractEntry(*pack, entry, EntryOutput(), &unpacked, &reason);
+    int v = ExtractEntry(*pack, entry, output, &unpacked, &reason);
     if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
       v = kPackFileError;
       reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
@@ -549,10 +562,11 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
   return true;
 }
 
-int Verify(const std::string& pakname) {
+int Verify(const std::string& pakname, const ExpansionLimits& limits) {
   bool ok = true;
   bool found = false;
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, &found) && ok;
+  OutputBudget budget = MakeOutputBudget(limits, PackSetBytes(pakname));
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, &found) && ok;
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;
@@ -568,7 +582,7 @@ int Usage(const std::string& error) {
                "       spoolpack extract <pakname> <dir> [options]\n"
                "       spoolpack extract <pakname> --to-stdout NAME\n"
                "       spoolpack list [--json] <pack>\n"
-               "       spoolpack verify <pakname>\n"
+               "       spoolpack verify [--max-ratio N] [--no-limit] <pakname>\n"
                "'spoolpack help' lists the options.\n");
   return kExitUsage;
 }
@@ -621,6 +635,13 @@ int main(int argc, char** argv) {
   }
   if (command == "list" && args.size() == 2) return List(args[1], false);
   if (command == "list" && args.size() == 3 && args[1] == "--json") return List(args[2], true);
-  if (command == "verify" && args.size() == 2) return Verify(args[1]);
+  if (command == "verify" && args.size() >= 2) {
+    ExpansionLimits limits;
+    std::string error;
+    for (size_t i = 1; i + 1 < args.size(); ++i) {
+      if (!TakeLimitOption(args, &i, &limits, &error) || !error.empty()) return Usage(error);
+    }
+    return Verify(args.back(), limits);
+  }
   return Usage("");
 }
