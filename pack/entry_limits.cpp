@@ -159,3 +159,8 @@ OutputBudget MakeOutputBudget(const ExpansionLimits& limits, uint64_t packBytes)
                                        : UINT64_MAX;
   return budget;
 }
+
+bool AudioEntryWithinLimits(const DirectoryEntry& entry, std::string* why) {
+  pack_internal::AudioOutputLimit limit;
+  return pack_internal::LimitAudioOutput(entry.info, entry.packedSize, nullptr, &limit, why) == kPackOk;
+}

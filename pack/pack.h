@@ -97,6 +97,13 @@ struct OutputBudget {
 // The budget of a run over packs of `packBytes` bytes together.
 [[nodiscard]] OutputBudget MakeOutputBudget(const ExpansionLimits& limits, uint64_t packBytes);
 
+// Whether the Audio entry `entry` (its stored description and packed size)
+// keeps the limits of ExpansionLimits{}, which spoolex applies, as far as
+// they can be told before the entry is restored; `why`, when given, names
+// the limit it would pass. For writers: such an entry is better packed as
+// an ordinary file.
+[[nodiscard]] bool AudioEntryWithinLimits(const DirectoryEntry& entry, std::string* why = nullptr);
+
 enum class PackAccess { kReadWrite, kReadOnly };
 
 // ---- Reading -------------------------------------------------------------

@@ -392,6 +392,8 @@ AudioPackResult PackAudio(PackHandle& pack, const std::string& name, AudioSource
   if (result == AudioPackResult::kPacked) {
     entry.packedSize = static_cast<uint32_t>(end - entry.dataOffset);
     if (lossless && !RestoresExactly(pack, entry, source, trialPath, why)) result = AudioPackResult::kFallBack;
+    // An entry spoolex would refuse to restore (silence packs far beyond its limits) stays an ordinary file.
+    if (!lossless && !AudioEntryWithinLimits(entry, why)) result = AudioPackResult::kFallBack;
   }
   if (result == AudioPackResult::kPacked) {
     const PackWriteResult added = AddEntryRecord(pack, entry);
