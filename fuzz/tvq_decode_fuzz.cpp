@@ -9,15 +9,9 @@
 
 #include "audio/vqf/vqf.h"
 #include "codec_window.h"
+#include "tvq_modes.h"
 
 namespace {
-
-struct Mode {
-  int kilohertz, kbps;  // header codes; kbit/s per channel
-  uint32_t rate;
-};
-constexpr Mode kModes[] = {{8, 8, 8000},   {11, 10, 11025}, {11, 16, 11025}, {22, 20, 22050},
-                           {22, 24, 22050}, {22, 32, 22050}, {44, 40, 44100}, {44, 48, 44100}};
 
 void PutBe32(char* to, uint32_t v) {
   for (int i = 0; i < 4; ++i) to[i] = static_cast<char>(v >> (24 - 8 * i));
@@ -27,8 +21,8 @@ void PutBe32(char* to, uint32_t v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  const Mode& mode = kModes[data[0] % 8];
-  const uint32_t channels = data[0] / 8 % 2 + 1;
+  const TvqFuzzMode& mode = kTvqFuzzModes[data[0] % kTvqFuzzModeCount];
+  const uint32_t channels = data[0] / kTvqFuzzModeCount % 2 + 1;
   char header[44] = "TWIN97012000";
   PutBe32(header + 12, 24);
   std::memcpy(header + 16, "COMM", 4);
