@@ -177,8 +177,9 @@ enum class PackChecksums { kNone, kValid, kDamaged };
 // nothing: every record was handed out, the directory ends at the end of the
 // file or is followed by nothing but a valid checksum trailer (so no record
 // can hide beyond a damaged directory size or the end of a zlib stream), and
-// every Deflated entry inflated to exactly its recorded unpackedSize. When not, `why` receives the reason. Files written from the
-// pack are durable only when the destination was opened durable.
+// every Deflated entry inflated to exactly its recorded unpackedSize. When
+// not, `why` receives the reason. Files written from the pack are durable
+// only when the destination was opened durable.
 [[nodiscard]] bool PackSafeToDelete(const PackHandle& pack, std::string* why);
 
 // Closes `pack` and deletes its file `path` (a Linux path) when

@@ -91,9 +91,12 @@ void ReadChecksumTrailer(PackHandle& pack, uint64_t directoryEnd) {
   // Sizes in the order: the arithmetic, the bytes there, the records known.
   const uint64_t count = LoadU32(footer);
   const uint64_t bytes = count * kTrailerChecksumBytes + kTrailerFixedBytes;
-  if (LoadU32(footer + 4) != kTrailerVersion) return DamagedTrailer(pack, "version " + std::to_string(LoadU32(footer + 4)));
+  if (const uint32_t version = LoadU32(footer + 4); version != kTrailerVersion) {
+    return DamagedTrailer(pack, "version " + std::to_string(version));
+  }
   if (bytes != tail) {
-    return DamagedTrailer(pack, "it holds " + std::to_string(count) + " checksums in " + std::to_string(tail) + " bytes");
+    return DamagedTrailer(pack,
+                          "it holds " + std::to_string(count) + " checksums in " + std::to_string(tail) + " bytes");
   }
   const size_t records = CountRecords(pack);
   if (count != records) {

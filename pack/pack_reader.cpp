@@ -177,7 +177,9 @@ int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_int
   const pack_internal::KernelCopyTarget target{&file.file(), count};
   // writeError is filled by the sink before ExtractData reads it.
   int rc = ExtractData(pack, entry, write, &target, unpacked, writeError, reason);
-  if (rc == kPackOk && pack.kind != PackKind::kDeflated) rc = pack_internal::CheckWrittenData(pack, entry, file.file(), reason);
+  if (rc == kPackOk && pack.kind != PackKind::kDeflated) {
+    rc = pack_internal::CheckWrittenData(pack, entry, file.file(), reason);
+  }
   if (rc == kPackOk) rc = pack_internal::CommitOutput(output, file, reason);
   if (rc == kPackOk) rc = pack_internal::DeliverOutput(output, written, reason);
   if (rc == kPackOk) pack_internal::ChargeOutput(output.budget, *unpacked);

@@ -84,7 +84,8 @@ TEST_F(EntryLimitsTest, ARestoredFileBeyondItsLimitIsRefusedBeforeDecoding) {
   std::string why;
   EXPECT_FALSE(AudioEntryWithinLimits({"bomb.wav", 16, 5483, 0, FMT_OGG, bomb}, &why));
   EXPECT_NE(why.find("the limit for an audio entry of 5483 bytes"), std::string::npos) << why;
-  EXPECT_TRUE(AudioEntryWithinLimits({"fine.wav", 16, 5483, 0, FMT_OGG, Describe(FMT_WAV | FMT_PCM, 16, 2, 44100, 441000)}));
+  const AudioInfo fine = Describe(FMT_WAV | FMT_PCM, 16, 2, 44100, 441000);
+  EXPECT_TRUE(AudioEntryWithinLimits({"fine.wav", 16, 5483, 0, FMT_OGG, fine}));
 }
 
 // What the limit counts is at least the size of the file libsndfile writes,

@@ -45,7 +45,8 @@ TEST(PrintableNameTest, ControlsAndBidiOverridesBecomeQuestionMarks) {
       {"\xC2\x85next\xC2\x9Bx\xC2\xA0", "?next?x\xC2\xA0"},                // U+0085, U+009B; U+00A0 stays
       {"\x9B" "31m\x80\xFF\xE9t\xE9", "?31m?\xFF\xE9t\xE9"},                  // raw bytes: C1 only
       {"evil\xE2\x80\xAEtxt.exe", "evil?txt.exe"},                             // U+202E
-      {"\xE2\x80\xAA\xE2\x80\xAD\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F", "????\xE2\x80\x8F"},  // U+202A..2069; U+200F stays
+      // U+202A, U+202D, U+2066, U+2069; the mark U+200F stays
+      {"\xE2\x80\xAA\xE2\x80\xAD\xE2\x81\xA6\xE2\x81\xA9\xE2\x80\x8F", "????\xE2\x80\x8F"},
       {"\xC0\x85\xE0\x80\x9B\xED\xA0\x80", "\xC0?\xE0??\xED\xA0?"},           // overlong, surrogate: bytes
       {"\xE2\x80", "\xE2?"}};                                                      // cut sequence
   for (const auto& [raw, shown] : cases) EXPECT_EQ(PrintableName(raw), shown) << raw;

@@ -209,8 +209,9 @@ TEST_F(SpoolexRunTest, PacksFoundByLowerCaseNamesAreProtectedToo) {
     WriteBytes(pak_ + ".zpak", zpak);
     Put(".UPAK", {{name, ToBytes("pwned")}, {"a", ToBytes("a")}});
     RunResult r = Spoolex({pak_, tmp_.path()});
-    EXPECT_EQ(r.out, kBanner + "Decompressing audio...\nCopying files...\nUncompressing files...\nz...compressed (11%)\n" +
-                         kRule + "0001 normal files 00000009 packed size 00000001 unpacked size\n")
+    EXPECT_EQ(r.out, kBanner + "Decompressing audio...\nCopying files...\nUncompressing files...\n" +
+                         "z...compressed (11%)\n" + kRule +
+                         "0001 normal files 00000009 packed size 00000001 unpacked size\n")
         << name;
     EXPECT_NE(r.err.find("entry \"" + name + "\": would replace a pack being unpacked"), std::string::npos) << r.err;
     EXPECT_EQ(ReadBytes(pak_ + ".zpak"), zpak) << name;
