@@ -255,6 +255,16 @@ void ClosePack(PackPtr pack);
 // bytes that are not UTF-8 among it, stays as it is.
 [[nodiscard]] std::string PrintableName(std::string_view text);
 
+// The length in bytes of the UTF-8 character at the start of `text`, with
+// its code point in *codePoint, or 0 when `text` does not start with one (a
+// stray continuation byte, a cut sequence, an overlong form, a surrogate, a
+// value past U+10FFFF, or nothing).
+[[nodiscard]] size_t DecodeUtf8(std::string_view text, uint32_t* codePoint);
+
+// Whether the code point `c` is one PrintableName shows as '?': a control
+// or a character that reorders the text shown after it.
+[[nodiscard]] bool IsUnprintable(uint32_t c);
+
 // ---- Writing ---------------------------------------------------------------
 
 enum class PackWriteResult {

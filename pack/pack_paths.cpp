@@ -62,12 +62,8 @@ void ProtectPackSet(platform::Destination& destination, const std::string& pakna
   }
 }
 
-namespace {
-
-// The length of the UTF-8 sequence at the start of `text` and its code
-// point, or 0 when it does not start with one (a stray continuation byte,
-// a cut sequence, an overlong form, a surrogate or a value past U+10FFFF).
 size_t DecodeUtf8(std::string_view text, uint32_t* codePoint) {
+  if (text.empty()) return 0;
   const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint8_t lead = byte(0);
   const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
@@ -84,12 +80,9 @@ size_t DecodeUtf8(std::string_view text, uint32_t* codePoint) {
   return length;
 }
 
-// Controls, and the characters that reorder the text shown after them.
-bool Unprintable(uint32_t c) {
+bool IsUnprintable(uint32_t c) {
   return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
-
-}  // namespace
 
 std::string PrintableName(std::string_view text) {
   std::string out;
@@ -105,7 +98,7 @@ std::string PrintableName(std::string_view text) {
       text.remove_prefix(1);
       continue;
     }
-    if (Unprintable(c)) {
+    if (IsUnprintable(c)) {
       out += '?';
     } else {
       out.append(text.substr(0, length));

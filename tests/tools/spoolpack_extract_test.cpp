@@ -214,8 +214,9 @@ TEST_F(ExtractTest, ToStdoutGivesTheBytesExtractWrites) {
 }
 
 // Python's json module reads every line; names come back byte for byte
-// (a byte that is no UTF-8 as a surrogate escape), and audio entries carry
-// their stored description as fields.
+// (a byte that is no UTF-8 as a surrogate escape, controls and bidirectional
+// overrides escaped, never raw), and audio entries carry their stored
+// description as fields.
 TEST_F(ExtractTest, ListJsonIsReadByPython) {
   HandPack apak("KERVMAXA");
   Bytes tail = U32(0x300000);  // OGG
@@ -225,7 +226,7 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
   std::memcpy(&bits, &quality, 4);
   Put32(tail, bits);
   Put16(tail, 7);
-  apak.AddRecord("\\music\\caf\xc3\xa9\x01\xff.wav", apak.AddData(Bytes(30, 0)), 30, tail);
+  apak.AddRecord("\\music\\caf\xc3\xa9\x01\xff\xc2\x85\xe2\x80\xae.wav", apak.AddData(Bytes(30, 0)), 30, tail);
   Write(".APAK", apak);
   HandPack zpak("KERVMAXZ");
   zpak.Add("dir\\z.txt", Sample(1000));
@@ -242,7 +243,9 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
   auto read = [&](const std::string& pack) {
     return RunProgram({"/bin/sh", "-c", SpoolpackPath() + " list --json " + pack + " | python3 " + script}).out;
   };
-  EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ff2e776176") +
+  const std::string raw = Spoolpack({"list", "--json", pak_ + ".APAK"}).out;
+  EXPECT_NE(raw.find("caf\xc3\xa9\\u0001\\udcff\\u0085\\u202e.wav"), std::string::npos) << raw;
+  EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ffc285e280ae2e776176") +
                                       " 16 30 None {'format': 'OGG', 'code': 3145728} WAV/PCM 44100 441000 0.5 7\n");
   const std::string z = read(pak_ + ".ZPAK");
   EXPECT_TRUE(
