@@ -27,19 +27,20 @@ _spoolpack()
         mapfile -t COMPREPLY < <(compgen -W 'create extract list verify mount help --help --version' -- "$cur")
         return
     fi
-    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size'
+    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
     case $prev in
         --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
         --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
         --cache) _filedir -d; return ;;
-        --store | --audio-for | --only | --exclude | --to-stdout | --cache-size) return ;;
+        --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
     esac
 
     if [[ $cur == -* ]]; then
         local options=''
         case $command in
             create) options='--store --audio --audio-for --skip-unpackable' ;;
-            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout' ;;
+            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout --max-ratio --no-limit' ;;
+            verify) options='--max-ratio --no-limit' ;;
             list) options='--json' ;;
             mount) options='--foreground --cache --cache-size' ;;
         esac

@@ -92,40 +92,54 @@ void CountEntry(PackKind kind, const std::string& entryName, uint32_t packed, ui
   }
 }
 
-// Opens, unpacks and closes one pack; deletes it afterwards when asked and
-// nothing can be lost. Returns whether the pack exists.
-bool RunPack(const std::string& pakname, PackKind kind, platform::Destination& destination, bool deleteAfter,
-             RunTotals& totals) {
-  const std::string packPath = FindPackFile(pakname, kind);
-  if (packPath.size() > kMaxPathBytes) {
-    Diagnose(packPath, nullptr, "pack path longer than 259 bytes; skipped");
-    return true;
+// One pack of the set, opened before anything is written, so that no entry
+// can change which file is read as a later pack.
+struct SetPack {
+  std::string path;  // as found
+  PackPtr pack;      // empty when the pack could not be opened
+  std::string reason;  // why not, empty when it does not exist
+};
+
+SetPack OpenSetPack(const std::string& pakname, PackKind kind, bool deleteAfter) {
+  SetPack set{FindPackFile(pakname, kind), PackPtr(), std::string()};
+  if (set.path.size() > kMaxPathBytes) {
+    set.reason = "pack path longer than 259 bytes";
+    return set;
   }
-  const std::string linuxPath = platform::MapPath(packPath);
-  PackPtr pack;
-  std::string reason;
   // Only a pack that is to be deleted needs to be writable.
   const PackAccess access = deleteAfter ? PackAccess::kReadWrite : PackAccess::kReadOnly;
-  if (OpenPack(linuxPath, kind, &pack, &reason, access) != kPackOk) {
-    if (!reason.empty()) Diagnose(packPath, nullptr, reason + "; skipped");
-    return !reason.empty();
+  if (OpenPack(platform::MapPath(set.path), kind, &set.pack, &set.reason, access) != kPackOk) set.pack.reset();
+  return set;
+}
+
+// Unpacks and closes one pack; deletes it afterwards when asked and nothing
+// can be lost. Returns whether the pack exists.
+bool RunPack(SetPack& set, PackKind kind, platform::Destination& destination, bool deleteAfter, OutputBudget& budget,
+             RunTotals& totals) {
+  if (!set.pack) {
+    if (!set.reason.empty()) Diagnose(set.path, nullptr, set.reason + "; skipped");
+    return !set.reason.empty();
   }
   std::printf("%s", Heading(kind));
   int code;
+  std::string reason;
   for (;;) {
     std::string name;
     uint32_t packed = 0;
     uint32_t unpacked = 0;
-    code = NextEntry(destination, &name, *pack, &packed, &unpacked, &reason);
+    code = NextEntry(destination, &name, *set.pack, &packed, &unpacked, &reason, &budget);
     if (code != kPackOk) {
-      if (code != kPackEnd) Diagnose(packPath, &name, reason + "; the rest of the pack is not unpacked");
+      if (code != kPackEnd) Diagnose(set.path, &name, reason + "; the rest of the pack is not unpacked");
       break;
     }
     CountEntry(kind, name, packed, unpacked, totals);
   }
   if (deleteAfter && code == kPackEnd) {
-    if (!ClosePackAndDelete(std::move(pack), linuxPath, &reason)) Diagnose(packPath, nullptr, "not deleted: " + reason);
+    if (!ClosePackAndDelete(std::move(set.pack), platform::MapPath(set.path), &reason)) {
+      Diagnose(set.path, nullptr, "not deleted: " + reason);
+    }
   }
+  set.pack.reset();
   return true;
 }
 
@@ -150,9 +164,15 @@ int main(int argc, char** argv) {
   platform::Destination destination;
   (void)destination.Open(platform::MapPath(argv[2]), {.createFolders = false, .durable = deleteAfter});
   ProtectPackSet(destination, argv[1]);
+  SetPack packs[kPackKindCount];
+  for (size_t i = 0; i < std::size(packs); ++i) packs[i] = OpenSetPack(argv[1], kPackKindsInRunOrder[i], deleteAfter);
+  // One allowance for the whole run: the packs' entries together.
+  OutputBudget budget = MakeOutputBudget(ExpansionLimits{}, PackSetBytes(argv[1]));
   RunTotals totals;
   bool found = false;
-  for (PackKind kind : kPackKindsInRunOrder) found = RunPack(argv[1], kind, destination, deleteAfter, totals) || found;
+  for (size_t i = 0; i < std::size(packs); ++i) {
+    found = RunPack(packs[i], kPackKindsInRunOrder[i], destination, deleteAfter, budget, totals) || found;
+  }
   if (!found) {
     std::fflush(stdout);
     std::fprintf(stderr, "spoolex: no pack named %s.APAK, .UPAK or .ZPAK\n", PrintableName(argv[1]).c_str());

@@ -10,6 +10,7 @@
 
 #include "audio/stream/audio_stream.h"
 #include "convert/convert.h"
+#include "pack/entry_limits.h"
 #include "pack/pack_internal.h"
 
 using pack_internal::Fail;
@@ -124,13 +125,18 @@ int FinishPacked(PackedStream& packed, std::string* reason) {
   return kPackOk;
 }
 
-// Opens the packed stream and checks it against `stored`. Returns 0, -3 or
-// -4; every check on sizes and rates comes before anything is allocated
-// for the samples.
+// Opens the packed stream and checks it against `stored`; sets *limit to
+// the most the restored file may take under `budget`. Returns 0, -3 or -4;
+// every check on sizes and rates comes before anything is allocated for the
+// samples.
 int OpenPacked(const AudioInfo& stored, platform::File& packFile, const char* entryName, uint32_t packedSize,
-               uint32_t streamFormat, PackedStream& packed, std::string* reason) {
+               uint32_t streamFormat, const OutputBudget* budget, pack_internal::AudioOutputLimit* limit,
+               PackedStream& packed, std::string* reason) {
   if (std::string why = Implausible(stored); !why.empty()) {
     return Fail(reason, kPackBadPack, "the stored audio description has " + why);
+  }
+  if (const int rc = pack_internal::LimitAudioOutput(stored, packedSize, budget, limit, reason); rc != kPackOk) {
+    return rc;
   }
   // A length of 0 would open everything up to the end of the pack.
   if (packedSize == 0) return Fail(reason, kPackAudioFailed, "the packed audio stream is empty");
@@ -211,11 +217,18 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   // A second descriptor of the output measures the file once it is in place.
   platform::File written = platform::DuplicateFile(pending.file());
   PackedStream packed;
-  rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, packed, reason);
+  pack_internal::AudioOutputLimit limit;
+  rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, output.budget, &limit, packed, reason);
   if (rc != kPackOk) return rc;
   SampleConversionPtr conversion;
   rc = BeginStoredConversion(packed, storedInfo, conversion, reason);
   if (rc != kPackOk) return rc;
+  // The codec formats' sizes are known only as they are written.
+  pending.file().SetWriteLimit(limit.bytes);
+  const auto limited = [&] {
+    const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
+    return pack_internal::AudioLimitReached(limit, static_cast<uint64_t>(std::max<int64_t>(size, 0)), reason);
+  };
 
   // Blocks are decoded, converted and written one at a time. A packed stream
   // that fails counts before the output: it is read through first.
@@ -231,6 +244,7 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
     return WriteShorts(stream.get(), block, n) == n;
   }, reason);
   if (rc == 1) {
+    if (const int reached = limited(); reached != kPackOk) return reached;
     return Fail(reason, kPackFileError,
                 "cannot write " + output.shown + ": " +
                     ErrorReason(StreamError(stream.get()), StreamSystemError(stream.get())));
@@ -239,22 +253,27 @@ int RestoreAudioEntry(const pack_internal::OutputFile& output, const AudioInfo& 
   conversion.reset();
   const int closed = CloseStream(stream.release());
   if (const int systemError = errno; closed != 0) {
+    if (const int reached = limited(); reached != kPackOk) return reached;
     return Fail(reason, kPackFileError, "cannot complete " + output.shown + ": " + ErrorReason(closed, systemError));
   }
   const int64_t size = written.IsOpen() ? platform::FileSize(written) : -1;
   if (size < 0) return Fail(reason, kPackFileError, "cannot measure " + output.shown);
   *unpackedSize = static_cast<uint32_t>(size);
+  pack_internal::ChargeOutput(output.budget, static_cast<uint64_t>(size));
   pack_internal::ReportWritten(output, static_cast<uint64_t>(size));
   return pack_internal::DeliverOutput(output, written, reason);
 }
 
 int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,
-                    uint32_t packedSize, uint32_t streamFormat, std::string* reason) {
+                    uint32_t packedSize, uint32_t streamFormat, OutputBudget* budget, std::string* reason) {
   PackedStream packed;
-  int rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, packed, reason);
+  pack_internal::AudioOutputLimit limit;
+  int rc = OpenPacked(storedInfo, packFile, entryName, packedSize, streamFormat, budget, &limit, packed, reason);
   if (rc != kPackOk) return rc;
   SampleConversionPtr conversion;
   rc = BeginStoredConversion(packed, storedInfo, conversion, reason);
   if (rc != kPackOk) return rc;
-  return ConvertAll(packed, *conversion, [](const int16_t*, int64_t) { return true; }, reason);
+  rc = ConvertAll(packed, *conversion, [](const int16_t*, int64_t) { return true; }, reason);
+  if (rc == kPackOk) pack_internal::ChargeOutput(budget, pack_internal::RestoredFileBytes(storedInfo).value_or(0));
+  return rc;
 }

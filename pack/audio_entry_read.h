@@ -28,6 +28,10 @@
 //       can hold, cannot be read whole (a read of the pack fails) or
 //       delivers fewer samples than it announces, or cannot be brought to
 //       the stored rate;
+//   -3  also: the restored file, or the samples held to make it, would pass
+//       the expansion limits of output.budget (see ExpansionLimits), found
+//       from `storedInfo` before anything is decoded where the file's size
+//       can be computed, else as the file is written;
 //   -1  memory for the samples cannot be had;
 //   -2  the output cannot be created, written, completed or measured;
 //   -6  the destination keeps the file already under the output's name.
@@ -43,7 +47,10 @@
                                     uint32_t* unpackedSize, uint32_t streamFormat, std::string* reason = nullptr);
 
 // Decodes and converts the packed stream as RestoreAudioEntry does, without
-// writing anything: 0 exactly when restoring would write the entry. Returns
-// 0, or -3, -4, -1 as above.
+// writing anything, and counts the restored file's size against `budget`
+// where it is known without encoding (see RestoredFileBytes): 0 when
+// restoring would write the entry (a codec format's file may still meet
+// the limits as it is encoded). Returns 0, or -3, -4, -1 as above.
 [[nodiscard]] int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,
-                                  uint32_t packedSize, uint32_t streamFormat, std::string* reason = nullptr);
+                                  uint32_t packedSize, uint32_t streamFormat, OutputBudget* budget,
+                                  std::string* reason = nullptr);

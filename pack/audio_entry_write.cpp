@@ -350,6 +350,8 @@ AudioPackResult AppendAudioEntry(PackHandle& pack, const std::string& name, Audi
   if (result == AudioPackResult::kPacked) {
     entry.packedSize = static_cast<uint32_t>(end - entry.dataOffset);
     if (lossless && !RestoresExactly(pack, entry, source, trialPath, why)) result = AudioPackResult::kFallBack;
+    // An entry spoolex would refuse to restore (silence packs far beyond its limits) stays an ordinary file.
+    if (!lossless && !AudioEntryWithinLimits(entry, why)) result = AudioPackResult::kFallBack;
   }
   if (result == AudioPackResult::kPacked) {
     const PackWriteResult added = AddEntryRecord(pack, entry);

@@ -5,13 +5,15 @@
 //    0  the entry was written
 //   -1  memory cannot be had; on open also: the directory cannot be read whole
 //   -2  on open: the pack file cannot be opened or its directory does not
-//       inflate; on an entry: its data cannot be read or inflated, or its
-//       output file cannot be created, written or put in place, or its name
-//       would leave the destination
+//       inflate; on an entry: its data cannot be read or inflated, does not
+//       match its checksum, or its output file cannot be created, written or
+//       put in place, or its name would leave the destination or names no
+//       file
 //   -3  on open: wrong magic or an unfinished pack; on an entry: a record that
-//       runs past the end of the directory, or an Audio record whose stored
+//       runs past the end of the directory, an Audio record whose stored
 //       description no stream can have or that cannot describe the source of
-//       its packed stream (see pack/audio_entry_read.h)
+//       its packed stream (see pack/audio_entry_read.h), or an entry whose
+//       output would pass the expansion limits (see ExpansionLimits)
 //   -4  the packed audio stream of an Audio entry cannot be opened or read
 //       whole, is not plausible, or cannot be brought to the stored
 //       description
@@ -61,7 +63,46 @@ struct DirectoryEntry {
   uint32_t unpackedSize = 0;
   uint32_t streamFormat = 0;
   AudioInfo info;
+  size_t index = 0;  // set by NextRecord: the record's place in the directory, from 0
 };
+
+// ---- Expansion limits --------------------------------------------------------
+
+// How far entries may expand, so that a small pack can fill neither a disk
+// nor the memory. An Audio entry's restored file may take at most
+// max(audioFloorBytes, audioRatio x its packed size) bytes, and no restored
+// file more than 4 GiB - 1 (the 32-bit unpacked size, and the 32-bit size
+// fields of RIFF, AIFF and AU); the samples a restoration holds in memory
+// (2 bytes each) stay within the same ratio. The output of one run (the
+// entries written, or read by a run that writes nothing) may take at most
+// max(runFloorBytes, runRatio x the bytes of its packs): deflate cannot
+// exceed 1032:1, so only records that share data reach that limit.
+struct ExpansionLimits {
+  bool enabled = true;  // false: only the 4 GiB - 1 of a restored file holds
+  uint64_t audioRatio = 1024;
+  uint64_t audioFloorBytes = uint64_t{64} << 20;
+  uint64_t runRatio = 1100;
+  uint64_t runFloorBytes = uint64_t{1} << 30;
+};
+
+// The output allowance of one run, shared by every entry written (or read)
+// from the packs of the run. Entries count against it once written.
+struct OutputBudget {
+  ExpansionLimits limits;
+  uint64_t packBytes = 0;  // the packs' size together
+  uint64_t allowedBytes = UINT64_MAX;
+  uint64_t usedBytes = 0;
+};
+
+// The budget of a run over packs of `packBytes` bytes together.
+[[nodiscard]] OutputBudget MakeOutputBudget(const ExpansionLimits& limits, uint64_t packBytes);
+
+// Whether the Audio entry `entry` (its stored description and packed size)
+// keeps the limits of ExpansionLimits{}, which spoolex applies, as far as
+// they can be told before the entry is restored; `why`, when given, names
+// the limit it would pass. For writers: such an entry is better packed as
+// an ordinary file.
+[[nodiscard]] bool AudioEntryWithinLimits(const DirectoryEntry& entry, std::string* why = nullptr);
 
 enum class PackAccess { kReadWrite, kReadOnly };
 
@@ -90,6 +131,9 @@ struct EntryOutput {
   // When set, called with the bytes of the entry's output written so far,
   // as they are written (an Audio entry's once, when it is complete).
   std::function<void(uint64_t bytes)> written;
+  // The run's allowance, which the entry's output counts against; without
+  // one only the per-entry limits of ExpansionLimits{} apply.
+  OutputBudget* budget = nullptr;
 };
 
 // Writes the entry `entry` of `pack` to `output`. Under a destination its
@@ -98,7 +142,10 @@ struct EntryOutput {
 // placed by Destination::Create (never through a symbolic link, never over
 // a file the destination protects) and appears under its name only when
 // complete: a failed entry leaves no file and an existing file of that name
-// untouched. Returns 0 with *unpackedSize set to the length written
+// untouched. An entry whose packed data does not match the pack's checksum
+// of it (see PackChecksums) fails with -2 (an Audio entry with -4), before
+// its file is in place.
+// Returns 0 with *unpackedSize set to the length written
 // (without an output: of the data read or inflated, 0 for an Audio entry),
 // or a reader code with `reason` set to one line; without an output also -4
 // when an audio stream delivers fewer samples than it announces. A Deflated
@@ -108,19 +155,31 @@ struct EntryOutput {
 [[nodiscard]] int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutput& output,
                                uint32_t* unpackedSize, std::string* reason = nullptr);
 
-// NextRecord, then ExtractEntry of that record under `destination`. The
-// entry's name goes to *entryName as soon as its record is read, *packedSize
-// to its packedSize. After any result the pack stands at the next record.
-// REQUIRES: a pack opened for reading.
+// NextRecord, then ExtractEntry of that record under `destination`, counted
+// against `budget` when given. The entry's name goes to *entryName as soon
+// as its record is read, *packedSize to its packedSize. After any result the
+// pack stands at the next record. REQUIRES: a pack opened for reading.
 [[nodiscard]] int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack,
-                            uint32_t* packedSize, uint32_t* unpackedSize, std::string* reason = nullptr);
+                            uint32_t* packedSize, uint32_t* unpackedSize, std::string* reason = nullptr,
+                            OutputBudget* budget = nullptr);
+
+// Whether the pack carries a checksum of every entry's packed data (the
+// trailer after its directory, see pack_format.h): none (the directory ends
+// the file), valid, or damaged (bytes after the directory that are no valid
+// trailer: one cut short or altered, or bytes added). Entries of a pack
+// without valid checksums are read unchecked, as from a pack written before
+// checksums; one with a damaged trailer is not safe to delete. `why`, when
+// given, says what is wrong with a damaged trailer.
+enum class PackChecksums { kNone, kValid, kDamaged };
+[[nodiscard]] PackChecksums ChecksumsOf(const PackHandle& pack, std::string* why = nullptr);
 
 // Whether deleting the pack after its entries were handed out loses
 // nothing: every record was handed out, the directory ends at the end of the
-// file (so no record can hide beyond a damaged directory size or the end of
-// a zlib stream), and every Deflated entry inflated to exactly its recorded
-// unpackedSize. When not, `why` receives the reason. Files written from the
-// pack are durable only when the destination was opened durable.
+// file or is followed by nothing but a valid checksum trailer (so no record
+// can hide beyond a damaged directory size or the end of a zlib stream), and
+// every Deflated entry inflated to exactly its recorded unpackedSize. When
+// not, `why` receives the reason. Files written from the pack are durable
+// only when the destination was opened durable.
 [[nodiscard]] bool PackSafeToDelete(const PackHandle& pack, std::string* why);
 
 // Closes `pack` and deletes its file `path` (a Linux path) when
@@ -128,8 +187,17 @@ struct EntryOutput {
 // kept. REQUIRES: the caller wrote every entry it handed out.
 [[nodiscard]] bool ClosePackAndDelete(PackPtr pack, const std::string& path, std::string* why);
 
+// The bytes of the packs of the set `pakname` that exist (as FindPackFile
+// finds them) together, for the run's budget (see MakeOutputBudget).
+[[nodiscard]] uint64_t PackSetBytes(const std::string& pakname);
+
 // Makes `destination` refuse every file that would replace one of the packs
-// of the set `pakname` (see Destination::Protect).
+// of the set `pakname`, found as FindPackFile finds them, under any name
+// (see Destination::Protect), and, for a pack found by its lower-case
+// extension, a file of the upper-case name, which would be found in its
+// place. REQUIRES: called before anything is written under `destination`,
+// by a caller that opens the packs of the set before writing too, so that
+// what it reads is what was protected.
 void ProtectPackSet(platform::Destination& destination, const std::string& pakname);
 
 // Reads the next directory record without touching its data. Returns 0,
@@ -169,9 +237,24 @@ void ClosePack(PackPtr pack);
 // in lower case (".upak") does, that one.
 [[nodiscard]] std::string FindPackFile(const std::string& pakname, PackKind kind);
 
-// `text` for a terminal: control characters (below 0x20, and 0x7F) become
-// '?', so a name cannot move the cursor or change the terminal's state.
+// `text` for a terminal: control characters become '?', so a name cannot
+// move the cursor, change the terminal's state or reorder what is shown:
+// bytes below 0x20 and 0x7F, the C1 controls (U+0080 to U+009F in UTF-8,
+// and the bytes 0x80 to 0x9F where they are not part of a UTF-8 sequence)
+// and the bidirectional embeddings, overrides and isolates (U+202A to
+// U+202E, U+2066 to U+2069), one '?' per character. Everything else, other
+// bytes that are not UTF-8 among it, stays as it is.
 [[nodiscard]] std::string PrintableName(std::string_view text);
+
+// The length in bytes of the UTF-8 character at the start of `text`, with
+// its code point in *codePoint, or 0 when `text` does not start with one (a
+// stray continuation byte, a cut sequence, an overlong form, a surrogate, a
+// value past U+10FFFF, or nothing).
+[[nodiscard]] size_t DecodeUtf8(std::string_view text, uint32_t* codePoint);
+
+// Whether the code point `c` is one PrintableName shows as '?': a control
+// or a character that reorders the text shown after it.
+[[nodiscard]] bool IsUnprintable(uint32_t c);
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -218,8 +301,9 @@ enum class PackWriteResult {
 [[nodiscard]] size_t EntryCount(const PackHandle& pack);
 [[nodiscard]] uint64_t EntryDataBytes(const PackHandle& pack);
 
-// Writes the directory after the data, then the header's directoryOffset and
-// directorySize, and closes the file. On failure the header keeps the
+// Writes the directory after the data and the checksum trailer after it
+// (see pack_format.h), then the header's directoryOffset and directorySize,
+// and closes the file. On failure the header keeps the
 // unfinished marker. Afterwards the pack is no longer in write mode.
 [[nodiscard]] PackWriteResult FinishPack(PackHandle& pack);
 

@@ -2,9 +2,11 @@
 // records, with little-endian helpers. Every number in a pack is
 // little-endian; offsets and sizes are unsigned 32-bit.
 //
-// File:   [header, 16 bytes][entry data ...][directory]
+// File:   [header, 16 bytes][entry data ...][directory][checksum trailer]
 // The directory of a Stored pack is raw records; that of an Audio or Deflated
-// pack is one zlib stream (RFC 1950) of the records, the last thing in the file.
+// pack is one zlib stream (RFC 1950) of the records. Readers of the format
+// ignore what follows the directory; packs made by this project's writer end
+// with a checksum trailer there (below), older packs with the directory.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +50,23 @@ inline constexpr size_t kRecordAudioExtraBytes = 4 + kAudioInfoBytes;
 // Longest name and longest joined output path, in bytes without terminator.
 inline constexpr size_t kMaxNameBytes = 259;
 inline constexpr size_t kMaxPathBytes = 259;
+
+// Checksum trailer, right after the directory and the last thing in the
+// file, so that it is found from the end. N = the number of records;
+// offsets from the start of the trailer, which is 4N + 20 bytes long:
+//   0        4N   u32 x N: CRC-32 (zlib's crc32, as in gzip) of each entry's
+//                 packed data (packedSize bytes at dataOffset), in the
+//                 order of the directory's records
+//   4N       u32  N
+//   4N+4     u32  version, 1
+//   4N+8     u32  CRC-32 of the trailer's first 4N + 8 bytes
+//   4N+12    8    magic "KERVSUMS"
+// A trailer counts only when every field checks out and it fills the bytes
+// from the end of the directory to the end of the file.
+inline constexpr char kTrailerMagic[8] = {'K', 'E', 'R', 'V', 'S', 'U', 'M', 'S'};
+inline constexpr uint32_t kTrailerVersion = 1;
+inline constexpr size_t kTrailerFixedBytes = 20;  // N, version, CRC, magic
+inline constexpr size_t kTrailerChecksumBytes = 4;
 
 // Largest pack file: every offset and size must fit an unsigned 32-bit field.
 inline constexpr uint64_t kMaxPackBytes = 0xFFFFFFFFu;

@@ -71,6 +71,9 @@ inline constexpr size_t kKernelCopyBytes = size_t{64} << 20;
 
 enum class DataResult { kOk, kReadFailed, kCorrupt, kTooLong, kNoMemory, kSinkFailed };
 
+// Why an entry whose name ends in a separator or ".", or is empty, fails.
+inline constexpr char kNotAFileName[] = "the name is not a file name (it names a folder, or nothing)";
+
 }  // namespace pack_internal
 
 struct PackHandle {
@@ -83,9 +86,17 @@ struct PackHandle {
   size_t cursor = 0;
   uint64_t fileSize = 0;  // read mode: the pack's size when opened
   // Read mode, for PackSafeToDelete: whether the directory ends at the end
-  // of the file, and why an entry handed out makes deleting unsafe.
+  // of the file (or a valid checksum trailer follows it), and why an entry
+  // handed out makes deleting unsafe.
   bool directoryAtEnd = false;
   std::string unsafeToDelete;
+  // Records handed out by NextRecord since the start of the directory.
+  size_t recordsRead = 0;
+  // The checksum of each entry's packed data, by record: read mode, from a
+  // valid trailer (else empty); write mode, of the entries added so far.
+  std::vector<uint32_t> checksums;
+  PackChecksums checksumState = PackChecksums::kNone;
+  std::string checksumProblem;  // why a trailer is damaged
   // Write mode.
   uint64_t dataEnd = kHeaderBytes;
   uint64_t sizeLimit = kMaxPackBytes;
@@ -143,6 +154,7 @@ struct OutputFile {
   std::string shown;
   platform::File* stream = nullptr;
   const std::function<void(uint64_t bytes)>* written = nullptr;
+  OutputBudget* budget = nullptr;  // the run's allowance, when there is one
 };
 
 // Creates the pending file of `output`. Returns 0, -6 when the destination
@@ -174,6 +186,36 @@ void ReportWritten(const OutputFile& output, uint64_t bytes);
 // Stores `reason` when the caller asked for it; returns `code`.
 int Fail(std::string* reason, int code, const std::string& text);
 
+// ---- Checksums (pack_checksums.cpp) ----------------------------------------
+
+// CRC-32 (zlib's crc32) of `size` bytes, continuing from `crc` (0 to start).
+[[nodiscard]] uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
+
+// The CRC-32 of `length` bytes of `file` at `offset`, read through `chunk`
+// (resized to kChunkBytes). False, with errno set, when they cannot be read.
+[[nodiscard]] bool ChecksumFileRange(platform::File& file, uint64_t offset, uint64_t length,
+                                     std::vector<uint8_t>& chunk, uint32_t* crc);
+
+// Reads the checksum trailer that may follow a directory ending at
+// `directoryEnd` (the whole file after it): sets pack.directoryAtEnd,
+// checksums, checksumState and checksumProblem. REQUIRES: the directory
+// read, the pack in read mode at its first record.
+void ReadChecksumTrailer(PackHandle& pack, uint64_t directoryEnd);
+
+// The trailer of a pack whose entries' checksums are `checksums`.
+[[nodiscard]] std::vector<uint8_t> BuildChecksumTrailer(const std::vector<uint32_t>& checksums);
+
+// Reads the packed data of `entry` and compares it with its checksum; 0
+// when they match, when the pack has no checksum for it, or when the data
+// cannot be read (the entry's own reading then fails on it), else -2 (-4
+// for an Audio entry) with `reason` set.
+[[nodiscard]] int CheckPackedData(PackHandle& pack, const DirectoryEntry& entry, std::string* reason);
+
+// For a Stored entry written to `output` (its first packedSize bytes): the
+// same check over the bytes as they were written, read back.
+[[nodiscard]] int CheckWrittenData(PackHandle& pack, const DirectoryEntry& entry, platform::File& output,
+                                   std::string* reason);
+
 }  // namespace pack_internal
 
 // For the writer of Audio entries (audio_entry_write.cpp), which puts an
@@ -185,8 +227,10 @@ int Fail(std::string* reason, int code, const std::string& text);
 [[nodiscard]] uint64_t DataEnd(const PackHandle& pack);
 
 // Adds a record for data already written at entry.dataOffset (normally the
-// DataEnd() before writing) and moves the data end past it. Refuses
-// (kTooLarge, the pack then unable to finish) data beyond the size limit.
+// DataEnd() before writing), reading the data back for its checksum, and
+// moves the data end past it. Refuses (kTooLarge, the pack then unable to
+// finish) data beyond the size limit, and (kWriteFailed) data that cannot
+// be read back.
 [[nodiscard]] PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry);
 
 // Restores the Audio entry `entry` of `pack` (read or write mode) as the file

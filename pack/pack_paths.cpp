@@ -35,17 +35,75 @@ std::string FindPackFile(const std::string& pakname, PackKind kind) {
   return ::stat(platform::MapPath(lower).c_str(), &st) == 0 ? lower : upper;
 }
 
+uint64_t PackSetBytes(const std::string& pakname) {
+  uint64_t total = 0;
+  for (PackKind kind : kPackKindsInRunOrder) {
+    struct stat st;
+    if (::stat(platform::MapPath(FindPackFile(pakname, kind)).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      total += static_cast<uint64_t>(st.st_size);
+    }
+  }
+  return total;
+}
+
 void ProtectPackSet(platform::Destination& destination, const std::string& pakname) {
   for (PackKind kind : kPackKindsInRunOrder) {
-    const platform::File pack = platform::OpenExistingReadOnly(platform::MapPath(FindPackFile(pakname, kind)));
-    if (pack.IsOpen()) destination.Protect(pack);
+    const std::string found = FindPackFile(pakname, kind);
+    const platform::File pack = platform::OpenExistingReadOnly(platform::MapPath(found));
+    if (!pack.IsOpen()) continue;
+    destination.Protect(pack);
+    const std::string upper = platform::MapPath(pakname + std::string(PackExtension(kind)));
+    if (platform::MapPath(found) == upper) continue;
+    // Found by its lower-case name: a file of the upper-case name would be
+    // found in its place.
+    const size_t slash = upper.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : upper.substr(0, slash);
+    destination.ProtectName(folder, slash == std::string::npos ? upper : upper.substr(slash + 1));
   }
 }
 
+size_t DecodeUtf8(std::string_view text, uint32_t* codePoint) {
+  if (text.empty()) return 0;
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(0);
+  const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                      : lead >= 0xF0 && lead <= 0xF4   ? 4 : 0;
+  if (length == 0 || length > text.size()) return 0;
+  uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    value = value << 6 | (byte(i) & 0x3F);
+  }
+  constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kLeast[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *codePoint = value;
+  return length;
+}
+
+bool IsUnprintable(uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 std::string PrintableName(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    uint32_t c = 0;
+    const size_t length = DecodeUtf8(text, &c);
+    if (length == 0) {
+      // A byte that is no UTF-8 stays as it is, but for the C1 range, which
+      // a terminal may take as a control.
+      const auto raw = static_cast<uint8_t>(text[0]);
+      out += raw >= 0x80 && raw <= 0x9F ? '?' : text[0];
+      text.remove_prefix(1);
+      continue;
+    }
+    if (IsUnprintable(c)) {
+      out += '?';
+    } else {
+      out.append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
   }
   return out;
 }
@@ -74,7 +132,7 @@ int CreateOutput(const OutputFile& output, platform::PendingFile* pending, std::
     case platform::PlaceError::kNone: return kPackOk;
     case platform::PlaceError::kLeaves:
       return Fail(reason, kPackFileError, "name would leave the destination directory");
-    case platform::PlaceError::kNoFile: return Fail(reason, kPackFileError, "name is not a file name");
+    case platform::PlaceError::kNoFile: return Fail(reason, kPackFileError, kNotAFileName);
     case platform::PlaceError::kLinkOnPath:
       return Fail(reason, kPackFileError, "a directory of the name is a symbolic link: " + at);
     case platform::PlaceError::kNotAFolder:

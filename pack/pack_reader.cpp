@@ -6,6 +6,7 @@
 
 #include "audio/codec_libraries/codec_libraries.h"
 #include "pack/audio_entry_read.h"
+#include "pack/entry_limits.h"
 #include "pack/pack_internal.h"
 
 using pack_internal::DataResult;
@@ -16,13 +17,14 @@ namespace {
 
 std::string SystemError() { return std::strerror(errno); }
 
-// Reads the raw directory of a Stored pack. Returns 0 or -1.
-int ReadStoredDirectory(PackHandle& pack, uint64_t offset, uint64_t size, std::string* reason) {
+// Reads the raw directory of a Stored pack; *end receives the offset of its
+// end. Returns 0 or -1.
+int ReadStoredDirectory(PackHandle& pack, uint64_t offset, uint64_t size, uint64_t* end, std::string* reason) {
   if (offset > pack.fileSize || size > pack.fileSize - offset) {
     return Fail(reason, kPackNoMemory, "directory runs past the end of the file");
   }
   if (size > pack_internal::kMaxDirectoryBytes) return Fail(reason, kPackNoMemory, "directory too large");
-  pack.directoryAtEnd = offset + size == pack.fileSize;
+  *end = offset + size;
   pack.directoryBuffer.resize(static_cast<size_t>(size));
   if (size > 0 && !platform::ReadFileAt(pack.file, static_cast<int64_t>(offset), pack.directoryBuffer.data(),
                                         pack.directoryBuffer.size())) {
@@ -32,9 +34,11 @@ int ReadStoredDirectory(PackHandle& pack, uint64_t offset, uint64_t size, std::s
 }
 
 // Inflates the directory of an Audio or Deflated pack: every byte from
-// `offset` to the end of the file, into at most `capacity` bytes. Memory
-// grows with the records that actually arrive. Returns 0, -1 or -2.
-int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity, std::string* reason) {
+// `offset` to the end of the file, into at most `capacity` bytes; *end
+// receives the offset where its zlib stream ends. Memory grows with the
+// records that actually arrive. Returns 0, -1 or -2.
+int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity, uint64_t* end,
+                            std::string* reason) {
   if (offset > pack.fileSize) return Fail(reason, kPackNoMemory, "directory runs past the end of the file");
   std::vector<uint8_t>& records = pack.directoryBuffer;
   bool tooLarge = false;
@@ -53,7 +57,7 @@ int ReadCompressedDirectory(PackHandle& pack, uint64_t offset, uint64_t capacity
                                                 &detail, &unread);
   switch (r) {
     case DataResult::kOk:
-      pack.directoryAtEnd = unread == 0;
+      *end = pack.fileSize - unread;
       return kPackOk;
     case DataResult::kReadFailed:
       return Fail(reason, kPackNoMemory, "directory cannot be read: " + SystemError());
@@ -126,10 +130,23 @@ int ExtractData(PackHandle& pack, const DirectoryEntry& entry, const pack_intern
   return Fail(reason, kPackFileError, "data does not inflate (" + detail + ")");
 }
 
+// The most bytes a Stored or Deflated entry writes: its data, or what its
+// record says it inflates to (inflating stops beyond it).
+uint64_t MostWritten(const PackHandle& pack, const DirectoryEntry& entry) {
+  return pack.kind == PackKind::kDeflated ? entry.unpackedSize : entry.packedSize;
+}
+
 // Writes a Stored or Deflated entry as `output` through a pending file.
 int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::OutputFile& output,
                    uint32_t* unpacked, std::string* reason) {
   if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
+  if (const int rc = pack_internal::ReserveOutput(output.budget, MostWritten(pack, entry), reason); rc != kPackOk) {
+    return rc;
+  }
+  // Deflated data is checked before it is inflated, Stored data as written.
+  if (pack.kind == PackKind::kDeflated) {
+    if (const int rc = pack_internal::CheckPackedData(pack, entry, reason); rc != kPackOk) return rc;
+  }
   platform::PendingFile file;
   if (const int rc = pack_internal::CreateOutput(output, &file, reason); rc != kPackOk) return rc;
   // A stream output is read back through a second descriptor once complete.
@@ -148,8 +165,12 @@ int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_int
   const pack_internal::KernelCopyTarget target{&file.file(), count};
   // writeError is filled by the sink before ExtractData reads it.
   int rc = ExtractData(pack, entry, write, &target, unpacked, writeError, reason);
+  if (rc == kPackOk && pack.kind != PackKind::kDeflated) {
+    rc = pack_internal::CheckWrittenData(pack, entry, file.file(), reason);
+  }
   if (rc == kPackOk) rc = pack_internal::CommitOutput(output, file, reason);
   if (rc == kPackOk) rc = pack_internal::DeliverOutput(output, written, reason);
+  if (rc == kPackOk) pack_internal::ChargeOutput(output.budget, *unpacked);
   return rc;
 }
 
@@ -157,24 +178,32 @@ int WriteEntryFile(PackHandle& pack, const DirectoryEntry& entry, const pack_int
 int RestoreAudioOutput(PackHandle& pack, const DirectoryEntry& entry, const pack_internal::OutputFile& output,
                        uint32_t* unpackedSize, std::string* reason) {
   *unpackedSize = 0;
-  const int rc = SeekAudioData(pack, entry, reason);
+  int rc = SeekAudioData(pack, entry, reason);
+  if (rc == kPackOk) rc = pack_internal::CheckPackedData(pack, entry, reason);
   if (rc != kPackOk) return rc;
   return RestoreAudioEntry(output, entry.info, pack.file, entry.name.c_str(), entry.packedSize, unpackedSize,
                            entry.streamFormat, reason);
 }
 
-// Reads, inflates or decodes an entry as ExtractEntry does without writing.
-int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, uint32_t* unpackedSize, std::string* reason) {
+// Reads, inflates or decodes an entry as ExtractEntry does without writing,
+// counting what it would write against `budget`.
+int CheckEntry(PackHandle& pack, const DirectoryEntry& entry, OutputBudget* budget, uint32_t* unpackedSize,
+               std::string* reason) {
   if (const int rc = pack_internal::CheckEntryName(entry.name, false, reason); rc != kPackOk) return rc;
+  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
+  if (const int rc = pack_internal::CheckPackedData(pack, entry, reason); rc != kPackOk) return rc;
   if (pack.kind == PackKind::kAudio) {
     *unpackedSize = 0;
     const int rc = SeekAudioData(pack, entry, reason);
     if (rc != kPackOk) return rc;
-    return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, reason);
+    return CheckAudioEntry(entry.info, pack.file, entry.name.c_str(), entry.packedSize, entry.streamFormat, budget,
+                           reason);
   }
-  if (const int rc = CheckDataInsidePack(pack, entry, reason); rc != kPackOk) return rc;
+  if (const int rc = pack_internal::ReserveOutput(budget, MostWritten(pack, entry), reason); rc != kPackOk) return rc;
   auto discard = [](const uint8_t*, size_t) { return true; };
-  return ExtractData(pack, entry, discard, nullptr, unpackedSize, std::string(), reason);
+  const int rc = ExtractData(pack, entry, discard, nullptr, unpackedSize, std::string(), reason);
+  if (rc == kPackOk) pack_internal::ChargeOutput(budget, *unpackedSize);
+  return rc;
 }
 
 }  // namespace
@@ -183,10 +212,11 @@ namespace pack_internal {
 
 int CheckEntryName(const std::string& name, bool emptyDestination, std::string* reason) {
   if (name.size() > kMaxNameBytes) return Fail(reason, kPackFileError, "name longer than 259 bytes");
-  if (!NameStaysInside(name, emptyDestination)) {
-    return Fail(reason, kPackFileError, "name would leave the destination directory");
+  if (NameStaysInside(name, emptyDestination)) return kPackOk;
+  if (platform::SplitRelativePath(EntryPathUnderDestination(name)) == platform::RelativePath::kNoFile) {
+    return Fail(reason, kPackFileError, kNotAFileName);
   }
-  return kPackOk;
+  return Fail(reason, kPackFileError, "name would leave the destination directory");
 }
 
 int CheckOutputName(const std::string& destination, const std::string& name, std::string* reason) {
@@ -243,11 +273,14 @@ int OpenPack(const std::string& path, PackKind kind, PackPtr* pack, std::string*
   int64_t size = platform::FileSize(handle->file);
   if (size < 0) return Fail(reason, kPackFileError, "cannot measure: " + SystemError());
   handle->fileSize = static_cast<uint64_t>(size);
-  int rc = kind == PackKind::kStored ? ReadStoredDirectory(*handle, directoryOffset, directorySize, reason)
-                                     : ReadCompressedDirectory(*handle, directoryOffset, directorySize, reason);
+  uint64_t directoryEnd = 0;
+  int rc = kind == PackKind::kStored
+               ? ReadStoredDirectory(*handle, directoryOffset, directorySize, &directoryEnd, reason)
+               : ReadCompressedDirectory(*handle, directoryOffset, directorySize, &directoryEnd, reason);
   if (rc != kPackOk) return rc;
   handle->cursor = 0;
   handle->mode = Mode::kRead;
+  pack_internal::ReadChecksumTrailer(*handle, directoryEnd);
   *pack = std::move(handle);
   return kPackOk;
 }
@@ -289,15 +322,21 @@ int NextRecord(PackHandle& pack, DirectoryEntry* entry, std::string* reason) {
     entry->info = LoadAudioInfo(q + 4);
   }
   pack.cursor += recordBytes;
+  entry->index = pack.recordsRead++;
   return kPackOk;
 }
 
-void RewindDirectory(PackHandle& pack) { pack.cursor = 0; }
+void RewindDirectory(PackHandle& pack) {
+  pack.cursor = 0;
+  pack.recordsRead = 0;
+}
 
 int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutput& output, uint32_t* unpackedSize,
                  std::string* reason) {
   *unpackedSize = 0;
-  if (output.destination == nullptr && output.stream == nullptr) return CheckEntry(pack, entry, unpackedSize, reason);
+  if (output.destination == nullptr && output.stream == nullptr) {
+    return CheckEntry(pack, entry, output.budget, unpackedSize, reason);
+  }
   pack_internal::OutputFile out;
   if (output.destination != nullptr) {
     if (const int rc = OutputFor(*output.destination, entry.name, &out, reason); rc != kPackOk) return rc;
@@ -306,6 +345,7 @@ int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutpu
     out.shown = platform::MapPath(entry.name);
   }
   out.written = &output.written;
+  out.budget = output.budget;
   if (pack.kind == PackKind::kAudio) return RestoreAudioOutput(pack, entry, out, unpackedSize, reason);
   const int rc = WriteEntryFile(pack, entry, out, unpackedSize, reason);
   if (rc == kPackOk && pack.kind == PackKind::kDeflated && *unpackedSize != entry.unpackedSize &&
@@ -317,7 +357,7 @@ int ExtractEntry(PackHandle& pack, const DirectoryEntry& entry, const EntryOutpu
 }
 
 int NextEntry(platform::Destination& destination, std::string* entryName, PackHandle& pack, uint32_t* packedSize,
-              uint32_t* unpackedSize, std::string* reason) {
+              uint32_t* unpackedSize, std::string* reason, OutputBudget* budget) {
   DirectoryEntry entry;
   entryName->clear();
   const int rc = NextRecord(pack, &entry, reason);
@@ -326,6 +366,7 @@ int NextEntry(platform::Destination& destination, std::string* entryName, PackHa
   *packedSize = entry.packedSize;
   EntryOutput output;
   output.destination = &destination;
+  output.budget = budget;
   return ExtractEntry(pack, entry, output, unpackedSize, reason);
 }
 
@@ -343,6 +384,7 @@ bool PackSafeToDelete(const PackHandle& pack, std::string* why) {
     *why = "not every entry was unpacked";
   } else if (!pack.directoryAtEnd) {
     *why = "the directory does not end at the end of the file (records may be hidden)";
+    if (!pack.checksumProblem.empty()) *why += ": " + pack.checksumProblem;
   } else {
     *why = pack.unsafeToDelete;
   }

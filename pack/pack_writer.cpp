@@ -33,8 +33,9 @@ PackWriteResult WriteData(PackHandle& pack, const uint8_t* data, size_t size) {
   return PackWriteResult::kOk;
 }
 
-// Appends the record of `entry` to the directory being built.
-PackWriteResult AppendRecord(PackHandle& pack, const DirectoryEntry& entry) {
+// Appends the record of `entry`, whose packed data has the CRC-32 `crc`, to
+// the directory being built.
+PackWriteResult AppendRecord(PackHandle& pack, const DirectoryEntry& entry, uint32_t crc) {
   const size_t start = pack.directoryBuffer.size();
   const size_t bytes = entry.name.size() + RecordFixedBytes(pack.kind);
   if (bytes > pack_internal::kMaxDirectoryBytes - start) return Broken(pack, PackWriteResult::kTooLarge);
@@ -53,6 +54,7 @@ PackWriteResult AppendRecord(PackHandle& pack, const DirectoryEntry& entry) {
     StoreU32(p, entry.streamFormat);
     StoreAudioInfo(entry.info, p + 4);
   }
+  pack.checksums.push_back(crc);
   ++pack.entryCount;
   return PackWriteResult::kOk;
 }
@@ -128,15 +130,17 @@ PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, pla
   DirectoryEntry entry;
   entry.name = name;
   entry.dataOffset = static_cast<uint32_t>(pack.dataEnd);
+  uint32_t crc = 0;
   for (;;) {
     int64_t got = ReadSourceChunk(pack, source);
     if (got < 0) return Broken(pack, PackWriteResult::kReadFailed);
     if (got == 0) break;
     PackWriteResult r = WriteData(pack, pack.inChunk.data(), static_cast<size_t>(got));
     if (r != PackWriteResult::kOk) return r;
+    crc = pack_internal::Crc32(crc, pack.inChunk.data(), static_cast<size_t>(got));
   }
   entry.packedSize = static_cast<uint32_t>(pack.dataEnd - entry.dataOffset);
-  return AppendRecord(pack, entry);
+  return AppendRecord(pack, entry, crc);
 }
 
 PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
@@ -150,6 +154,7 @@ PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, p
   entry.name = name;
   entry.dataOffset = static_cast<uint32_t>(pack.dataEnd);
   uint64_t unpacked = 0;
+  uint32_t crc = 0;
   bool atEnd = false;
   int rc = Z_OK;
   while (rc != Z_STREAM_END) {
@@ -172,10 +177,11 @@ PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, p
         PackWriteResult::kOk ? PackWriteResult::kNotSmaller : PackWriteResult::kWriteFailed;
     PackWriteResult r = WriteData(pack, pack.outChunk.data(), produced);
     if (r != PackWriteResult::kOk) return r;
+    crc = pack_internal::Crc32(crc, pack.outChunk.data(), produced);
   }
   entry.packedSize = static_cast<uint32_t>(pack.dataEnd - entry.dataOffset);
   entry.unpackedSize = static_cast<uint32_t>(unpacked);
-  return AppendRecord(pack, entry);
+  return AppendRecord(pack, entry, crc);
 }
 
 platform::File& PackFile(PackHandle& pack) { return pack.file; }
@@ -192,10 +198,13 @@ PackWriteResult AddEntryRecord(PackHandle& pack, const DirectoryEntry& entry) {
   const uint64_t end = uint64_t{entry.dataOffset} + entry.packedSize;
   if (end > pack.sizeLimit) return Broken(pack, PackWriteResult::kTooLarge);
   if (end > pack.dataEnd) pack.dataEnd = end;
-  if (platform::SeekFile(pack.file, static_cast<int64_t>(pack.dataEnd), platform::SeekOrigin::kBegin) < 0) {
+  // The data came from the caller: its checksum is taken from the pack.
+  uint32_t crc = 0;
+  if (!pack_internal::ChecksumFileRange(pack.file, entry.dataOffset, entry.packedSize, pack.inChunk, &crc) ||
+      platform::SeekFile(pack.file, static_cast<int64_t>(pack.dataEnd), platform::SeekOrigin::kBegin) < 0) {
     return Broken(pack, PackWriteResult::kWriteFailed);
   }
-  return AppendRecord(pack, entry);
+  return AppendRecord(pack, entry, crc);
 }
 
 PackWriteResult FinishPack(PackHandle& pack) {
@@ -220,6 +229,11 @@ PackWriteResult FinishPack(PackHandle& pack) {
     return Broken(pack, PackWriteResult::kWriteFailed);
   }
   PackWriteResult r = WriteData(pack, directory, directoryBytes);
+  if (r != PackWriteResult::kOk) return r;
+  // The checksums follow the directory, where readers of the format look
+  // for nothing.
+  const std::vector<uint8_t> trailer = pack_internal::BuildChecksumTrailer(pack.checksums);
+  r = WriteData(pack, trailer.data(), trailer.size());
   if (r != PackWriteResult::kOk) return r;
   if (!platform::TruncateFile(pack.file, static_cast<int64_t>(pack.dataEnd))) {
     return Broken(pack, PackWriteResult::kWriteFailed);

@@ -321,7 +321,11 @@ RelativePath SplitRelativePath(std::string_view path, std::vector<std::string_vi
     start = end + 1;
   }
   if (leaves) return RelativePath::kLeaves;
-  if (count == 0 || path.back() == '/' || path.find('\0') != std::string_view::npos) return RelativePath::kNoFile;
+  // A last component "." names the folder it stands in, not a file.
+  const bool dotLast = path == "." || path.ends_with("/.");
+  if (count == 0 || dotLast || path.back() == '/' || path.find('\0') != std::string_view::npos) {
+    return RelativePath::kNoFile;
+  }
   return RelativePath::kInside;
 }
 
@@ -329,6 +333,7 @@ bool Destination::Open(const std::string& path, const DestinationOptions& option
   path_ = path;
   options_ = options;
   protected_.clear();
+  protectedNames_.clear();
   const char* name = path.empty() ? "." : path.c_str();
   directory_ = File(Retry([&] { return ::open(name, O_PATH | O_DIRECTORY | O_CLOEXEC); }));
   openError_ = directory_.IsOpen() ? 0 : errno;
@@ -339,6 +344,17 @@ void Destination::Protect(const File& file) {
   File kept = DuplicateFile(file);
   if (kept.IsOpen()) protected_.push_back(std::move(kept));
 }
+
+void Destination::ProtectName(const std::string& folderPath, const std::string& name) {
+  File folder(Retry([&] { return ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+  if (folder.IsOpen()) protectedNames_.push_back({std::move(folder), name});
+}
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+}  // namespace
 
 PlaceError Destination::Create(std::string_view path, PendingFile* out, std::string* where) {
   out->Abandon();
@@ -387,9 +403,15 @@ PlaceError Destination::Create(std::string_view path, PendingFile* out, std::str
   if (taken) {
     for (File& kept : protected_) {
       struct stat st;
-      if (::fstat(kept.Descriptor(), &st) == 0 && st.st_dev == there.st_dev && st.st_ino == there.st_ino) {
-        return PlaceError::kProtected;
-      }
+      if (::fstat(kept.Descriptor(), &st) == 0 && SameFile(st, there)) return PlaceError::kProtected;
+    }
+  }
+  struct stat here;
+  for (ProtectedName& kept : protectedNames_) {
+    struct stat st;
+    if (kept.name == leaf && ::fstat(kept.folder.Descriptor(), &st) == 0 &&
+        ::fstat(folder.Descriptor(), &here) == 0 && SameFile(st, here)) {
+      return PlaceError::kProtected;
     }
   }
   return out->CreateIn(folder, leaf, options_.durable, options_.keepExisting) ? PlaceError::kNone

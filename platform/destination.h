@@ -91,7 +91,7 @@ void RemovePendingFilesOnSignals();
 enum class RelativePath {
   kInside,  // names a file inside the destination
   kLeaves,  // has a ".." component
-  kNoFile,  // names no file: no component, a final separator, or a zero byte
+  kNoFile,  // names no file: no component, a final separator or ".", or a zero byte
 };
 
 // Splits `path` ('/'-separated, relative to a destination) into components.
@@ -136,6 +136,13 @@ class Destination {
   // keeps a descriptor of it, so its inode cannot be reused meanwhile.
   void Protect(const File& file);
 
+  // Never lets Create hand out a file named `name` (one component) in the
+  // folder `folderPath` (a Linux path, opened now and compared by device and
+  // inode), whether or not anything is there yet: for a name that would be
+  // taken in place of a protected file. A folder that cannot be opened
+  // protects nothing.
+  void ProtectName(const std::string& folderPath, const std::string& name);
+
   // The path given to Open, and the options.
   [[nodiscard]] const std::string& path() const { return path_; }
   [[nodiscard]] const DestinationOptions& options() const { return options_; }
@@ -155,6 +162,11 @@ class Destination {
   int openError_ = 0;
   DestinationOptions options_;
   std::vector<File> protected_;
+  struct ProtectedName {
+    File folder;
+    std::string name;
+  };
+  std::vector<ProtectedName> protectedNames_;
 };
 
 }  // namespace platform

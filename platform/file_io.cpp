@@ -21,6 +21,17 @@ auto RetryOnInterrupt(Fn fn) {
   }
 }
 
+// How many of `count` bytes a write at the file's position may put there
+// before the record's write limit; `count` when it has none.
+size_t RoomBeforeLimit(File& file, size_t count) {
+  if (file.WriteLimit() == UINT64_MAX) return count;
+  const off_t at = ::lseek(file.Descriptor(), 0, SEEK_CUR);
+  if (at < 0) return count;  // the write itself fails on such a descriptor
+  const uint64_t position = static_cast<uint64_t>(at);
+  const uint64_t room = file.WriteLimit() > position ? file.WriteLimit() - position : 0;
+  return room < count ? static_cast<size_t>(room) : count;
+}
+
 File OpenRegular(const std::string& path, int flags) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK); });
@@ -41,6 +52,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(other.fd_, -1);
+    writeLimit_ = other.writeLimit_;
   }
   return *this;
 }
@@ -102,22 +114,29 @@ bool ReadFileAt(File& file, int64_t offset, void* buffer, size_t count) {
 }
 
 int64_t CopyFileRange(File& from, int64_t offset, File& to, size_t count) {
+  const size_t allowed = RoomBeforeLimit(to, count);
+  if (allowed == 0 && count > 0) {
+    errno = EFBIG;
+    return -1;
+  }
   loff_t in = offset;
   ssize_t n = RetryOnInterrupt(
-      [&] { return ::copy_file_range(from.Descriptor(), &in, to.Descriptor(), nullptr, count, 0); });
+      [&] { return ::copy_file_range(from.Descriptor(), &in, to.Descriptor(), nullptr, allowed, 0); });
   return n < 0 ? -1 : static_cast<int64_t>(n);
 }
 
 int64_t WriteFile(File& file, const void* buffer, size_t count) {
   const auto* in = static_cast<const char*>(buffer);
+  const size_t allowed = RoomBeforeLimit(file, count);
   size_t done = 0;
-  while (done < count) {
-    size_t piece = count - done;
+  while (done < allowed) {
+    size_t piece = allowed - done;
     if (piece > (size_t{1} << 30)) piece = size_t{1} << 30;
     ssize_t n = RetryOnInterrupt([&] { return ::write(file.Descriptor(), in + done, piece); });
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+  if (done == allowed && allowed < count) errno = EFBIG;
   return static_cast<int64_t>(done);
 }
 

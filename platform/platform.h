@@ -19,7 +19,7 @@ class File {
  public:
   File() = default;
   explicit File(int fd) : fd_(fd) {}
-  File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  File(File&& other) noexcept : fd_(other.fd_), writeLimit_(other.writeLimit_) { other.fd_ = -1; }
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -28,9 +28,18 @@ class File {
   [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
   [[nodiscard]] int Descriptor() const { return fd_; }
 
+  // Makes every later WriteFile to this record, and CopyFileRange into it,
+  // stop at `bytes` bytes from the start of the file: what would pass the
+  // limit is not written, and the call reports the bytes that fit with errno
+  // set to EFBIG, as at the system's file-size limit. The limit moves with
+  // the record; a DuplicateFile of it has none.
+  void SetWriteLimit(uint64_t bytes) { writeLimit_ = bytes; }
+  [[nodiscard]] uint64_t WriteLimit() const { return writeLimit_; }
+
  private:
   friend bool CloseFile(File& file);
   int fd_ = -1;
+  uint64_t writeLimit_ = UINT64_MAX;
 };
 
 enum class SeekOrigin { kBegin, kCurrent, kEnd };

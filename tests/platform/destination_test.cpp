@@ -69,6 +69,22 @@ TEST_F(DestinationTest, RefusesLinksFilesInTheWayAndProtectedFiles) {
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"file", "link", "pack", "sub", "sub/alias"}));
 }
 
+// A protected name is refused in its folder, reached by any path, whether
+// or not a file is there; the same name elsewhere is not. A last "." names
+// no file.
+TEST_F(DestinationTest, RefusesProtectedNamesAndDots) {
+  platform::Destination destination;
+  ASSERT_TRUE(destination.Open(dest_));
+  destination.ProtectName(dest_ + "/sub", "game.ZPAK");
+  const std::pair<std::string, PlaceError> cases[] = {
+      {"sub/game.ZPAK", PlaceError::kProtected}, {"./sub/../sub/game.ZPAK", PlaceError::kLeaves},
+      {"sub//game.ZPAK", PlaceError::kProtected}, {"game.ZPAK", PlaceError::kNone},
+      {"sub/game.zpak", PlaceError::kNone},       {".", PlaceError::kNoFile},
+      {"sub/.", PlaceError::kNoFile},             {"sub/./ok", PlaceError::kNone}};
+  for (const auto& [path, expected] : cases) EXPECT_EQ(Put(destination, path, "x"), expected) << path;
+  EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"game.ZPAK", "sub", "sub/game.zpak", "sub/ok"}));
+}
+
 TEST_F(DestinationTest, CreatesMissingFoldersOnlyWhenAsked) {
   EXPECT_EQ(Put("a/b/f", "x"), PlaceError::kMissingFolder);
   EXPECT_EQ(Put("a/b/f", "x", {.createFolders = true}), PlaceError::kNone);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "audio/stream/audio_info.h"
 #include "pack/pack_test_support.h"
 #include "tools/run_program.h"
 
@@ -196,6 +197,66 @@ TEST_F(SpoolexRunTest, EntriesNeverReplaceAPackOfTheSet) {
   EXPECT_EQ(ListTree(tmp_.path()), (std::vector<std::string>{"alias", "dest", "game.UPAK", "game.ZPAK", "z"}));
 }
 
+// A pack found by its lower-case name is protected as well: neither its own
+// name nor the upper-case one, under which a file would be found in its
+// place, can be written, and the packs read are those found at the start.
+TEST_F(SpoolexRunTest, PacksFoundByLowerCaseNamesAreProtectedToo) {
+  HandPack audio("KERVMAXA"), deflated("KERVMAXZ");
+  deflated.Add("z", ToBytes("z"));
+  const Bytes apak = audio.Build(), zpak = deflated.Build();
+  for (const std::string name : {"game.zpak", "game.ZPAK", "game.apak", "game.APAK"}) {
+    WriteBytes(pak_ + ".apak", apak);
+    WriteBytes(pak_ + ".zpak", zpak);
+    Put(".UPAK", {{name, ToBytes("pwned")}, {"a", ToBytes("a")}});
+    RunResult r = Spoolex({pak_, tmp_.path()});
+    EXPECT_EQ(r.out, kBanner + "Decompressing audio...\nCopying files...\nUncompressing files...\n" +
+                         "z...compressed (11%)\n" + kRule +
+                         "0001 normal files 00000009 packed size 00000001 unpacked size\n")
+        << name;
+    EXPECT_NE(r.err.find("entry \"" + name + "\": would replace a pack being unpacked"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(pak_ + ".zpak"), zpak) << name;
+    EXPECT_EQ(ReadBytes(pak_ + ".apak"), apak) << name;
+    EXPECT_EQ(ListTree(tmp_.path()), (std::vector<std::string>{"dest", "game.UPAK", "game.apak", "game.zpak", "z"}));
+    std::filesystem::remove(tmp_ / "z");
+  }
+}
+
+// An entry named "." says what is wrong with it; a restored file far beyond
+// its packed size, and data that does not match its checksum, fail their
+// entry with the reason before anything is in place.
+TEST_F(SpoolexRunTest, EntriesThatCannotBeTrustedFailWithTheirReason) {
+  Put(".UPAK", {{".", ToBytes("dot")}});
+  RunResult r = Spoolex({pak_, dest_});
+  EXPECT_NE(r.err.find("entry \".\": the name is not a file name"), std::string::npos) << r.err;
+  std::filesystem::remove(pak_ + ".UPAK");
+  // 8.6 GB asked of an Ogg stream of a few bytes: refused before it is opened.
+  Bytes bomb = U32(FMT_OGG);
+  for (uint32_t v : {768000u, 32u, 256u, 8388607u, FMT_WAV | FMT_PCM, 1u, 1u, 0u, 0u, 0u, 0xBF800000u}) Put32(bomb, v);
+  Put16(bomb, 0);
+  HandPack audio("KERVMAXA");
+  audio.AddRecord("bomb.wav", audio.AddData(ToBytes("OggS and no more")), 16, bomb);
+  WriteBytes(pak_ + ".APAK", audio.Build());
+  r = Spoolex({pak_, dest_});
+  EXPECT_EQ(r.out, kBanner + "Decompressing audio...\n" + kRule);
+  EXPECT_NE(r.err.find("entry \"bomb.wav\": the restored file would take 8589939712 bytes, more than 67108864 "
+                       "bytes, the limit for an audio entry of 16 bytes (1024 times that, at least 64 MiB)"),
+            std::string::npos)
+      << r.err;
+  std::filesystem::remove(pak_ + ".APAK");
+  // A pack made by spoolpack, one byte of its Stored data flipped.
+  const std::string src = tmp_ / "src";
+  std::filesystem::create_directory(src);
+  WriteBytes(src + "/a.bin", Sample(5000, false));
+  ASSERT_EQ(RunProgram({SpoolpackPath(), "create", pak_, src, "--store", "*"}).status, 0);
+  Bytes upak = ReadBytes(pak_ + ".UPAK");
+  upak[16 + 2500] ^= 0x20;
+  WriteBytes(pak_ + ".UPAK", upak);
+  r = Spoolex({pak_, dest_});
+  EXPECT_EQ(r.out, kBanner + "Copying files...\n" + kRule);
+  EXPECT_NE(r.err.find("entry \"a.bin\": data does not match its checksum"), std::string::npos) << r.err;
+  EXPECT_TRUE(ListTree(dest_).empty());
+}
+
 // "\\\\name" keeps a separator after the dropped backslash: under a
 // destination it collapses into dest/name; under an empty destination the
 // joined path would be absolute, and the entry is refused.
@@ -299,16 +360,19 @@ TEST_F(SpoolexRunTest, ASignalMidEntryLeavesNoTemporaryFile) {
   }
 }
 
-// Control characters in names are shown as '?' in the progress lines and by
-// spoolpack list; the file keeps its real name.
+// Control characters in names (C0, C1 as UTF-8 or as bytes, and the
+// bidirectional overrides) are shown as '?' in the progress lines, the
+// diagnostics and by spoolpack list; the file keeps its real name.
 TEST_F(SpoolexRunTest, NamesCannotDriveTheTerminal) {
-  const std::string name = "\x1b]0;owned\x07\x1b[2J\x7f.txt";
-  Put(".UPAK", {{name, ToBytes("x")}});
+  const std::string name = "\x1b]0;owned\x07\x1b[2J\x7f\xC2\x9B" "2J\x9B" "2J\xE2\x80\xAEtxt.\xC3\xA9xe";
+  Put(".UPAK", {{name, ToBytes("x")}, {"missing\\" + name, ToBytes("y")}});
   RunResult r = Spoolex({pak_, dest_});
-  EXPECT_EQ(r.out, kBanner + "Copying files...\n?]0;owned??[2J?.txt...copied\n" + kRule);
+  const std::string shown = "?]0;owned??[2J??2J?2J?txt.\xC3\xA9xe";
+  EXPECT_EQ(r.out, kBanner + "Copying files...\n" + shown + "...copied\n" + kRule);
+  EXPECT_NE(r.err.find("entry \"missing\\" + shown + "\""), std::string::npos) << r.err;
   EXPECT_EQ(ReadBytes(dest_ + "/" + name), ToBytes("x"));
   r = RunProgram({SpoolpackPath(), "list", pak_ + ".UPAK"});
-  EXPECT_EQ(r.out, "stored 16 1 1 ?]0;owned??[2J?.txt\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "stored 16 1 1 " + shown + "\n");
 }
 
 // Packs with lower-case extensions are found; when no pack of the name

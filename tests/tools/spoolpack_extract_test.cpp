@@ -214,8 +214,9 @@ TEST_F(ExtractTest, ToStdoutGivesTheBytesExtractWrites) {
 }
 
 // Python's json module reads every line; names come back byte for byte
-// (a byte that is no UTF-8 as a surrogate escape), and audio entries carry
-// their stored description as fields.
+// (a byte that is no UTF-8 as a surrogate escape, controls and bidirectional
+// overrides escaped, never raw), and audio entries carry their stored
+// description as fields.
 TEST_F(ExtractTest, ListJsonIsReadByPython) {
   HandPack apak("KERVMAXA");
   Bytes tail = U32(0x300000);  // OGG
@@ -225,7 +226,7 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
   std::memcpy(&bits, &quality, 4);
   Put32(tail, bits);
   Put16(tail, 7);
-  apak.AddRecord("\\music\\caf\xc3\xa9\x01\xff.wav", apak.AddData(Bytes(30, 0)), 30, tail);
+  apak.AddRecord("\\music\\caf\xc3\xa9\x01\xff\xc2\x85\xe2\x80\xae.wav", apak.AddData(Bytes(30, 0)), 30, tail);
   Write(".APAK", apak);
   HandPack zpak("KERVMAXZ");
   zpak.Add("dir\\z.txt", Sample(1000));
@@ -242,7 +243,9 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
   auto read = [&](const std::string& pack) {
     return RunProgram({"/bin/sh", "-c", SpoolpackPath() + " list --json " + pack + " | python3 " + script}).out;
   };
-  EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ff2e776176") +
+  const std::string raw = Spoolpack({"list", "--json", pak_ + ".APAK"}).out;
+  EXPECT_NE(raw.find("caf\xc3\xa9\\u0001\\udcff\\u0085\\u202e.wav"), std::string::npos) << raw;
+  EXPECT_EQ(read(pak_ + ".APAK"), "audio " + std::string("6d757369632f636166c3a901ffc285e280ae2e776176") +
                                       " 16 30 None {'format': 'OGG', 'code': 3145728} WAV/PCM 44100 441000 0.5 7\n");
   const std::string z = read(pak_ + ".ZPAK");
   EXPECT_TRUE(
@@ -316,6 +319,45 @@ TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
   EXPECT_EQ(Spoolpack({"list", pak_ + ".ZPAK"}).out.substr(0, 9), "deflated ");
   EXPECT_EQ(LineCount(Spoolpack({"list", pak_ + ".ZPAK"}).out), 1u);
   EXPECT_FALSE(fs::exists(pak_ + ".UPAK"));
+}
+
+}  // namespace
+
+namespace {
+
+// The limits reach extract and verify: --max-ratio N sets the ratio the
+// reason names, --no-limit leaves only the 32-bit size of a restored file
+// (an 8.6 GB description of a 16-byte stream, refused before it is opened);
+// a ratio that is no whole number from 1 up is a usage error.
+TEST_F(ExtractTest, MaxRatioAndNoLimitSetTheLimits) {
+  Bytes bomb = U32(0x300000);  // an Ogg stream, restored as WAV/PCM
+  for (uint32_t v : {768000u, 32u, 256u, 8388607u, 0x10001u, 1u, 1u, 0u, 0u, 0u, 0xBF800000u}) Put32(bomb, v);
+  Put16(bomb, 0);
+  HandPack apak("KERVMAXA");
+  apak.AddRecord("bomb.wav", apak.AddData(ToBytes("OggS and no more")), 16, bomb);
+  Write(".APAK", apak);
+  const std::pair<Names, std::string> runs[] = {
+      {{}, "the limit for an audio entry of 16 bytes (1024 times that, at least 64 MiB)"},
+      {{"--max-ratio", "5"}, "the limit for an audio entry of 16 bytes (5 times that, at least 64 MiB)"},
+      {{"--no-limit"}, "more than 4294967295 bytes, the most a restored file can take"}};
+  for (const auto& [options, words] : runs) {
+    RunResult r = Extract(options, dest_);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("entry \"bomb.wav\": the restored file would take 8589939712 bytes"), std::string::npos);
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+    Names verify{"verify"};
+    verify.insert(verify.end(), options.begin(), options.end());
+    verify.push_back(pak_);
+    r = Spoolpack(verify);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(ListTree(dest_).empty());
+  for (const std::string bad : {"0", "-3", "ten", "5x"}) {
+    EXPECT_EQ(Spoolpack({"verify", "--max-ratio", bad, pak_}).status, 2) << bad;
+    EXPECT_EQ(Extract({"--max-ratio", bad}, dest_).status, 2) << bad;
+  }
+  EXPECT_EQ(Spoolpack({"verify", pak_, "--max-ratio"}).status, 2);
 }
 
 }  // namespace

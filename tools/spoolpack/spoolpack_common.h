@@ -5,6 +5,7 @@
 #include <fnmatch.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,29 @@ inline const char* KindName(PackKind kind) {
     case PackKind::kDeflated: return "deflated";
   }
   return "";
+}
+
+// Takes `--max-ratio N` (N a whole number from 1 up: an audio entry may
+// restore to N times its packed size, a run write N times its packs' size,
+// past the floors of ExpansionLimits) or `--no-limit` at args[*i] into
+// `limits`, moving *i past its value. Returns false when args[*i] is neither
+// (or, with *error set, when N is missing or not such a number).
+inline bool TakeLimitOption(const std::vector<std::string>& args, size_t* i, ExpansionLimits* limits,
+                            std::string* error) {
+  if (args[*i] == "--no-limit") {
+    limits->enabled = false;
+    return true;
+  }
+  if (args[*i] != "--max-ratio") return false;
+  const std::string value = *i + 1 < args.size() ? args[++*i] : "";
+  char* end = nullptr;
+  const unsigned long long n = value.empty() || value[0] == '-' ? 0 : std::strtoull(value.c_str(), &end, 10);
+  if (n == 0 || end == nullptr || *end != '\0') {
+    *error = "--max-ratio takes a whole number from 1 up, not \"" + value + "\"";
+    return true;
+  }
+  limits->audioRatio = limits->runRatio = n;
+  return true;
 }
 
 // Whether `glob` (fnmatch, '*' also crossing '/') matches `path`, a

@@ -37,6 +37,7 @@ struct ExtractOptions {
   bool toStdout = false;
   std::string entry;  // --to-stdout NAME
   bool help = false;  // --help or -h
+  ExpansionLimits limits;  // --max-ratio N, --no-limit
 };
 
 // One pack of the set that exists.
@@ -121,9 +122,10 @@ void CountSelected(const ExtractOptions& options, std::vector<SetPack>& packs, u
 // Extracts the selected entries of one pack (to nothing on a dry run) and
 // deletes the pack afterwards when asked and nothing can be lost.
 void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destination* destination, bool mayDelete,
-                 ProgressLine& progress, Tally& tally) {
+                 OutputBudget& budget, ProgressLine& progress, Tally& tally) {
   EntryOutput output;
   output.destination = destination;
+  output.budget = &budget;
   output.written = [&](uint64_t bytes) { progress.Written(bytes); };
   bool whole = true;  // every entry of the pack written
   DirectoryEntry entry;
@@ -218,6 +220,8 @@ int ExtractToStdout(const ExtractOptions& options) {
     if (out.IsOpen()) ::dup2(STDERR_FILENO, STDOUT_FILENO);
     EntryOutput output;
     output.stream = &out;
+    OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
+    output.budget = &budget;
     uint32_t unpacked = 0;
     std::string reason;
     if (!out.IsOpen()) {
@@ -234,6 +238,7 @@ int ExtractToStdout(const ExtractOptions& options) {
 // a usage error; --help or -h sets options->help and ends the parsing.
 bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions* options, std::string* error) {
   std::vector<std::string> positional;
+  size_t limitArgs = 0;  // --max-ratio N and --no-limit, which --to-stdout takes too
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -244,6 +249,11 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
     if (IsHelp(arg)) {
       options->help = true;
       return true;
+    }
+    const size_t at = i;
+    if (TakeLimitOption(args, &i, &options->limits, error)) {
+      if (!error->empty()) return false;
+      limitArgs += i - at + 1;
     } else if (arg == "--only") {
       options->only.push_back(args[++i]);
     } else if (arg == "--exclude") {
@@ -281,8 +291,8 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
   if (options->toStdout) {
     // Only the pack name goes with --to-stdout: the other options choose
     // files to write under a directory.
-    if (positional.size() != 1 || args.size() != 3) {
-      *error = "--to-stdout NAME takes the pack name alone";
+    if (positional.size() != 1 || args.size() != 3 + limitArgs) {
+      *error = "--to-stdout NAME takes the pack name alone (and the limit options)";
       return false;
     }
     options->pakname = positional[0];
@@ -343,8 +353,9 @@ int Extract(const ExtractOptions& options) {
   const bool shown = !options.quiet && (options.progress == 1 || (options.progress == -1 && ::isatty(STDERR_FILENO)));
   ProgressLine progress(stderr, shown);
   progress.Begin(bytes, entries);
+  OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
   for (SetPack& set : packs) {
-    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, progress, tally);
+    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
   }
   progress.Clear();
   for (const std::string& line : tally.failures) Complain(line);
@@ -367,7 +378,11 @@ std::string Description() {
          "terminal (--progress, --no-progress), then a summary; --quiet\n"
          "prints failures only. Exit status 0 when everything was written,\n"
          "1 when something failed, 2 for a usage error or no such pack.\n"
-         "--to-stdout NAME writes that entry's bytes to standard output.\n";
+         "--to-stdout NAME writes that entry's bytes to standard output.\n"
+         "An audio entry restores to at most 1024 times its packed size (at\n"
+         "least 64 MiB), a run writes at most 1100 times its packs' size (at\n"
+         "least 1 GiB); --max-ratio N sets both ratios to N, --no-limit\n"
+         "lifts them. An entry that would pass them fails.\n";
 }
 
 int RunExtract(const Command& self, const std::vector<std::string>& args) {
@@ -385,5 +400,6 @@ const Command kExtractCommand = {
     "spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
     "                  [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
     "                  [--progress|--no-progress] [--quiet]\n"
-    "spoolpack extract <pakname> --to-stdout NAME",
+    "                  [--max-ratio N] [--no-limit]\n"
+    "spoolpack extract <pakname> --to-stdout NAME [--max-ratio N] [--no-limit]",
     "<pakname> <dir> [options]\n<pakname> --to-stdout NAME", Description};

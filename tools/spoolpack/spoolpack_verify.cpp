@@ -1,4 +1,4 @@
-// spoolpack verify <pakname>
+// spoolpack verify [--max-ratio N] [--no-limit] <pakname>
 // Reads, inflates, decodes and converts every entry of a set's packs
 // without writing anything.
 #include <cstdio>
@@ -10,8 +10,9 @@
 
 namespace {
 
-// Checks one pack; returns false when it has problems.
-bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
+// Checks one pack, counting against `budget`; returns false when it has
+// problems.
+bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool* found) {
   PackPtr pack;
   std::string reason;
   if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
@@ -23,12 +24,18 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
   *found = true;
   size_t entries = 0;
   size_t problems = 0;
+  if (ChecksumsOf(*pack, &reason) == PackChecksums::kDamaged) {
+    ++problems;
+    Complain(path + ": " + reason);
+  }
+  EntryOutput output;
+  output.budget = &budget;
   DirectoryEntry entry;
   int rc;
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
     ++entries;
     uint32_t unpacked = 0;
-    int v = ExtractEntry(*pack, entry, EntryOutput(), &unpacked, &reason);
+    int v = ExtractEntry(*pack, entry, output, &unpacked, &reason);
     if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
       v = kPackFileError;
       reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
@@ -50,10 +57,11 @@ bool VerifyPack(const std::string& path, PackKind kind, bool* found) {
   return true;
 }
 
-int Verify(const std::string& pakname) {
+int Verify(const std::string& pakname, const ExpansionLimits& limits) {
   bool ok = true;
   bool found = false;
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, &found) && ok;
+  OutputBudget budget = MakeOutputBudget(limits, PackSetBytes(pakname));
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, &found) && ok;
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;
@@ -63,16 +71,25 @@ int Verify(const std::string& pakname) {
 
 std::string Description() {
   return "reads and inflates every entry of <pakname>'s packs, and decodes\n"
-         "every audio entry, without writing anything; problems go to\n"
-         "standard error, exit status 1.\n";
+         "every audio entry, without writing anything, and checks every\n"
+         "entry's checksum and the limits of extract (--max-ratio,\n"
+         "--no-limit); problems go to standard error, exit status 1.\n";
 }
 
 int RunVerify(const Command& self, const std::vector<std::string>& args) {
   if (!args.empty() && IsHelp(args[0])) return CommandHelp(self);
-  if (args.size() != 1) return UsageError(self, "verify takes a pack name");
-  return Verify(args[0]);
+  if (args.empty()) return UsageError(self, "verify takes a pack name");
+  ExpansionLimits limits;
+  std::string error;
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (!TakeLimitOption(args, &i, &limits, &error) || !error.empty()) {
+      return UsageError(self, error.empty() ? "unknown option " + args[i] : error);
+    }
+  }
+  return Verify(args.back(), limits);
 }
 
 }  // namespace
 
-const Command kVerifyCommand = {"verify", RunVerify, "spoolpack verify <pakname>", "<pakname>", Description};
+const Command kVerifyCommand = {"verify", RunVerify, "spoolpack verify [--max-ratio N] [--no-limit] <pakname>",
+                                 "[options] <pakname>", Description};
