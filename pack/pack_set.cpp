@@ -41,7 +41,7 @@ std::string PathOf(const std::string& name, std::string* why) {
   std::vector<std::string_view> parts;
   const std::string mapped = EntryPathUnderDestination(name);
   if (platform::SplitRelativePath(mapped, &parts) != platform::RelativePath::kInside || parts.back() == ".") {
-    *why = "name is not a file name";
+    *why = pack_internal::kNotAFileName;
     return {};
   }
   std::string path;

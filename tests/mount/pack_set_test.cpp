@@ -74,7 +74,8 @@ TEST_F(PackSetTest, ListingKeepsExtractsNamesAndLastOneWins) {
   EXPECT_EQ(SetEntries(*set)[2].kind, PackKind::kDeflated);
   EXPECT_EQ(SetEntries(*set)[0].record.name, "dir/a.txt");
   ASSERT_EQ(notes_.size(), 5u);
-  for (const char* why : {"\"../out.txt\": name would leave", "\"\": name would leave", "\"dir/.\": name is not a file",
+  for (const char* why : {"\"../out.txt\": name would leave", "\"\": the name is not a file name",
+                          "\"dir/.\": the name is not a file name",
                           "\"readme.txt/under\": a directory of the name is not a directory: readme.txt",
                           "ZPAK: entry \"dir\": a directory of that name is in the way"}) {
     EXPECT_TRUE(std::any_of(notes_.begin(), notes_.end(), [&](auto& n) { return n.find(why) != n.npos; })) << why;

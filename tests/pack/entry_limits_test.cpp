@@ -6,6 +6,7 @@
 
 #include "audio_stream/stream_test_support.h"
 #include "pack/entry_limits.h"
+#include "pack/pack_internal.h"
 #include "pack/pack.h"
 
 using namespace test_support;
