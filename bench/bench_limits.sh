@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Bytes written and peak memory of spoolex and spoolpack on expansion bombs
+# and on a genuine highly compressed pack: bench/bench_limits.sh [--smoke] <build-folder>
+set -euo pipefail
+exec python3 "$(dirname "$0")/limits.py" "$@"
