@@ -5,8 +5,8 @@
 // them as a VQF stream into a memory file (libtvqenc.so, found by its bare
 // name as spoolex finds it) and reads that stream back (libtvqdec.so). The
 // stream must open at the mode's rate and channels and deliver every frame
-// written, padded by less than one codec frame, and exactly the samples it
-// announces.
+// written, padded by at most one codec frame (a whole silent one when the
+// samples fill whole frames), and exactly the samples it announces.
 #include <sys/mman.h>
 
 #include <cstdlib>
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decoded.format = FMT_VQF;
   StreamPtr reader(OpenStreamRead("roundtrip.vqf", &file, &decoded, static_cast<uint32_t>(written)));
   if (!reader || decoded.samplerate != mode.sampleRate || decoded.channels != channels ||
-      decoded.bitrate != info.bitrate || decoded.samples < frames || decoded.samples >= frames + kMaxFrameSamples) {
+      decoded.bitrate != info.bitrate || decoded.samples < frames || decoded.samples > frames + kMaxFrameSamples) {
     std::abort();
   }
   std::vector<int16_t> out(size_t{decoded.samples} * channels);
