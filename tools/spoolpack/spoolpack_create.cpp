@@ -325,15 +325,18 @@ bool Replace(PackSet& set, PackKind kind) {
     return false;
   }
   if (set.quiet) return true;
-  if (kind == PackKind::kAudio) {
-    std::printf("%s: %zu audio files, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.audioIn,
-                set.audioOut);
-  } else if (kind == PackKind::kStored) {
-    std::printf("%s: %zu files stored, %" PRIu64 " bytes\n", path.c_str(), count, set.storedBytes);
-  } else {
-    std::printf("%s: %zu files deflated, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.deflatedIn,
-                set.deflatedOut);
+  // "game.ZPAK: 2 files deflated, 9000 bytes to 2500".
+  const std::string what = kind == PackKind::kAudio    ? Count(count, "audio file", "audio files")
+                           : kind == PackKind::kStored ? Count(count, "file", "files") + " stored"
+                                                       : Count(count, "file", "files") + " deflated";
+  const uint64_t in = kind == PackKind::kAudio    ? set.audioIn
+                      : kind == PackKind::kStored ? set.storedBytes
+                                                  : set.deflatedIn;
+  std::printf("%s: %s, %" PRIu64 " bytes", path.c_str(), what.c_str(), in);
+  if (kind != PackKind::kStored) {
+    std::printf(" to %" PRIu64, kind == PackKind::kAudio ? set.audioOut : set.deflatedOut);
   }
+  std::printf("\n");
   return true;
 }
 
