@@ -1,7 +1,6 @@
 // End-to-end runs of spoolex on packs laid out by hand: exact standard
 // output, one diagnostic line per stopped pack, deletion and fault cases.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -336,22 +335,12 @@ TEST_F(SpoolexRunTest, ASignalMidEntryLeavesNoTemporaryFile) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     int status = 0;
     bool sawTemporary = false;
+    const auto temporary = [&] {
+      const std::vector<std::string> names = ListTree(dest_);
+      return !names.empty() && names[0].rfind(".big.spoolex-", 0) == 0;
+    };
     for (int attempt = 0; attempt < 3 && !sawTemporary; ++attempt) {
-      const pid_t child = ::fork();
-      ASSERT_GE(child, 0);
-      if (child == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execl(SpoolexPath().c_str(), "spoolex", pak_.c_str(), dest_.c_str(), nullptr);
-        ::_exit(127);
-      }
-      for (int wait = 0; wait < 5000 && !sawTemporary; ++wait) {
-        for (const std::string& name : ListTree(dest_)) sawTemporary |= name.rfind(".big.spoolex-", 0) == 0;
-        if (!sawTemporary) ::usleep(200);
-      }
-      ::kill(child, signal);
-      ::waitpid(child, &status, 0);
+      status = SignalWhen({SpoolexPath(), pak_, dest_}, signal, temporary, &sawTemporary);
       std::filesystem::remove(dest_ + "/big");  // a run that ended before the signal
     }
     ASSERT_TRUE(sawTemporary);
