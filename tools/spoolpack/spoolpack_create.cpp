@@ -3,10 +3,6 @@
 //                  [--progress|--no-progress] [--quiet|--verbose]
 // Packs every regular file under <dir> into the packs of <pakname>: audio
 // files as the audio mode says, the rest deflated or stored.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
