@@ -128,7 +128,8 @@ TEST_F(SpoolexRunTest, DiskFullFailsTheEntryAndKeepsTheOldFile) {
 
 // Without DELETE a pack is only read, so one that cannot be written (0444,
 // the tool run as nobody when the test runs as root) unpacks; with DELETE it
-// is skipped and kept.
+// is skipped and kept. spoolpack extract --delete unpacks it and keeps it,
+// although the folder would let it be unlinked.
 TEST_F(SpoolexRunTest, PackThatCannotBeWrittenUnpacksButIsNotDeleted) {
   ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755) | ::chmod(dest_.c_str(), 0777), 0);
   Put(".UPAK", {{"a", ToBytes("a")}});
@@ -145,6 +146,12 @@ TEST_F(SpoolexRunTest, PackThatCannotBeWrittenUnpacksButIsNotDeleted) {
   EXPECT_NE(r.err.find("game.UPAK: cannot open"), std::string::npos) << r.err;
   EXPECT_TRUE(Has(".UPAK"));
   EXPECT_TRUE(ListTree(dest_).empty());
+  ASSERT_EQ(::chmod(tmp_.path().c_str(), 0777), 0);
+  r = RunProgram({SpoolpackPath(), "extract", pak_, dest_, "--delete"}, nobody);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dest_ + "/a"), ToBytes("a"));
+  EXPECT_TRUE(Has(".UPAK"));
+  EXPECT_NE(r.err.find("game.UPAK: not deleted: the pack cannot be written"), std::string::npos) << r.err;
 }
 
 // A pack of another kind, an unfinished one, a damaged directory, a pack

@@ -183,26 +183,6 @@ TEST_F(ExtractTest, DeleteOnlyAfterEveryEntryOfThePackWasWritten) {
   EXPECT_EQ(ListTree(dest_), (Names{"a.txt", "b.txt", "c.txt"}));
 }
 
-// A pack made read-only is unpacked but not deleted, even from a folder
-// where it could be unlinked (the tool run as nobody when the test runs as
-// root, who could write the file anyway).
-TEST_F(ExtractTest, DeleteKeepsAReadOnlyPack) {
-  const std::string shared = tmp_ / "shared";
-  fs::create_directory(shared);
-  ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755) | ::chmod(shared.c_str(), 0777), 0);
-  HandPack upak("KERVMAXU");
-  upak.Add("a.txt", ToBytes("a"));
-  WriteBytes(shared + "/game.UPAK", upak.Build());
-  ASSERT_EQ(::chmod((shared + "/game.UPAK").c_str(), 0444), 0);
-  RunOptions nobody;
-  nobody.asNobody = true;
-  const RunResult r = RunProgram({SpoolpackPath(), "extract", shared + "/game", shared + "/out", "--delete"}, nobody);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadBytes(shared + "/out/a.txt"), ToBytes("a"));
-  EXPECT_TRUE(fs::exists(shared + "/game.UPAK"));
-  EXPECT_NE(r.err.find("game.UPAK: not deleted: the pack cannot be written"), std::string::npos) << r.err;
-}
-
 // --to-stdout gives exactly the bytes extract writes (a stored, a deflated
 // and a decoded Ogg Vorbis entry) and nothing else; a missing name, or an
 // entry whose damage only its last byte shows, gives nothing at all.
