@@ -28,39 +28,55 @@ _spoolpack()
         return
     fi
     local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
-    case $prev in
+    # After "--" every word is an operand.
+    local i ended=''
+    for ((i = 2; i < cword; i++)); do
+        [[ ${words[i]} == -- ]] && ended=1
+    done
+    [[ -n $ended ]] || case $prev in
         --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
         --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
         --cache) _filedir -d; return ;;
         --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
     esac
 
-    if [[ $cur == -* ]]; then
-        local options=''
+    if [[ -z $ended && $cur == -* ]]; then
+        local options='--help --version'
         case $command in
-            create) options='--store --audio --audio-for --skip-unpackable' ;;
-            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout --max-ratio --no-limit' ;;
-            verify) options='--max-ratio --no-limit' ;;
-            list) options='--json' ;;
-            mount) options='--foreground --cache --cache-size' ;;
+            create) options+=' --store --audio --audio-for --skip-unpackable --progress --no-progress --quiet --verbose' ;;
+            extract) options+=' --only --exclude --existing --delete --dry-run --progress --no-progress --quiet --verbose --to-stdout --max-ratio --no-limit' ;;
+            verify) options+=' --max-ratio --no-limit --quiet' ;;
+            list) options+=' --json' ;;
+            mount) options+=' --foreground --cache --cache-size' ;;
+            help) options='' ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
     fi
 
-    # Which argument this is, not counting options and their values.
-    local i argument=0
+    # Which argument this is, not counting options and their values (every
+    # argument after "--" counts).
+    local argument=0
+    ended=''
     for ((i = 2; i < cword; i++)); do
-        if [[ ${words[i]} == @($with_value) ]]; then
-            ((i++))
-        elif [[ ${words[i]} != -* ]]; then
+        if [[ -n $ended || ${words[i]} != -* ]]; then
             ((argument++))
+        elif [[ ${words[i]} == -- ]]; then
+            ended=1
+        elif [[ ${words[i]} == @($with_value) ]]; then
+            ((i++))
         fi
     done
     case $command:$argument in
         create:0 | extract:0 | verify:0 | mount:0) _spoolex_paknames "$cur" ;;
         create:1 | extract:1 | mount:1) _filedir -d ;;
-        list:0) _filedir 'apak|upak|zpak' ;;
+        list:0)
+            # A pack file, or a set by its name.
+            _filedir 'apak|upak|zpak'
+            _spoolex_paknames "$cur"
+            mapfile -t COMPREPLY < <(printf '%s\n' "${COMPREPLY[@]}" | sort -u)
+            ;;
+        help:0) mapfile -t COMPREPLY < <(compgen -W 'create extract list verify mount' -- "$cur") ;;
     esac
 }
 complete -F _spoolpack spoolpack

@@ -2,12 +2,14 @@
 // optionally under a file-size limit or as another user.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,29 @@ inline RunResult RunProgram(std::vector<std::string> args, const RunOptions& opt
   const int status = std::system((command + ">'" + capture / "out" + "' 2>'" + capture / "err" + "'").c_str());
   const Bytes out = ReadBytes(capture / "out"), err = ReadBytes(capture / "err");
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+}
+
+// Starts args[0] with `args` and its output discarded, sends it `signal`
+// as soon as `ready()` holds (checked for 5 s) and returns its wait status;
+// *seen tells whether ready() held before the signal.
+inline int SignalWhen(const std::vector<std::string>& args, int signal, const std::function<bool()>& ready,
+                      bool* seen) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  *seen = false;
+  for (int wait = 0; wait < 25000 && child > 0 && !(*seen = ready()); ++wait) ::usleep(200);
+  int status = -1;
+  if (child > 0 && ::kill(child, signal) == 0) ::waitpid(child, &status, 0);
+  return status;
 }
 
 inline size_t LineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }

@@ -1,7 +1,9 @@
-// spoolpack extract, list --json and create --skip-unpackable, run as
-// programs on packs laid out by hand (or made by spoolpack create from
-// files sox writes), in temporary directories.
+// spoolpack's command lines, extract, list and create --skip-unpackable,
+// and create ended by signals, run as programs on packs laid out by hand
+// (or made by spoolpack create from files sox writes), in temporary
+// directories.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -35,6 +37,20 @@ class ExtractTest : public ::testing::Test {
     pack.AddRecord("bad.txt", pack.AddData(stream), uint32_t(stream.size()), U32(10));
   }
   void Write(const std::string& extension, HandPack& pack) { WriteBytes(pak_ + extension, pack.Build()); }
+  // A small tree to pack: a text file in a folder and a file of noise.
+  void Source() {
+    fs::create_directories(src_ + "/a");
+    WriteBytes(src_ + "/a/z.txt", Sample(3000));
+    WriteBytes(src_ + "/noise.bin", Sample(2000, false));
+  }
+  // Names under tmp_ that hold a temporary file's mark.
+  Names Temporaries() {
+    Names found;
+    for (const std::string& name : ListTree(tmp_.path())) {
+      if (name.find(".spool") != std::string::npos) found.push_back(name);
+    }
+    return found;
+  }
   static std::string LastLine(const std::string& text) {
     const size_t end = text.find_last_not_of('\n');
     return text.substr(text.rfind('\n', end) + 1, end - text.rfind('\n', end));
@@ -43,6 +59,7 @@ class ExtractTest : public ::testing::Test {
   TempDir tmp_;
   std::string pak_ = tmp_ / "game";
   std::string dest_ = tmp_ / "dest";
+  std::string src_ = tmp_ / "src";
 };
 
 // Folders are made as entries need them, also the destination itself, but
@@ -90,6 +107,12 @@ TEST_F(ExtractTest, GlobsSelectAndFilesAlreadyThereAreKeptRefusedOrReplaced) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ListTree(dest_), (Names{"docs", "docs/a.txt", "top.txt"}));
   EXPECT_NE(r.err.find("2 entries written (17 B) to " + dest_ + ", 2 not selected in "), std::string::npos) << r.err;
+  // A glob that matches no entry fails the run, as with tar; the rest is written.
+  r = Extract({"--only", "*.wav", "--only", "src/*"}, dest_);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.find("spoolpack: --only *.wav: no entry matches\n"), 0u) << r.err;
+  EXPECT_TRUE(fs::exists(dest_ + "/src/c.txt"));
+  fs::remove_all(dest_ + "/src");
 
   WriteBytes(dest_ + "/top.txt", ToBytes("old"));
   r = Extract({"--existing", "keep"}, dest_);
@@ -160,36 +183,15 @@ TEST_F(ExtractTest, DeleteOnlyAfterEveryEntryOfThePackWasWritten) {
   EXPECT_EQ(ListTree(dest_), (Names{"a.txt", "b.txt", "c.txt"}));
 }
 
-// A pack made read-only is unpacked but not deleted, even from a folder
-// where it could be unlinked (the tool run as nobody when the test runs as
-// root, who could write the file anyway).
-TEST_F(ExtractTest, DeleteKeepsAReadOnlyPack) {
-  const std::string shared = tmp_ / "shared";
-  fs::create_directory(shared);
-  ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755) | ::chmod(shared.c_str(), 0777), 0);
-  HandPack upak("KERVMAXU");
-  upak.Add("a.txt", ToBytes("a"));
-  WriteBytes(shared + "/game.UPAK", upak.Build());
-  ASSERT_EQ(::chmod((shared + "/game.UPAK").c_str(), 0444), 0);
-  RunOptions nobody;
-  nobody.asNobody = true;
-  const RunResult r = RunProgram({SpoolpackPath(), "extract", shared + "/game", shared + "/out", "--delete"}, nobody);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadBytes(shared + "/out/a.txt"), ToBytes("a"));
-  EXPECT_TRUE(fs::exists(shared + "/game.UPAK"));
-  EXPECT_NE(r.err.find("game.UPAK: not deleted: the pack cannot be written"), std::string::npos) << r.err;
-}
-
 // --to-stdout gives exactly the bytes extract writes (a stored, a deflated
 // and a decoded Ogg Vorbis entry) and nothing else; a missing name, or an
 // entry whose damage only its last byte shows, gives nothing at all.
 TEST_F(ExtractTest, ToStdoutGivesTheBytesExtractWrites) {
-  const std::string src = tmp_ / "src";
-  fs::create_directories(src + "/a");
-  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 22050 -c 2 -b 16 '" + src + "/a/tone.wav' synth 0.3 sine 440"));
-  WriteBytes(src + "/a/notes.txt", Sample(20000));
-  WriteBytes(src + "/noise.bin", Sample(3000, false));
-  ASSERT_EQ(Spoolpack({"create", pak_, src, "--audio", "ogg:3"}).status, 0);
+  fs::create_directories(src_ + "/a");
+  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 22050 -c 2 -b 16 '" + src_ + "/a/tone.wav' synth 0.3 sine 440"));
+  WriteBytes(src_ + "/a/notes.txt", Sample(20000));
+  WriteBytes(src_ + "/noise.bin", Sample(3000, false));
+  ASSERT_EQ(Spoolpack({"create", pak_, src_, "--audio", "ogg:3"}).status, 0);
   ASSERT_EQ(Extract({}, dest_).status, 0);
   for (const std::string name : {"a/tone.wav", "a/notes.txt", "noise.bin"}) {
     const RunResult r = Spoolpack({"extract", pak_, "--to-stdout", name});
@@ -198,7 +200,7 @@ TEST_F(ExtractTest, ToStdoutGivesTheBytesExtractWrites) {
     const Bytes file = ReadBytes(dest_ + "/" + name);
     EXPECT_TRUE(r.out.size() == file.size() && std::memcmp(r.out.data(), file.data(), file.size()) == 0) << name;
   }
-  EXPECT_NE(ReadBytes(dest_ + "/a/tone.wav"), ReadBytes(src + "/a/tone.wav"));  // really decoded
+  EXPECT_NE(ReadBytes(dest_ + "/a/tone.wav"), ReadBytes(src_ + "/a/tone.wav"));  // really decoded
   RunResult r = Spoolpack({"extract", pak_, "--to-stdout", "a/none"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
@@ -253,8 +255,9 @@ TEST_F(ExtractTest, ListJsonIsReadByPython) {
       << z;
 }
 
-// The progress line is drawn on a terminal (a pseudo-terminal that script
-// gives the program) and not on a pipe; --quiet leaves failures only.
+// The progress lines of extract and create are drawn on a terminal (a
+// pseudo-terminal that script gives the program) and not on a pipe;
+// --quiet leaves failures only. A missing source folder is said not to exist.
 TEST_F(ExtractTest, ProgressLineOnATerminalOnly) {
   HandPack upak("KERVMAXU");
   for (const char* name : {"one", "two", "three"}) upak.Add(name, Sample(2048));
@@ -262,54 +265,41 @@ TEST_F(ExtractTest, ProgressLineOnATerminalOnly) {
   const RunResult pipe = Extract({}, dest_);
   EXPECT_TRUE(std::regex_match(pipe.err, std::regex("3 entries written \\(6\\.0 KiB\\) to .* in \\d+\\.\\d s\n")))
       << pipe.err;
-  auto onTerminal = [&](const std::string& options) {
-    return RunProgram({"script", "-qec", SpoolpackPath() + " extract " + pak_ + " " + dest_ + options, "/dev/null"});
+  auto onTerminal = [&](const std::string& command, const std::string& options) {
+    return RunProgram({"script", "-qec", SpoolpackPath() + command + pak_ + " " + dest_ + options, "/dev/null"});
   };
-  const RunResult terminal = onTerminal("");
+  for (const char* command : {" extract ", " create "}) {
+    EXPECT_EQ(onTerminal(command, " --quiet").out, "") << command;
+    EXPECT_EQ(onTerminal(command, " --no-progress").out.find(" of 3 entries"), std::string::npos) << command;
+  }
+  const RunResult created = onTerminal(" create ", "");
+  EXPECT_NE(created.out.find("\r0 B of 6.0 KiB, 0 of 3 entries"), std::string::npos) << created.out;
+  EXPECT_NE(created.out.find(pak_ + ".ZPAK: 3 files deflated, 6144 bytes to "), std::string::npos) << created.out;
+  EXPECT_NE(Spoolpack({"create", pak_, tmp_ / "nowhere"}).err.find("nowhere does not exist"), std::string::npos);
+  const RunResult terminal = onTerminal(" extract ", "");
   EXPECT_EQ(terminal.status, 0);
   EXPECT_NE(terminal.out.find("\r0 B of 6.0 KiB, 0 of 3 entries"), std::string::npos) << terminal.out;
   EXPECT_NE(terminal.out.find("\r3 entries written (6.0 KiB)"), std::string::npos) << terminal.out;
-  EXPECT_EQ(onTerminal(" --no-progress").out.find(" of 3 entries"), std::string::npos);
-  EXPECT_EQ(onTerminal(" --quiet").out, "");
   EXPECT_EQ(Extract({"--quiet"}, dest_).err, "");
 }
 
-// Usage errors say what was wrong and print the command's usage; every
-// command, --version and help answer; a file that cannot go into a pack
-// stops create, or is left out when asked.
-TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
-  const RunResult version = Spoolpack({"--version"});
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("spoolpack \\d+\\.\\d+\n"))) << version.out;
-  EXPECT_NE(Spoolpack({"help"}).out.find("--to-stdout NAME"), std::string::npos);
-  for (const Names& args : {Names{"extract", pak_}, Names{"extract", pak_, dest_, "--existing", "maybe"},
-                            Names{"extract", pak_, "--to-stdout", "x", "--quiet"}, Names{"bogus"}}) {
-    const RunResult r = Spoolpack(args);
-    EXPECT_EQ(r.status, 2) << args.back();
-    EXPECT_LE(LineCount(r.err), 8u) << r.err;
-    EXPECT_EQ(r.err.find("spoolpack: "), 0u) << r.err;  // what was wrong, then the usage
-    const char* usage = args[0] == "bogus" ? "usage: spoolpack create" : "usage: spoolpack extract";
-    EXPECT_NE(r.err.find(usage), std::string::npos);
-  }
-  for (const std::string command : {"create", "extract", "list", "verify"}) {
-    const RunResult help = Spoolpack({command, "--help"});
-    EXPECT_EQ(help.status, 0) << command;
-    EXPECT_EQ(help.out.find("usage: spoolpack " + command + " "), 0u) << help.out;
-  }
-  EXPECT_EQ(Spoolpack({"extract", pak_, dest_}).status, 2);  // no pack of that name
+// A file that cannot go into a pack stops create, or is left out when
+// asked; extract of a set without packs is refused and makes nothing.
+TEST_F(ExtractTest, UnpackableFilesAndAMissingSet) {
+  EXPECT_EQ(Spoolpack({"extract", pak_, dest_}).status, 2);
   EXPECT_FALSE(fs::exists(dest_));
 
-  const std::string src = tmp_ / "src";
-  const std::string longDir = src + "/" + std::string(100, 'd') + "/" + std::string(100, 'e');
+  const std::string longDir = src_ + "/" + std::string(100, 'd') + "/" + std::string(100, 'e');
   fs::create_directories(longDir);
   WriteBytes(longDir + "/" + std::string(60, 'f'), ToBytes("long"));
-  WriteBytes(src + "/back\\slash", ToBytes("b"));
-  WriteBytes(src + "/ok.txt", Sample(2000));
-  WriteBytes(src + "/huge.bin", {});
-  fs::resize_file(src + "/huge.bin", (uint64_t{1} << 32) + 1);  // sparse
-  RunResult r = Spoolpack({"create", pak_, src});
+  WriteBytes(src_ + "/back\\slash", ToBytes("b"));
+  WriteBytes(src_ + "/ok.txt", Sample(2000));
+  WriteBytes(src_ + "/huge.bin", {});
+  fs::resize_file(src_ + "/huge.bin", (uint64_t{1} << 32) + 1);  // sparse
+  RunResult r = Spoolpack({"create", pak_, src_});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ListTree(tmp_.path()).size(), ListTree(src).size() + 1);  // no pack written
-  r = Spoolpack({"create", pak_, src, "--skip-unpackable"});
+  EXPECT_EQ(ListTree(tmp_.path()).size(), ListTree(src_).size() + 1);  // no pack written
+  r = Spoolpack({"create", pak_, src_, "--skip-unpackable"});
   EXPECT_EQ(r.status, 0) << r.err;
   for (const char* why : {"back\\slash: the name holds a backslash", "huge.bin: it is larger than a pack entry",
                           "ffff: its name is longer than 259 bytes"}) {
@@ -320,10 +310,6 @@ TEST_F(ExtractTest, UsageVersionAndUnpackableFiles) {
   EXPECT_EQ(LineCount(Spoolpack({"list", pak_ + ".ZPAK"}).out), 1u);
   EXPECT_FALSE(fs::exists(pak_ + ".UPAK"));
 }
-
-}  // namespace
-
-namespace {
 
 // The limits reach extract and verify: --max-ratio N sets the ratio the
 // reason names, --no-limit leaves only the 32-bit size of a restored file
@@ -357,7 +343,117 @@ TEST_F(ExtractTest, MaxRatioAndNoLimitSetTheLimits) {
     EXPECT_EQ(Spoolpack({"verify", "--max-ratio", bad, pak_}).status, 2) << bad;
     EXPECT_EQ(Extract({"--max-ratio", bad}, dest_).status, 2) << bad;
   }
-  EXPECT_EQ(Spoolpack({"verify", pak_, "--max-ratio"}).status, 2);
+}
+
+// Every command answers --help and -h with its own usage (status 0) and -V
+// with the version, wherever they stand; a usage error names what was wrong
+// first, then the command's usage, with status 2.
+TEST_F(ExtractTest, HelpVersionAndUsageErrorsOfEveryCommand) {
+  Source();
+  for (const std::string command : {"create", "extract", "list", "verify", "mount"}) {
+    for (const Names& args : {Names{command, "--help"}, Names{command, "x", "-h"}, Names{"help", command}}) {
+      const RunResult help = Spoolpack(args);
+      EXPECT_EQ(help.status, 0) << command;
+      EXPECT_EQ(help.out.find("usage: spoolpack " + command + " "), 0u) << help.out;
+      EXPECT_EQ(help.out.find("usage: spoolpack", 1), std::string::npos) << command << ": the whole help";
+    }
+    const RunResult version = Spoolpack({command, "-V"});
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("spoolpack \\d+\\.\\d+\n"))) << version.out;
+  }
+  EXPECT_EQ(Spoolpack({"-V"}).out, Spoolpack({"--version"}).out);
+  EXPECT_NE(Spoolpack({"help"}).out.find("--to-stdout NAME"), std::string::npos);
+  const std::pair<Names, std::string> errors[] = {
+      {{"create", pak_}, "create takes a pack name and a directory"},
+      {{"create", pak_, src_, "--bogus"}, "unknown option --bogus"},
+      {{"create", pak_, src_, "-qx"}, "unknown option -x (in -qx)"},
+      {{"create", pak_, src_, "--quiet=yes"}, "--quiet takes no value"},
+      {{"create", pak_, src_, "--audio"}, "--audio needs a value (MODE)"},
+      {{"extract", pak_, "-"}, "\"-\" is not taken here"},
+      {{"extract", pak_, dest_, "--existing", "maybe"}, "--existing takes overwrite, keep or fail, not maybe"},
+      {{"extract", pak_, "--to-stdout", "x", "--quiet"}, "--to-stdout NAME takes the pack name alone"},
+      {{"list", pak_, pak_}, "list takes one pack file or pack name"},
+      {{"verify", "--max-ratio", "0", pak_}, "--max-ratio takes a whole number from 1 up, not \"0\""},
+      {{"verify", pak_, "--max-ratio"}, "--max-ratio needs a value (N)"},
+      {{"mount", pak_}, "mount takes a pack name and a mount point"},
+      {{"bogus"}, "unknown command bogus"}};
+  for (const auto& [args, what] : errors) {
+    const RunResult r = Spoolpack(args);
+    EXPECT_EQ(r.status, 2) << what;
+    EXPECT_EQ(r.err.find("spoolpack: " + what), 0u) << r.err;
+    const std::string usage = "\nusage: spoolpack " + (args[0] == "bogus" ? std::string("create") : args[0]);
+    EXPECT_NE(r.err.find(usage), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(pak_ + ".ZPAK"));
+}
+
+// Options before, between and after the operands, with joined or attached
+// values, give the same packs; after "--" a name starting with '-' is an
+// operand.
+TEST_F(ExtractTest, OptionsInAnyPositionAndDoubleDash) {
+  Source();
+  ASSERT_EQ(Spoolpack({"create", pak_, src_, "--store", "*.txt", "--audio", "pcm"}).status, 0);
+  const Bytes upak = ReadBytes(pak_ + ".UPAK");
+  for (const Names& args : {Names{"create", "--audio", "pcm", pak_, "--store=*.txt", src_},
+                            Names{"create", "-q", "--store", "*.txt", "--", pak_, src_}}) {
+    fs::remove(pak_ + ".UPAK");
+    const RunResult r = Spoolpack(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(pak_ + ".UPAK"), upak);
+  }
+  RunOptions here;
+  here.workingDirectory = tmp_.path();
+  const RunResult extracted =
+      RunProgram({SpoolpackPath(), "extract", "-qv", "--only", "a/*", pak_, "--", "-dest"}, here);
+  EXPECT_EQ(extracted.status, 0) << extracted.err;
+  EXPECT_EQ(extracted.out, "a/z.txt\n");  // --verbose wins the output over --quiet's summary
+  EXPECT_EQ(extracted.err, "");
+  EXPECT_EQ(ListTree(tmp_ / "-dest"), (Names{"a", "a/z.txt"}));
+}
+
+// list takes a set as well as a pack file, each line then after its pack's
+// name; a set without packs fails. verify counts in words.
+TEST_F(ExtractTest, ListOfASetAndVerifyWording) {
+  Source();
+  fs::remove(src_ + "/a/z.txt");
+  WriteBytes(src_ + "/a.txt", Sample(3000));
+  ASSERT_EQ(Spoolpack({"create", pak_, src_}).status, 0);
+  const RunResult set = Spoolpack({"list", pak_});
+  EXPECT_EQ(set.status, 0) << set.err;
+  const std::regex lines(".*/game\\.UPAK: stored 16 2000 2000 noise\\.bin\n.*/game\\.ZPAK: deflated 16 \\d+ 3000 a\\.txt\n");
+  EXPECT_TRUE(std::regex_match(set.out, lines)) << set.out;
+  const RunResult json = Spoolpack({"list", "--json", pak_});
+  EXPECT_EQ(json.out.find("{\"pack\":\"" + pak_ + ".UPAK\",\"kind\":\"stored\",\"name\":\"noise.bin\""), 0u)
+      << json.out;
+  EXPECT_EQ(Spoolpack({"list", pak_ + ".UPAK"}).out, "stored 16 2000 2000 noise.bin\n");
+  const RunResult none = Spoolpack({"list", tmp_ / "absent"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("no pack named"), std::string::npos) << none.err;
+
+  const RunResult verify = Spoolpack({"verify", pak_});
+  EXPECT_EQ(verify.out, pak_ + ".UPAK: 1 entry ok\n" + pak_ + ".ZPAK: 1 entry ok\n");
+  EXPECT_EQ(Spoolpack({"verify", "-q", pak_}).out, "");
+  Bytes z = ReadBytes(pak_ + ".ZPAK");
+  z[16 + 10] ^= 0xFF;
+  WriteBytes(pak_ + ".ZPAK", z);
+  EXPECT_NE(Spoolpack({"verify", "-q", pak_}).out.find("game.ZPAK: 1 entry, 1 problem\n"), std::string::npos);
+}
+
+// SIGINT, SIGTERM and SIGHUP end create by the signal once its temporary
+// packs are removed; the old set stays as it was.
+TEST_F(ExtractTest, CreateEndedBySignalsLeavesNoTemporaryPack) {
+  Source();
+  ASSERT_EQ(Spoolpack({"create", pak_, src_}).status, 0);
+  const Bytes old = ReadBytes(pak_ + ".ZPAK");
+  for (int i = 0; i < 3; ++i) WriteBytes(src_ + "/big" + std::to_string(i), Sample(8 << 20, false, i + 2));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    bool seen = false;
+    const int status =
+        SignalWhen({SpoolpackPath(), "create", pak_, src_}, signal, [&] { return !Temporaries().empty(); }, &seen);
+    EXPECT_TRUE(seen) << signal;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+    EXPECT_EQ(Temporaries(), Names{}) << signal;
+    EXPECT_EQ(ReadBytes(pak_ + ".ZPAK"), old);
+  }
 }
 
 }  // namespace

@@ -44,6 +44,26 @@ int UsageError(const Command& command, const std::string& error) {
   return kExitUsage;
 }
 
+bool ReadCommandLine(const Command& command, const std::vector<std::string>& args, std::span<const OptionSpec> table,
+                     CommandLine* line, int* status) {
+  std::string error;
+  if (!ParseCommandLine(args, table, line, &error)) {
+    *status = UsageError(command, error);
+  } else if (line->help) {
+    *status = CommandHelp(command);
+  } else if (line->version) {
+    *status = PrintVersion();
+  } else {
+    return true;
+  }
+  return false;
+}
+
+int PrintVersion() {
+  std::printf("spoolpack %s\n", SPOOLEX_VERSION);
+  return kExitOk;
+}
+
 std::string Wrap(const std::string& text, const std::string& first, const std::string& indent, size_t width) {
   std::string out = first;
   size_t lineStart = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pack/pack.h"
+#include "tools/spoolpack/spoolpack_options.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -40,9 +41,6 @@ extern const Command kMountCommand;
 // One line on standard error; names in it cannot drive the terminal.
 inline void Complain(const std::string& text) { std::fprintf(stderr, "spoolpack: %s\n", PrintableName(text).c_str()); }
 
-// Whether `arg` asks for help: --help or -h.
-inline bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
-
 // Writes the command's usage (from "usage: ") to `out`.
 void PrintSynopsis(const Command& command, bool first, FILE* out);
 // Writes the command's description under its name to `out`.
@@ -51,6 +49,9 @@ void PrintDescription(const Command& command, FILE* out);
 // The command's help on standard output: its usage and its description.
 // Returns kExitOk.
 int CommandHelp(const Command& command);
+
+// "spoolpack VERSION" on standard output. Returns kExitOk.
+int PrintVersion();
 
 // A usage error of the command: says what was wrong and prints the
 // command's usage on standard error. Returns kExitUsage.
@@ -71,27 +72,36 @@ inline const char* KindName(PackKind kind) {
   return "";
 }
 
-// Takes `--max-ratio N` (N a whole number from 1 up: an audio entry may
-// restore to N times its packed size, a run write N times its packs' size,
-// past the floors of ExpansionLimits) or `--no-limit` at args[*i] into
-// `limits`, moving *i past its value. Returns false when args[*i] is neither
-// (or, with *error set, when N is missing or not such a number).
-inline bool TakeLimitOption(const std::vector<std::string>& args, size_t* i, ExpansionLimits* limits,
-                            std::string* error) {
-  if (args[*i] == "--no-limit") {
+// The limit options of extract and verify: `--max-ratio N` (N a whole
+// number from 1 up: an audio entry may restore to N times its packed size,
+// a run write N times its packs' size, past the floors of ExpansionLimits)
+// and `--no-limit`. Their ids lie above every command's own.
+inline constexpr int kMaxRatioOption = 1000;
+inline constexpr int kNoLimitOption = 1001;
+inline constexpr OptionSpec kMaxRatioSpec{kMaxRatioOption, "--max-ratio", 0, OptionKind::kNumber, "N", 1};
+inline constexpr OptionSpec kNoLimitSpec{kNoLimitOption, "--no-limit", 0, OptionKind::kFlag, nullptr};
+
+// Applies a limit option to `limits`; returns false when `option` is none.
+inline bool ApplyLimitOption(const GivenOption& option, ExpansionLimits* limits) {
+  if (option.spec->id == kNoLimitOption) {
     limits->enabled = false;
-    return true;
+  } else if (option.spec->id == kMaxRatioOption) {
+    limits->audioRatio = limits->runRatio = option.number;
+  } else {
+    return false;
   }
-  if (args[*i] != "--max-ratio") return false;
-  const std::string value = *i + 1 < args.size() ? args[++*i] : "";
-  char* end = nullptr;
-  const unsigned long long n = value.empty() || value[0] == '-' ? 0 : std::strtoull(value.c_str(), &end, 10);
-  if (n == 0 || end == nullptr || *end != '\0') {
-    *error = "--max-ratio takes a whole number from 1 up, not \"" + value + "\"";
-    return true;
-  }
-  limits->audioRatio = limits->runRatio = n;
   return true;
+}
+
+// Parses the command's arguments by `table`. Returns true when the command
+// is to run; otherwise its help, the version or a usage error was printed
+// and *status is the exit status.
+bool ReadCommandLine(const Command& command, const std::vector<std::string>& args, std::span<const OptionSpec> table,
+                     CommandLine* line, int* status);
+
+// "1 entry", "2 entries".
+inline std::string Count(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 // Whether `glob` (fnmatch, '*' also crossing '/') matches `path`, a

@@ -1,11 +1,8 @@
 // spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]
 //                  [--audio-for GLOB=MODE]... [--skip-unpackable]
+//                  [--progress|--no-progress] [--quiet|--verbose]
 // Packs every regular file under <dir> into the packs of <pakname>: audio
 // files as the audio mode says, the rest deflated or stored.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -21,8 +18,10 @@
 #include "audio/stream/audio_stream.h"
 #include "pack/audio_entry_write.h"
 #include "pack/pack.h"
+#include "platform/destination.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_progress.h"
 #include "tools/spoolpack/spoolpack_walk.h"
 
 namespace fs = std::filesystem;
@@ -103,6 +102,9 @@ struct CreateOptions {
   std::vector<std::string> storeGlobs;
   AudioChoice audio;                                          // --audio
   std::vector<std::pair<std::string, AudioChoice>> audioFor;  // --audio-for, in order
+  bool quiet = false;    // failures only
+  bool verbose = false;  // a line per file packed
+  int progress = -1;     // 1 --progress, 0 --no-progress, -1 on a terminal only
 };
 
 AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file) {
@@ -133,15 +135,18 @@ struct TrialFolder {
 };
 
 // The packs of one create run, made on first use under temporary names
-// beside the packs they are to replace. Whatever is left of them when the
-// set goes away (a run that failed) is removed: the old packs stay as they
-// were until every new one is finished.
+// beside the packs they are to replace (pending files). Whatever is left of
+// them when the set goes away (a run that failed) or a signal ends the run
+// is removed: the old packs stay as they were until every new one is
+// finished.
 struct PackSet {
   std::string pakname;
   PackPtr audio;
   PackPtr stored;
   PackPtr deflated;
-  std::string temporary[3];  // by PackKind; empty when none was made
+  platform::PendingFile temporary[3];  // by PackKind; not open when none was made
+  ProgressLine* progress = nullptr;
+  bool quiet = false;
   uint64_t audioIn = 0;
   uint64_t audioOut = 0;
   uint64_t deflatedIn = 0;
@@ -152,12 +157,18 @@ struct PackSet {
   PackSet() = default;
   PackSet(const PackSet&) = delete;
   PackSet& operator=(const PackSet&) = delete;
-  ~PackSet() {
-    for (const std::string& path : temporary) {
-      if (!path.empty()) platform::DeleteFileByName(path);
-    }
-  }
 };
+
+// A failure of the run on standard error, on a line of its own.
+void Say(PackSet& set, const std::string& text) {
+  if (set.progress != nullptr) set.progress->Clear();
+  Complain(text);
+}
+
+// A note on how a file was packed; --quiet leaves it out.
+void Note(PackSet& set, const std::string& text) {
+  if (!set.quiet) Say(set, text);
+}
 
 std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
 
@@ -165,22 +176,7 @@ PackPtr& SlotOf(PackSet& set, PackKind kind) {
   return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
 }
 
-std::string& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
-
-// Creates a fresh hidden file beside `path` (".NAME.APAK.spoolpack-XXXXXX")
-// with the mode a plain create would give. Sets *temporary to its path and
-// returns it open, or returns a closed File with errno set.
-platform::File CreateTemporaryBeside(const std::string& path, std::string* temporary) {
-  const fs::path final(path);
-  std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".spoolpack-XXXXXX")).string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return platform::File();
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  (void)::fchmod(fd, 0666 & ~mask);
-  *temporary = pattern;
-  return platform::File(fd);
-}
+platform::PendingFile& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
 
 // A failed write result, with the system's reason where the system refused
 // a read or a write. REQUIRES: errno cleared before the call that failed.
@@ -196,10 +192,12 @@ PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
   if (!slot) {
     const std::string path = PackPathOf(set.pakname, kind);
     errno = 0;
-    platform::File file = CreateTemporaryBeside(path, &TemporaryOf(set, kind));
-    PackWriteResult r = file.IsOpen() ? CreatePack(std::move(file), kind, &slot) : PackWriteResult::kWriteFailed;
+    platform::PendingFile& temporary = TemporaryOf(set, kind);
+    // The pack owns the file from here; the pending file keeps its name.
+    PackWriteResult r = temporary.Create(path) ? CreatePack(std::move(temporary.file()), kind, &slot)
+                                               : PackWriteResult::kWriteFailed;
     if (r != PackWriteResult::kOk) {
-      Complain("cannot create " + path + ": " + WriteFailure(r));
+      Say(set, "cannot create " + path + ": " + WriteFailure(r));
       return nullptr;
     }
   }
@@ -215,12 +213,12 @@ AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoic
   std::string why;
   AudioSourcePtr source = OpenAudioSource(file.path, &why);
   if (!source) {
-    if (!why.empty()) Complain(file.path + ": packed as an ordinary file: " + why);
+    if (!why.empty()) Note(set, file.path + ": packed as an ordinary file: " + why);
     return AudioOutcome::kOrdinary;
   }
   const std::string trialPath = set.trial.File();
   if (trialPath.empty()) {
-    Complain("cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
+    Say(set, "cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
     return AudioOutcome::kFailed;
   }
   PackHandle* pack = OpenForWriting(set, PackKind::kAudio);
@@ -232,23 +230,23 @@ AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoic
       set.audioOut += EntryDataBytes(*pack) - before;
       return AudioOutcome::kPacked;
     case AudioPackResult::kFallBack:
-      Complain(file.path + ": packed as an ordinary file: " + why);
+      Note(set, file.path + ": packed as an ordinary file: " + why);
       return AudioOutcome::kOrdinary;
     case AudioPackResult::kFailed: break;
   }
-  Complain("cannot pack " + file.path + ": " + why);
+  Say(set, "cannot pack " + file.path + ": " + why);
   return AudioOutcome::kFailed;
 }
 
 bool AddFile(PackSet& set, const SourceFile& file, bool store) {
   platform::File source = platform::OpenExistingReadOnly(file.path);
   if (!source.IsOpen()) {
-    Complain("cannot read " + file.path + ": " + std::strerror(errno));
+    Say(set, "cannot read " + file.path + ": " + std::strerror(errno));
     return false;
   }
   const int64_t size = platform::FileSize(source);
   if (size < 0) {
-    Complain("cannot measure " + file.path + ": " + std::strerror(errno));
+    Say(set, "cannot measure " + file.path + ": " + std::strerror(errno));
     return false;
   }
   if (!store) {
@@ -265,11 +263,11 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store) {
       return true;
     }
     if (r != PackWriteResult::kNotSmaller) {
-      Complain("cannot pack " + file.path + ": " + WriteFailure(r));
+      Say(set, "cannot pack " + file.path + ": " + WriteFailure(r));
       return false;
     }
     if (platform::SeekFile(source, 0, platform::SeekOrigin::kBegin) != 0) {
-      Complain("cannot read " + file.path + " again: " + std::strerror(errno));
+      Say(set, "cannot read " + file.path + " again: " + std::strerror(errno));
       return false;
     }
   }
@@ -279,7 +277,7 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store) {
   errno = 0;
   PackWriteResult r = AppendStoredEntry(*pack, file.name, source);
   if (r != PackWriteResult::kOk) {
-    Complain("cannot pack " + file.path + ": " + WriteFailure(r));
+    Say(set, "cannot pack " + file.path + ": " + WriteFailure(r));
     return false;
   }
   set.storedBytes += EntryDataBytes(*pack) - before;
@@ -294,14 +292,13 @@ bool Finish(PackSet& set, PackKind kind) {
   if (!pack) return true;
   if (EntryCount(*pack) == 0) {
     AbandonPack(std::move(pack));
-    platform::DeleteFileByName(TemporaryOf(set, kind));
-    TemporaryOf(set, kind).clear();
+    TemporaryOf(set, kind).Abandon();
     return true;
   }
   errno = 0;
   const PackWriteResult r = FinishPack(*pack);
   if (r == PackWriteResult::kOk) return true;
-  Complain("cannot finish " + PackPathOf(set.pakname, kind) + ": " + WriteFailure(r));
+  Say(set, "cannot finish " + PackPathOf(set.pakname, kind) + ": " + WriteFailure(r));
   return false;
 }
 
@@ -310,35 +307,44 @@ bool Finish(PackSet& set, PackKind kind) {
 // pack left from an earlier run would be unpacked with the new ones.
 bool Replace(PackSet& set, PackKind kind) {
   const std::string path = PackPathOf(set.pakname, kind);
-  std::string& temporary = TemporaryOf(set, kind);
   PackPtr& pack = SlotOf(set, kind);
   if (!pack) {
-    if (platform::DeleteFileByName(path)) std::printf("%s: removed (no files of this kind)\n", path.c_str());
+    if (platform::DeleteFileByName(path) && !set.quiet) {
+      std::printf("%s: removed (no files of this kind)\n", path.c_str());
+    }
     return true;
   }
   const size_t count = EntryCount(*pack);
   ClosePack(std::move(pack));
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    Complain("cannot put " + path + " in place: " + std::strerror(errno));
+  if (!TemporaryOf(set, kind).Commit()) {
+    Say(set, "cannot put " + path + " in place: " + std::strerror(errno));
     return false;
   }
-  temporary.clear();
-  if (kind == PackKind::kAudio) {
-    std::printf("%s: %zu audio files, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.audioIn,
-                set.audioOut);
-  } else if (kind == PackKind::kStored) {
-    std::printf("%s: %zu files stored, %" PRIu64 " bytes\n", path.c_str(), count, set.storedBytes);
-  } else {
-    std::printf("%s: %zu files deflated, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.deflatedIn,
-                set.deflatedOut);
+  if (set.quiet) return true;
+  // "game.ZPAK: 2 files deflated, 9000 bytes to 2500".
+  const std::string what = kind == PackKind::kAudio    ? Count(count, "audio file", "audio files")
+                           : kind == PackKind::kStored ? Count(count, "file", "files") + " stored"
+                                                       : Count(count, "file", "files") + " deflated";
+  const uint64_t in = kind == PackKind::kAudio    ? set.audioIn
+                      : kind == PackKind::kStored ? set.storedBytes
+                                                  : set.deflatedIn;
+  std::printf("%s: %s, %" PRIu64 " bytes", path.c_str(), what.c_str(), in);
+  if (kind != PackKind::kStored) {
+    std::printf(" to %" PRIu64, kind == PackKind::kAudio ? set.audioOut : set.deflatedOut);
   }
+  std::printf("\n");
   return true;
 }
 
 int Create(const std::string& pakname, const std::string& dir, const CreateOptions& options) {
+  // An interrupted run leaves no temporary pack.
+  platform::RemovePendingFilesOnSignals();
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    Complain(dir + " is not a directory");
+  const fs::file_status status = fs::status(dir, ec);
+  if (!fs::is_directory(status)) {
+    Complain(dir + (status.type() == fs::file_type::not_found ? " does not exist"
+                    : ec                                      ? ": " + ec.message()
+                                                              : " is not a directory"));
     return kExitFailed;
   }
   Walk walk;
@@ -352,22 +358,42 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
     Complain("nothing written");
     return kExitFailed;
   }
+  // The progress line counts the files' bytes as they are when walked.
+  std::vector<uint64_t> sizes;
+  uint64_t total = 0;
+  for (const SourceFile& file : walk.files) {
+    const uintmax_t size = fs::file_size(file.path, ec);
+    sizes.push_back(ec ? 0 : size);
+    total += sizes.back();
+  }
+  ProgressLine progress(stderr, ProgressShown(options.quiet, options.progress));
+  progress.Begin(total, walk.files.size());
   PackSet set;
   set.pakname = pakname;
-  for (const SourceFile& file : walk.files) {
+  set.progress = &progress;
+  set.quiet = options.quiet;
+  for (size_t i = 0; i < walk.files.size(); ++i) {
+    const SourceFile& file = walk.files[i];
     const AudioOutcome audio = AddAudioFile(set, file, AudioChoiceFor(options, file));
     if (audio == AudioOutcome::kFailed ||
         (audio == AudioOutcome::kOrdinary && !AddFile(set, file, MatchesStore(options.storeGlobs, file)))) {
-      Complain("stopped; no pack was replaced");
+      Say(set, "stopped; no pack was replaced");
       return kExitFailed;
+    }
+    progress.EntryDone(sizes[i], sizes[i]);
+    if (options.verbose) {
+      progress.Clear();
+      std::printf("%s\n", PrintableName(file.relative).c_str());
+      std::fflush(stdout);
     }
   }
   for (PackKind kind : kPackKindsInRunOrder) {
     if (!Finish(set, kind)) {
-      Complain("stopped; no pack was replaced");
+      Say(set, "stopped; no pack was replaced");
       return kExitFailed;
     }
   }
+  progress.Finish("");
   bool ok = true;
   for (PackKind kind : kPackKindsInRunOrder) ok = Replace(set, kind) && ok;
   return ok ? kExitOk : kExitFailed;
@@ -403,39 +429,52 @@ std::string Description() {
          "and standard error says why.\n"
          "A file that cannot go into a pack (a backslash in its name, a name\n"
          "longer than 259 bytes, more than 4 GiB) stops the run, or with\n"
-         "--skip-unpackable is left out with a line on standard error.\n";
+         "--skip-unpackable is left out with a line on standard error.\n"
+         "A progress line on a terminal (--progress, --no-progress); --quiet\n"
+         "(-q) prints failures only, --verbose (-v) also each file's path as\n"
+         "it is packed.\n";
 }
 
+enum CreateOption { kStore, kAudio, kAudioFor, kSkipUnpackable, kProgress, kNoProgress, kQuiet, kVerbose };
+constexpr OptionSpec kCreateOptions[] = {{kStore, "--store", 0, OptionKind::kText, "GLOB"},
+                                         {kAudio, "--audio", 0, OptionKind::kText, "MODE"},
+                                         {kAudioFor, "--audio-for", 0, OptionKind::kText, "GLOB=MODE"},
+                                         {kSkipUnpackable, "--skip-unpackable", 0, OptionKind::kFlag, nullptr},
+                                         {kProgress, "--progress", 0, OptionKind::kFlag, nullptr},
+                                         {kNoProgress, "--no-progress", 0, OptionKind::kFlag, nullptr},
+                                         {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr},
+                                         {kVerbose, "--verbose", 'v', OptionKind::kFlag, nullptr}};
+
 int RunCreate(const Command& self, const std::vector<std::string>& args) {
-  if (!args.empty() && IsHelp(args[0])) return CommandHelp(self);
-  if (args.size() < 2) return UsageError(self, "create takes a pack name and a directory");
+  CommandLine line;
+  int status = kExitOk;
+  if (!ReadCommandLine(self, args, kCreateOptions, &line, &status)) return status;
+  if (line.operands.size() != 2) return UsageError(self, "create takes a pack name and a directory");
   CreateOptions options;
-  for (size_t i = 2; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
+  for (const GivenOption& option : line.options) {
+    const std::string& value = option.value;
     std::string error;
-    if (IsHelp(arg)) {
-      return CommandHelp(self);
-    } else if (arg == "--skip-unpackable") {
-      options.skipUnpackable = true;
-    } else if ((arg == "--store" || arg == "--audio" || arg == "--audio-for") && !hasValue) {
-      return UsageError(self, arg + " needs a value");
-    } else if (arg == "--store") {
-      options.storeGlobs.push_back(args[++i]);
-    } else if (arg == "--audio") {
-      if (!ParseAudioMode(args[++i], &options.audio, &error)) return UsageError(self, error);
-    } else if (arg == "--audio-for") {
-      const std::string& value = args[++i];
-      const size_t equals = value.rfind('=');
-      if (equals == std::string::npos) return UsageError(self, "--audio-for takes GLOB=MODE, not " + value);
-      AudioChoice choice;
-      if (!ParseAudioMode(value.substr(equals + 1), &choice, &error)) return UsageError(self, error);
-      options.audioFor.emplace_back(value.substr(0, equals), choice);
-    } else {
-      return UsageError(self, "unknown option " + arg);
+    switch (option.spec->id) {
+      case kStore: options.storeGlobs.push_back(value); break;
+      case kAudio:
+        if (!ParseAudioMode(value, &options.audio, &error)) return UsageError(self, error);
+        break;
+      case kAudioFor: {
+        const size_t equals = value.rfind('=');
+        if (equals == std::string::npos) return UsageError(self, "--audio-for takes GLOB=MODE, not " + value);
+        AudioChoice choice;
+        if (!ParseAudioMode(value.substr(equals + 1), &choice, &error)) return UsageError(self, error);
+        options.audioFor.emplace_back(value.substr(0, equals), choice);
+        break;
+      }
+      case kSkipUnpackable: options.skipUnpackable = true; break;
+      case kProgress:
+      case kNoProgress: options.progress = option.spec->id == kProgress ? 1 : 0; break;
+      case kQuiet: options.quiet = true; break;
+      case kVerbose: options.verbose = true; break;
     }
   }
-  return Create(args[0], args[1], options);
+  return Create(line.operands[0], line.operands[1], options);
 }
 
 }  // namespace
@@ -443,5 +482,6 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
 const Command kCreateCommand = {
     "create", RunCreate,
     "spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n"
-    "                 [--audio-for GLOB=MODE]... [--skip-unpackable]",
+    "                 [--audio-for GLOB=MODE]... [--skip-unpackable]\n"
+    "                 [--progress|--no-progress] [--quiet|--verbose]",
     "<pakname> <dir> [options]", Description};

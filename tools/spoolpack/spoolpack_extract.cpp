@@ -33,10 +33,10 @@ struct ExtractOptions {
   bool deleteAfter = false;
   bool dryRun = false;
   bool quiet = false;
+  bool verbose = false;  // a line per entry written
   int progress = -1;  // 1 --progress, 0 --no-progress, -1 on a terminal only
   bool toStdout = false;
   std::string entry;  // --to-stdout NAME
-  bool help = false;  // --help or -h
   ExpansionLimits limits;  // --max-ratio N, --no-limit
 };
 
@@ -93,22 +93,22 @@ uint64_t ExpectedBytes(PackKind kind, const DirectoryEntry& entry) {
          ((std::min<uint32_t>(info.pcmbitwidth, 32) + 7) / 8);
 }
 
-std::string Count(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string EntryFailure(const SetPack& pack, const std::string& name, const std::string& reason, int code) {
   return pack.path + ": entry \"" + name + "\": " + reason + " (" + std::to_string(code) + ")";
 }
 
 // Walks the directories once: the selected entries and their expected
-// bytes; *deselected is set when any entry is left out.
+// bytes; *deselected is set when any entry is left out. An --only glob that
+// matches no entry is a failure, as with tar.
 void CountSelected(const ExtractOptions& options, std::vector<SetPack>& packs, uint64_t* entries, uint64_t* bytes,
-                   bool* deselected) {
+                   bool* deselected, Tally& tally) {
+  std::vector<bool> matched(options.only.size(), false);
   for (SetPack& set : packs) {
     DirectoryEntry entry;
     while (NextRecord(*set.pack, &entry) == kPackOk) {
-      if (Selected(options, EntryPathUnderDestination(entry.name))) {
+      const std::string name = EntryPathUnderDestination(entry.name);
+      for (size_t i = 0; i < options.only.size(); ++i) matched[i] = matched[i] || GlobMatches(options.only[i], name);
+      if (Selected(options, name)) {
         *entries += 1;
         *bytes += ExpectedBytes(set.kind, entry);
       } else {
@@ -116,6 +116,9 @@ void CountSelected(const ExtractOptions& options, std::vector<SetPack>& packs, u
       }
     }
     RewindDirectory(*set.pack);
+  }
+  for (size_t i = 0; i < options.only.size(); ++i) {
+    if (!matched[i]) tally.failures.push_back("--only " + options.only[i] + ": no entry matches");
   }
 }
 
@@ -145,6 +148,11 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
         code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
     progress.EntryDone(expected, actual);
     if (code == kPackOk) {
+      if (options.verbose) {
+        progress.Clear();
+        std::printf("%s\n", PrintableName(name).c_str());
+        std::fflush(stdout);
+      }
       tally.written += 1;
       tally.bytes += actual;
       continue;
@@ -234,32 +242,36 @@ int ExtractToStdout(const ExtractOptions& options) {
   return tally.failures.empty() ? kExitOk : kExitFailed;
 }
 
-// Parses the arguments after "extract". Returns false with *error set for
-// a usage error; --help or -h sets options->help and ends the parsing.
-bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions* options, std::string* error) {
-  std::vector<std::string> positional;
-  size_t limitArgs = 0;  // --max-ratio N and --no-limit, which --to-stdout takes too
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if ((arg == "--only" || arg == "--exclude" || arg == "--existing" || arg == "--to-stdout") && !hasValue) {
-      *error = arg + " needs a value";
-      return false;
-    }
-    if (IsHelp(arg)) {
-      options->help = true;
-      return true;
-    }
-    const size_t at = i;
-    if (TakeLimitOption(args, &i, &options->limits, error)) {
-      if (!error->empty()) return false;
-      limitArgs += i - at + 1;
-    } else if (arg == "--only") {
-      options->only.push_back(args[++i]);
-    } else if (arg == "--exclude") {
-      options->exclude.push_back(args[++i]);
-    } else if (arg == "--existing") {
-      const std::string& value = args[++i];
+enum ExtractOption {
+  kOnly, kExclude, kExisting, kToStdout, kDelete, kDryRun, kProgress, kNoProgress, kQuiet, kVerbose
+};
+constexpr OptionSpec kExtractOptions[] = {{kOnly, "--only", 0, OptionKind::kText, "GLOB"},
+                                          {kExclude, "--exclude", 0, OptionKind::kText, "GLOB"},
+                                          {kExisting, "--existing", 0, OptionKind::kText, "overwrite|keep|fail"},
+                                          {kToStdout, "--to-stdout", 0, OptionKind::kText, "NAME"},
+                                          {kDelete, "--delete", 0, OptionKind::kFlag, nullptr},
+                                          {kDryRun, "--dry-run", 0, OptionKind::kFlag, nullptr},
+                                          {kProgress, "--progress", 0, OptionKind::kFlag, nullptr},
+                                          {kNoProgress, "--no-progress", 0, OptionKind::kFlag, nullptr},
+                                          {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr},
+                                          {kVerbose, "--verbose", 'v', OptionKind::kFlag, nullptr},
+                                          kMaxRatioSpec,
+                                          kNoLimitSpec};
+
+// Takes the parsed command line into `options`. Returns false with *error
+// set for a usage error.
+bool TakeExtractOptions(const CommandLine& line, ExtractOptions* options, std::string* error) {
+  bool others = false;  // options besides the limits, which --to-stdout does not take
+  for (const GivenOption& option : line.options) {
+    if (ApplyLimitOption(option, &options->limits)) continue;
+    const int id = option.spec->id;
+    others = others || id != kToStdout;
+    if (id == kOnly) {
+      options->only.push_back(option.value);
+    } else if (id == kExclude) {
+      options->exclude.push_back(option.value);
+    } else if (id == kExisting) {
+      const std::string& value = option.value;
       if (value == "overwrite") {
         options->existing = ExistingFiles::kOverwrite;
       } else if (value == "keep") {
@@ -270,28 +282,24 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
         *error = "--existing takes overwrite, keep or fail, not " + value;
         return false;
       }
-    } else if (arg == "--to-stdout") {
+    } else if (id == kToStdout) {
       options->toStdout = true;
-      options->entry = args[++i];
-    } else if (arg == "--delete") {
+      options->entry = option.value;
+    } else if (id == kDelete) {
       options->deleteAfter = true;
-    } else if (arg == "--dry-run") {
+    } else if (id == kDryRun) {
       options->dryRun = true;
-    } else if (arg == "--progress" || arg == "--no-progress") {
-      options->progress = arg == "--progress" ? 1 : 0;
-    } else if (arg == "--quiet") {
-      options->quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      *error = "unknown option " + arg;
-      return false;
+    } else if (id == kProgress || id == kNoProgress) {
+      options->progress = id == kProgress ? 1 : 0;
     } else {
-      positional.push_back(arg);
+      (id == kQuiet ? options->quiet : options->verbose) = true;
     }
   }
+  const std::vector<std::string>& positional = line.operands;
   if (options->toStdout) {
     // Only the pack name goes with --to-stdout: the other options choose
     // files to write under a directory.
-    if (positional.size() != 1 || args.size() != 3 + limitArgs) {
+    if (positional.size() != 1 || others) {
       *error = "--to-stdout NAME takes the pack name alone (and the limit options)";
       return false;
     }
@@ -325,7 +333,7 @@ int Extract(const ExtractOptions& options) {
   uint64_t entries = 0;
   uint64_t bytes = 0;
   bool deselected = false;
-  CountSelected(options, packs, &entries, &bytes, &deselected);
+  CountSelected(options, packs, &entries, &bytes, &deselected, tally);
 
   platform::Destination destination;
   if (!options.dryRun) {
@@ -350,8 +358,7 @@ int Extract(const ExtractOptions& options) {
     mayDelete = false;
   }
 
-  const bool shown = !options.quiet && (options.progress == 1 || (options.progress == -1 && ::isatty(STDERR_FILENO)));
-  ProgressLine progress(stderr, shown);
+  ProgressLine progress(stderr, ProgressShown(options.quiet, options.progress));
   progress.Begin(bytes, entries);
   OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
   for (SetPack& set : packs) {
@@ -375,9 +382,11 @@ std::string Description() {
          "overwrite); --dry-run reads, inflates and decodes everything and\n"
          "writes nothing; --delete deletes each pack whose entries were all\n"
          "written, and only when none was left out. A progress line on a\n"
-         "terminal (--progress, --no-progress), then a summary; --quiet\n"
-         "prints failures only. Exit status 0 when everything was written,\n"
-         "1 when something failed, 2 for a usage error or no such pack.\n"
+         "terminal (--progress, --no-progress), then a summary; --quiet (-q)\n"
+         "prints failures only, --verbose (-v) also each entry's name as it\n"
+         "is written. Exit status 0 when everything was written, 1 when\n"
+         "something failed or an --only GLOB matched no entry, 2 for a usage\n"
+         "error or no such pack.\n"
          "--to-stdout NAME writes that entry's bytes to standard output.\n"
          "An audio entry restores to at most 1024 times its packed size (at\n"
          "least 64 MiB), a run writes at most 1100 times its packs' size (at\n"
@@ -386,10 +395,12 @@ std::string Description() {
 }
 
 int RunExtract(const Command& self, const std::vector<std::string>& args) {
+  CommandLine line;
+  int status = kExitOk;
+  if (!ReadCommandLine(self, args, kExtractOptions, &line, &status)) return status;
   ExtractOptions options;
   std::string error;
-  if (!ParseExtractArguments(args, &options, &error)) return UsageError(self, error);
-  if (options.help) return CommandHelp(self);
+  if (!TakeExtractOptions(line, &options, &error)) return UsageError(self, error);
   return Extract(options);
 }
 
@@ -399,7 +410,7 @@ const Command kExtractCommand = {
     "extract", RunExtract,
     "spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
     "                  [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
-    "                  [--progress|--no-progress] [--quiet]\n"
+    "                  [--progress|--no-progress] [--quiet|--verbose]\n"
     "                  [--max-ratio N] [--no-limit]\n"
     "spoolpack extract <pakname> --to-stdout NAME [--max-ratio N] [--no-limit]",
     "<pakname> <dir> [options]\n<pakname> --to-stdout NAME", Description};

@@ -1,5 +1,5 @@
 // spoolpack: creates, extracts, lists, verifies and mounts packs, one command per
-// run: spoolpack <command> [arguments], spoolpack --version | help.
+// run: spoolpack <command> [arguments], spoolpack --version | help [command].
 //
 // Exit status: 0 success, 1 failure (or problems found), 2 wrong usage.
 #include <csignal>
@@ -23,7 +23,7 @@ void PrintHelp() {
     PrintSynopsis(*command, first, stdout);
     first = false;
   }
-  std::printf("       spoolpack --version | help\n\n");
+  std::printf("       spoolpack --version | help [command]\n\n");
   for (const Command* command : kCommands) PrintDescription(*command, stdout);
 }
 
@@ -51,16 +51,18 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("");
   const std::string& name = args[0];
-  if (IsHelp(name) || name == "help") {
+  const bool help = name == "--help" || name == "-h" || name == "help";
+  if (name == "--version" || name == "-V") return PrintVersion();
+  // "spoolpack help COMMAND" is the command's own help.
+  const std::string& wanted = help && args.size() > 1 ? args[1] : name;
+  for (const Command* command : kCommands) {
+    if (wanted == command->name) {
+      return help ? CommandHelp(*command) : command->run(*command, {args.begin() + 1, args.end()});
+    }
+  }
+  if (help && args.size() == 1) {
     PrintHelp();
     return kExitOk;
   }
-  if (name == "--version") {
-    std::printf("spoolpack %s\n", SPOOLEX_VERSION);
-    return kExitOk;
-  }
-  for (const Command* command : kCommands) {
-    if (name == command->name) return command->run(*command, {args.begin() + 1, args.end()});
-  }
-  return Usage("unknown command " + name);
+  return Usage((help ? "no command named " : "unknown command ") + wanted);
 }

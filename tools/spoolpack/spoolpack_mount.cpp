@@ -50,36 +50,28 @@ bool ParseSize(const std::string& text, uint64_t* bytes) {
   return true;
 }
 
-bool ParseMountArguments(const std::vector<std::string>& args, MountOptions* options, std::string* error) {
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if ((arg == "--cache" || arg == "--cache-size") && i + 1 >= args.size()) {
-      *error = arg + " needs a value";
-      return false;
-    }
-    if (arg == "--foreground" || arg == "-f") {
+enum MountOption { kForeground, kCache, kCacheSize };
+constexpr OptionSpec kMountOptions[] = {{kForeground, "--foreground", 'f', OptionKind::kFlag, nullptr},
+                                        {kCache, "--cache", 0, OptionKind::kText, "DIR"},
+                                        {kCacheSize, "--cache-size", 0, OptionKind::kText, "SIZE"}};
+
+bool TakeMountOptions(const CommandLine& line, MountOptions* options, std::string* error) {
+  for (const GivenOption& option : line.options) {
+    if (option.spec->id == kForeground) {
       options->foreground = true;
-    } else if (arg == "--cache") {
-      options->cache = args[++i];
-    } else if (arg == "--cache-size") {
-      if (!ParseSize(args[++i], &options->cacheBytes)) {
-        *error = "--cache-size takes bytes, or a number with K, M, G or T, not " + args[i];
-        return false;
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      *error = "unknown option " + arg;
+    } else if (option.spec->id == kCache) {
+      options->cache = option.value;
+    } else if (!ParseSize(option.value, &options->cacheBytes)) {
+      *error = "--cache-size takes bytes, or a number with K, M, G or T, not " + option.value;
       return false;
-    } else {
-      positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) {
+  if (line.operands.size() != 2) {
     *error = "mount takes a pack name and a mount point";
     return false;
   }
-  options->pakname = positional[0];
-  options->mountpoint = positional[1];
+  options->pakname = line.operands[0];
+  options->mountpoint = line.operands[1];
   return true;
 }
 
@@ -115,10 +107,12 @@ std::string Description() {
 }
 
 int RunMount(const Command& self, const std::vector<std::string>& args) {
-  if (!args.empty() && IsHelp(args[0])) return CommandHelp(self);
+  CommandLine line;
+  int status = kExitOk;
+  if (!ReadCommandLine(self, args, kMountOptions, &line, &status)) return status;
   MountOptions options;
   std::string error;
-  if (!ParseMountArguments(args, &options, &error)) return UsageError(self, error);
+  if (!TakeMountOptions(line, &options, &error)) return UsageError(self, error);
   // libfuse moves the process to "/" once mounted: every path is made
   // absolute first.
   const std::string pakname = Absolute(options.pakname);

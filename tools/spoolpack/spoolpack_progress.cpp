@@ -2,6 +2,8 @@
 // over the previous one, so it needs no terminal control sequences.
 #include "tools/spoolpack/spoolpack_progress.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cinttypes>
 
@@ -92,4 +94,8 @@ void ProgressLine::Finish(const std::string& summary) {
   Clear();
   if (!summary.empty()) std::fprintf(out_, "%s\n", summary.c_str());
   std::fflush(out_);
+}
+
+bool ProgressShown(bool quiet, int progress) {
+  return !quiet && (progress == 1 || (progress == -1 && ::isatty(STDERR_FILENO)));
 }

@@ -1,4 +1,4 @@
-// The progress line of spoolpack extract: bytes and entries done of the
+// The progress line of spoolpack create and extract: bytes and entries done of the
 // total, rate and time left, redrawn in place on standard error a few times
 // a second, and replaced by a summary at the end.
 #pragma once
@@ -10,6 +10,11 @@
 
 // Bytes as a person reads them: "512 B", "3.4 KiB", "12.0 MiB", "1.5 GiB".
 [[nodiscard]] std::string HumanBytes(uint64_t bytes);
+
+// Whether a progress line is drawn: not with --quiet; with --progress
+// (`progress` 1) always, with --no-progress (0) never, and otherwise (-1)
+// when standard error is a terminal.
+[[nodiscard]] bool ProgressShown(bool quiet, int progress);
 
 class ProgressLine {
  public:

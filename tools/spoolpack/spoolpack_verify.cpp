@@ -1,4 +1,4 @@
-// spoolpack verify [--max-ratio N] [--no-limit] <pakname>
+// spoolpack verify [--max-ratio N] [--no-limit] [--quiet] <pakname>
 // Reads, inflates, decodes and converts every entry of a set's packs
 // without writing anything.
 #include <cstdio>
@@ -12,7 +12,7 @@ namespace {
 
 // Checks one pack, counting against `budget`; returns false when it has
 // problems.
-bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool* found) {
+bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool quiet, bool* found) {
   PackPtr pack;
   std::string reason;
   if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
@@ -42,7 +42,7 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
     }
     if (v != kPackOk) {
       ++problems;
-      Complain(path + ": entry \"" + entry.name + "\": " + reason);
+      Complain(path + ": entry \"" + EntryPathUnderDestination(entry.name) + "\": " + reason);
     }
   }
   if (rc != kPackEnd) {
@@ -50,18 +50,19 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
     Complain(path + ": " + reason);
   }
   if (problems > 0) {
-    std::printf("%s: %zu entries, %zu problems\n", path.c_str(), entries, problems);
+    std::printf("%s: %s, %s\n", path.c_str(), Count(entries, "entry", "entries").c_str(),
+                Count(problems, "problem", "problems").c_str());
     return false;
   }
-  std::printf("%s: %zu entries ok\n", path.c_str(), entries);
+  if (!quiet) std::printf("%s: %s ok\n", path.c_str(), Count(entries, "entry", "entries").c_str());
   return true;
 }
 
-int Verify(const std::string& pakname, const ExpansionLimits& limits) {
+int Verify(const std::string& pakname, const ExpansionLimits& limits, bool quiet) {
   bool ok = true;
   bool found = false;
   OutputBudget budget = MakeOutputBudget(limits, PackSetBytes(pakname));
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, &found) && ok;
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, quiet, &found) && ok;
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;
@@ -73,23 +74,28 @@ std::string Description() {
   return "reads and inflates every entry of <pakname>'s packs, and decodes\n"
          "every audio entry, without writing anything, and checks every\n"
          "entry's checksum and the limits of extract (--max-ratio,\n"
-         "--no-limit); problems go to standard error, exit status 1.\n";
+         "--no-limit); problems go to standard error, exit status 1.\n"
+         "--quiet: no line for a pack without problems.\n";
 }
 
+enum VerifyOption { kQuiet };
+constexpr OptionSpec kVerifyOptions[] = {kMaxRatioSpec, kNoLimitSpec, {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr}};
+
 int RunVerify(const Command& self, const std::vector<std::string>& args) {
-  if (!args.empty() && IsHelp(args[0])) return CommandHelp(self);
-  if (args.empty()) return UsageError(self, "verify takes a pack name");
+  CommandLine line;
+  int status = kExitOk;
+  if (!ReadCommandLine(self, args, kVerifyOptions, &line, &status)) return status;
+  if (line.operands.size() != 1) return UsageError(self, "verify takes one pack name");
   ExpansionLimits limits;
-  std::string error;
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (!TakeLimitOption(args, &i, &limits, &error) || !error.empty()) {
-      return UsageError(self, error.empty() ? "unknown option " + args[i] : error);
-    }
+  bool quiet = false;
+  for (const GivenOption& option : line.options) {
+    if (!ApplyLimitOption(option, &limits)) quiet = true;
   }
-  return Verify(args.back(), limits);
+  return Verify(line.operands[0], limits, quiet);
 }
 
 }  // namespace
 
-const Command kVerifyCommand = {"verify", RunVerify, "spoolpack verify [--max-ratio N] [--no-limit] <pakname>",
+const Command kVerifyCommand = {"verify", RunVerify,
+                                 "spoolpack verify [--max-ratio N] [--no-limit] [--quiet] <pakname>",
                                  "[options] <pakname>", Description};
