@@ -3,11 +3,11 @@
 #   bench/bench_memory.sh [--smoke] <build-folder>
 # A 30-minute stereo 44.1 kHz WAV (318 MB) is packed as a pcm entry and as
 # an Ogg Vorbis entry (ogg:4), its first 10 minutes as a VQF entry (vqf:48);
-# spoolex restores each, and `spoolpack create --audio pcm` packs the WAV. Prints the peak RSS of each run in MiB against
-# the target of 64 MiB, and the wall and CPU seconds. With BENCH_BASELINE
-# set to another build folder, the same runs of that build follow on the
-# same files, side by side. --smoke: 10 seconds of audio (the VQF entry 5),
-one run.
+# spoolex restores each, and `spoolpack create --audio pcm` packs the WAV.
+# Prints the peak RSS of each run in MiB against the target of 64 MiB, and
+# the wall and CPU seconds. With BENCH_BASELINE set to another build folder,
+# the same runs of that build follow on the same files, side by side.
+# --smoke: 10 seconds of audio (the VQF entry 5), one run.
 set -euo pipefail
 source "$(dirname "$0")/common.sh" "$@"
 work=$(mktemp -d)
