@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Rate conversion against sox: bench/bench_convert.sh [--smoke] <build-folder>
 # Converts a stereo 1 kHz sine 44.1 kHz -> 48 kHz and 22.05 kHz -> 44.1 kHz
-# with the block conversion (bench_convert: read the raw file, convert,
-# write), `sox rate -v` and `sox rate -h` on the same samples (no dither),
+# with the block conversion (bench_convert: the raw file read, converted and
+# written a block at a time), `sox rate -v` and `sox rate -h` on the same
+# samples (no dither),
 # and prints for each the median wall-clock and CPU (user + system) seconds
 # of the whole process over runs that take turns, our time over theirs for
 # both, and the SNR of the output against a fitted 1 kHz sine. The CPU ratio
 # is the steadier one on a shared machine. The "(conversion)" line is the
-# conversion alone, without reading and writing the files.
+# conversion with its reads and writes, without the process's start.
 # Target: speed >= 1.0 x `sox rate -h` (its CPU seconds over ours).
 # Full run: 10 minutes of audio, 5 runs each; --smoke: 2 seconds, one run.
 set -euo pipefail
