@@ -59,6 +59,7 @@ echo "audio restore: spoolex cpu ${ours_cpu} s (wall ${ours_wall} s), oggdec cpu
 if ((smoke)); then
   echo "audio restore: ratio $speed, peak RSS $ours_rss KiB (smoke: no targets)"
 else
-  echo "audio restore: speed ratio $speed ($(verdict "$speed" 1.0 '>=')), wall ratio $(ratio "$theirs_wall" "$ours_wall")"
+  echo "audio restore: speed ratio $speed ($(verdict "$speed" 1.0 '>=')), wall ratio" \
+    "$(ratio "$theirs_wall" "$ours_wall")"
   echo "audio restore: peak RSS $ours_rss KiB, limit $rss_limit_kib KiB ($(verdict "$ours_rss" "$rss_limit_kib" '<='))"
 fi

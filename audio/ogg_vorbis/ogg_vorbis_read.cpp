@@ -287,7 +287,8 @@ inline int16_t ScaleSample(float value) {
 // exactly the scalar ScaleSample. A second copy for processors with AVX2,
 // chosen when the program loads, takes four doubles per instruction
 // instead of two; the operations and so the samples are the same.
-[[gnu::optimize("tree-vectorize"), gnu::target_clones("avx2", "default")]] void InterleaveFrames(float* const* pcm, int channels, int frames, int16_t* to) {
+[[gnu::optimize("tree-vectorize"), gnu::target_clones("avx2", "default")]] void InterleaveFrames(
+    float* const* pcm, int channels, int frames, int16_t* to) {
   if (channels == 2) {
     const float* left = pcm[0];
     const float* right = pcm[1];
