@@ -4,7 +4,7 @@
 # - stored: one entry of 1 GiB (8 MiB with --smoke) read whole through a
 #   fresh mount with dd bs=1M, against dd of the same bytes out of the pack
 #   (warm in the page cache for both). Target >= 0.5 x dd. A second read
-#   through the same mount, from the kernel's cache of it, is shown too.
+#   through the same mount is shown too.
 # - deflated: one entry of 200 MB (4 MB) of text and binary files of the
 #   system; the median of 200 (20) 4 KiB reads at random offsets through the
 #   mount, after the first open (which inflates it once). Target <= 5 ms.
@@ -66,7 +66,7 @@ r=$(ratio "$wall_b" "$wall_a")
 echo "stored entry ($stored_bytes bytes): mount ${wall_a}s ($(mbps "$stored_bytes" "$wall_a") MB/s), dd of the pack" \
   "${wall_b}s ($(mbps "$stored_bytes" "$wall_b") MB/s): ratio $r, $(verdict_of "$r" 0.5 '>=')"
 reps=$runs best_of : dd if="$mnt/big.dat" of=/dev/null bs=1M status=none
-echo "stored entry read again from the kernel's cache of the mount: ${wall}s ($(mbps "$stored_bytes" "$wall") MB/s)," \
+echo "stored entry read again through the same mount: ${wall}s ($(mbps "$stored_bytes" "$wall") MB/s)," \
   "ratio $(ratio "$wall_b" "$wall") to dd of the pack"
 cmp <(head -c 1000000 "$mnt/big.dat") <(dd if="$work/u.UPAK" bs=1 skip="$offset" count=1000000 status=none)
 unmount

@@ -94,6 +94,15 @@ int Average(std::initializer_list<int> values) {
   return sum / static_cast<int>(values.size());
 }
 
+// Writes the 16-bit samples of `count` converter values (SampleFromFloat of
+// each) to `out`. Vectorised (the build's -O2 leaves loops scalar), with a
+// second copy for processors with AVX2 chosen when the program loads; every
+// lane computes exactly the scalar SampleFromFloat.
+[[gnu::optimize("tree-vectorize"), gnu::target_clones("avx2", "default")]] void SamplesFromFloats(
+    const float* values, uint64_t count, int16_t* out) {
+  for (uint64_t k = 0; k < count; ++k) out[k] = SampleFromFloat(values[k]);
+}
+
 // Sets up the converters for `ratio` and room for one block and its output.
 bool BeginRateStep(RateStep& rs, uint32_t channels, double ratio) {
   rs.group = channels <= 2 ? static_cast<int>(channels) : 1;
@@ -149,7 +158,7 @@ int64_t NextRateFrames(SampleConversion& c) {
     const uint64_t take = std::min<uint64_t>(static_cast<uint64_t>(count / rs.group), c.frames - c.produced);
     int16_t* to = c.in.data();
     if (rs.lanes.size() == 1) {
-      for (uint64_t k = 0; k < take * rs.group; ++k) to[k] = SampleFromFloat(rs.values[k]);
+      SamplesFromFloats(rs.values.data(), take * rs.group, to);
     } else {
       for (uint64_t i = 0; i < take; ++i) {
         for (uint32_t ch = 0; ch < c.from; ++ch) to[i * c.from + ch] = SampleFromFloat(rs.values[ch * capacity + i]);

@@ -3,8 +3,10 @@
 // Both directions work a frame at a time, so that memory stays bounded
 // whatever the stream's length. Opening for reading decodes the whole
 // stream with faad2 once to count its samples and find its faults, keeping
-// the samples only when they are few (kAacKeptSamples); reads then decode
-// a longer stream again as they go. A stream opened for writing encodes with the AAC encoder library
+// the samples: up to kAacKeptSamples in memory, a longer stream's in an
+// unnamed file in $TMPDIR (or /tmp), read back a block at a time; only
+// where that file cannot be made or written do reads decode the stream
+// again as they go. A stream opened for writing encodes with the AAC encoder library
 // (faac's entry points, libmp4enc) as its samples arrive and writes an ADTS
 // stream at the file's position; the close completes it. Both libraries are
 // reached through the codec library binding, loaded on first use.
@@ -23,8 +25,8 @@ struct AacHeaderInfo {
 };
 
 // Most samples (all channels together; 8 MiB, 47 s of stereo at 44100 Hz)
-// that the open for reading keeps from its count, so that the reads need
-// not decode the stream again.
+// that the open for reading keeps in memory from its count; a longer
+// stream's go to the spill file in blocks of this many.
 inline constexpr int64_t kAacKeptSamples = int64_t{1} << 22;
 
 // ProbeAacHeader's results for a header whose sampling-frequency index lies

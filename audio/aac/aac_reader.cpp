@@ -1,15 +1,21 @@
 // Reading an AAC stream with faad2. The open decodes the whole stream once,
 // a frame at a time, to count the samples and to find every fault it
-// reports; reads then decode it again with a decoder set up the same way
-// over the same bytes, so that memory stays one frame whatever the
-// stream's length. A stream whose samples are few keeps them from the
-// count and is not decoded twice.
+// reports. The count keeps its samples: the first kAacKeptSamples in
+// memory, a longer stream's in an unnamed temporary file written and read
+// back a block of kAacKeptSamples at a time, so that memory stays bounded
+// whatever the stream's length and the stream is decoded once. Where no
+// such file can be made or written, reads decode the stream again with a
+// decoder set up the same way over the same bytes.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "audio/aac/aac.h"
 #include "audio/aac/aac_input.h"
@@ -122,21 +128,63 @@ int DecodeFrame(AudioStream& stream, DecodePass& pass, const int16_t** samples, 
 }
 
 // A read stream's state: how the count began (each pass begins so), the
-// samples to deliver, and either the samples the count kept or the pass
-// that decodes them again.
+// samples to deliver, and either the samples the count kept (in memory, or
+// in the spill file with `kept` its block) or the pass that decodes them
+// again.
 struct AacReadState : CodecState {
   int64_t tag = 0;
   DecodedShape probed;
   int64_t total = 0;
   int64_t offered = 0;  // samples made pending so far
-  std::unique_ptr<int16_t[]> kept;  // every sample, when the count kept them
+  std::unique_ptr<int16_t[]> kept;  // kAacKeptSamples: the samples, or a block of the spill file
+  int64_t keptCount = 0;            // samples in `kept` not in the spill file
+  platform::File spill;             // open once the count passed kAacKeptSamples samples
   std::unique_ptr<DecodePass> pass;
   PendingSamples pending;
 };
 
+// An unnamed file in $TMPDIR (or /tmp), gone once closed; not open when the
+// folder allows none.
+platform::File OpenSpillFile() {
+  const char* folder = std::getenv("TMPDIR");
+  const std::string path = folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? platform::File() : platform::File(fd);
+}
+
+// Moves the block's samples to the end of the spill file, opening it first.
+// False when it cannot be made or written.
+bool SpillBlock(AacReadState& state) {
+  if (!state.spill.IsOpen()) state.spill = OpenSpillFile();
+  if (!state.spill.IsOpen()) return false;
+  const size_t bytes = static_cast<size_t>(state.keptCount) * sizeof(int16_t);
+  if (platform::WriteFile(state.spill, state.kept.get(), bytes) != static_cast<int64_t>(bytes)) return false;
+  state.keptCount = 0;
+  return true;
+}
+
+// Keeps a frame's `count` samples after those kept so far. Where the spill
+// file fails, nothing more is kept and the reads decode again.
+void KeepSamples(AacReadState& state, const int16_t* samples, int64_t count) {
+  while (state.kept != nullptr && count > 0) {
+    if (state.keptCount == kAacKeptSamples && !SpillBlock(state)) {
+      state.kept.reset();
+      state.spill = platform::File();
+      break;
+    }
+    const int64_t n = std::min(count, kAacKeptSamples - state.keptCount);
+    std::memcpy(state.kept.get() + state.keptCount, samples, static_cast<size_t>(n) * sizeof(int16_t));
+    state.keptCount += n;
+    samples += n;
+    count -= n;
+  }
+}
+
 // Decodes the whole stream once: sets state.total and the shape, and keeps
-// the samples in state.kept when there are at most kAacKeptSamples. Returns 0
-// or an error number (see AacOpenRead).
+// the samples (KeepSamples). Returns 0 or an error number (see AacOpenRead).
 int CountSamples(AudioStream& stream, AacReadState& state, DecodedShape* shape) {
   DecodePass pass;
   if (const int error = StartPass(stream, state.tag, state.probed, pass)) return error;
@@ -145,24 +193,40 @@ int CountSamples(AudioStream& stream, AacReadState& state, DecodedShape* shape) 
     const int16_t* samples = nullptr;
     int64_t count = 0;
     if (const int error = DecodeFrame(stream, pass, &samples, &count)) return error;
-    if (state.kept != nullptr && pass.stored > kAacKeptSamples) state.kept.reset();
-    if (state.kept != nullptr && count > 0) {
-      std::memcpy(state.kept.get() + (pass.stored - count), samples, static_cast<size_t>(count) * sizeof(int16_t));
-    }
+    KeepSamples(state, samples, count);
   } while (!PassDone(pass));
   if (pass.shape.channels == 0) return kErrorMemory;
   // A stream of one frame, or of frames that give no samples, holds nothing.
   if (pass.stored == 0) return kErrorAacDecoding;
+  if (state.spill.IsOpen() && state.keptCount > 0 && !SpillBlock(state)) {
+    state.kept.reset();
+    state.spill = platform::File();
+  }
   state.total = pass.stored;
   *shape = pass.shape;
   return 0;
 }
 
 // Makes the next decoded samples pending. False when there are none: the
-// stream delivered everything, or decoding it again failed (stream.error
-// then says why, 19 for a window that could not be read).
+// stream delivered everything, or reading the spill file or decoding the
+// stream again failed (stream.error then says why, 19 for a file that could
+// not be read).
 bool NextSamples(AudioStream& stream, AacReadState& state) {
   if (state.offered >= state.total) return false;
+  if (state.spill.IsOpen()) {
+    const int64_t n = std::min(kAacKeptSamples, state.total - state.offered);
+    errno = 0;
+    if (!platform::ReadFileAt(state.spill, state.offered * int64_t{sizeof(int16_t)}, state.kept.get(),
+                              static_cast<size_t>(n) * sizeof(int16_t))) {
+      (void)Unreadable(stream);
+      stream.error = kErrorShortRead;
+      state.total = state.offered;
+      return false;
+    }
+    state.pending = PendingSamples{state.kept.get(), n};
+    state.offered += n;
+    return true;
+  }
   if (state.kept != nullptr) {
     state.pending = PendingSamples{state.kept.get() + state.offered, state.total - state.offered};
     state.offered = state.total;
@@ -195,6 +259,7 @@ int64_t AacReadShort(AudioStream& stream, int16_t* buffer, int64_t count) {
   if (state->offered >= state->total && state->pending.count == 0) {
     state->pass.reset();
     state->kept.reset();
+    state->spill = platform::File();
   }
   return done;
 }

@@ -284,8 +284,11 @@ inline int16_t ScaleSample(float value) {
 
 // Writes `frames` decoded frames to `to`, interleaving the channel arrays.
 // Vectorised (the build's -O2 leaves loops scalar): each lane computes
-// exactly the scalar ScaleSample.
-[[gnu::optimize("tree-vectorize")]] void InterleaveFrames(float* const* pcm, int channels, int frames, int16_t* to) {
+// exactly the scalar ScaleSample. A second copy for processors with AVX2,
+// chosen when the program loads, takes four doubles per instruction
+// instead of two; the operations and so the samples are the same.
+[[gnu::optimize("tree-vectorize"), gnu::target_clones("avx2", "default")]] void InterleaveFrames(
+    float* const* pcm, int channels, int frames, int16_t* to) {
   if (channels == 2) {
     const float* left = pcm[0];
     const float* right = pcm[1];

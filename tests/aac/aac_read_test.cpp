@@ -4,8 +4,12 @@
 // stand-in faad2, what the module takes from the decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "aac/aac_test_support.h"
 #include "audio/aac/aac_input.h"
@@ -57,13 +61,34 @@ TEST(AacRead, FfmpegStreamsAndTheirForms) {
   }
 }
 
-// Reads decode as they go. A stream of more samples than the open keeps
-// and more bytes than the decoder is given at a time is decoded
-// again by the reads, from a decoder set up as the open's: in pieces of any
-// size, and with the file moved between reads, it gives the samples of one
-// whole read, as many as the open announced. A file cut after the open ends
-// the stream early, with 19 and the system's reason.
-TEST(AacRead, ReadsDecodeAsTheyGo) {
+// TMPDIR set to `folder` while it lives, as it was afterwards.
+class TemporaryFolderSet {
+ public:
+  explicit TemporaryFolderSet(const std::string& folder) {
+    if (const char* was = std::getenv("TMPDIR")) was_ = was;
+    setenv("TMPDIR", folder.c_str(), 1);
+  }
+  ~TemporaryFolderSet() {
+    if (was_) {
+      setenv("TMPDIR", was_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> was_;
+};
+
+// A stream of more samples than the open keeps in memory and more bytes
+// than the decoder is given at a time: in pieces of any size, and with the
+// file moved between reads, it gives the samples of one whole read, as many
+// as the open announced. They come from the open's count, so a file cut
+// after the open still gives them all. Where no temporary file can be made
+// (TMPDIR a folder that does not exist) the reads decode the stream again,
+// to the same samples, and the cut file ends the stream early, with 19 and
+// the system's reason.
+TEST(AacRead, LongStreamsDecodeOnce) {
   TempDir dir;
   ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(96000 * 8, 6, 96000), 6, 96000, 384, dir / "long.aac"));
   const std::string path = dir / "long.aac";
@@ -90,17 +115,30 @@ TEST(AacRead, ReadsDecodeAsTheyGo) {
     EXPECT_EQ(s->close(*s), 0);
   }
   const std::string cut = dir / "cut.aac";
-  std::filesystem::copy_file(path, cut);
-  ASSERT_EQ(OpenRead(file, s, cut, 0, size), 0);
-  ASSERT_EQ(s->readShort(*s, whole.data(), 4096), 4096);
-  platform::File writable = platform::OpenExistingReadWrite(cut);
-  ASSERT_TRUE(platform::TruncateFile(writable, size / 2));
-  const int64_t rest = s->readShort(*s, whole.data(), total);
-  EXPECT_GT(rest, 0);
-  EXPECT_LT(rest, total - 4096);
-  EXPECT_EQ(s->error, kErrorShortRead);
-  EXPECT_EQ(s->systemError, ENODATA);
-  EXPECT_EQ(s->close(*s), 0);
+  for (bool spill : {true, false}) {
+    std::optional<TemporaryFolderSet> nowhere;
+    if (!spill) nowhere.emplace(dir / "no-such-folder");
+    std::filesystem::copy_file(path, cut, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_EQ(OpenRead(file, s, cut, 0, size), 0);
+    std::vector<int16_t> got(size_t(total) + 10);
+    ASSERT_EQ(s->readShort(*s, got.data(), 4096), 4096);
+    platform::File writable = platform::OpenExistingReadWrite(cut);
+    ASSERT_TRUE(platform::TruncateFile(writable, size / 2));
+    const int64_t rest = s->readShort(*s, got.data() + 4096, total);
+    if (spill) {
+      EXPECT_EQ(rest, total - 4096);
+      got.resize(size_t(total));
+      EXPECT_TRUE(got == whole);
+      EXPECT_EQ(s->error, kErrorNone);
+    } else {
+      EXPECT_GT(rest, 0);
+      EXPECT_LT(rest, total - 4096);
+      EXPECT_TRUE(std::equal(got.begin(), got.begin() + 4096 + rest, whole.begin()));
+      EXPECT_EQ(s->error, kErrorShortRead);
+      EXPECT_EQ(s->systemError, ENODATA);
+    }
+    EXPECT_EQ(s->close(*s), 0);
+  }
 }
 
 // Streams that must not open, each with its error number.

@@ -7,12 +7,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -165,6 +168,34 @@ TEST_F(MountTest, TheMountIsWhatExtractWrites) {
     }
     ::close(fd);
   }
+}
+
+// A stored entry of several read requests (they are at most 512 KiB) comes
+// whole from one read of its size, and at offsets where a read spans
+// requests; a private map of it holds the same bytes.
+TEST_F(MountTest, StoredEntriesComeWholeInLargeReads) {
+  const Bytes want = Sample(1'700'000, false, 9);
+  WriteBytes(src_ + "/big.bin", want);
+  ASSERT_EQ(Spoolpack({"create", pak_, src_, "--store", "*"}).status, 0);
+  MOUNT_OR_SKIP();
+  const int fd = ::open((mnt_ + "/big.bin").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  Bytes got(want.size() + 10);
+  EXPECT_EQ(::read(fd, got.data(), got.size()), ssize_t(want.size()));
+  got.resize(want.size());
+  EXPECT_TRUE(got == want);
+  for (const auto& [offset, size] : {std::pair<size_t, size_t>{524'287, 524'290}, {1'000'000, 1'000'000}}) {
+    Bytes piece(size);
+    const ssize_t n = ::pread(fd, piece.data(), size, off_t(offset));
+    ASSERT_EQ(n, ssize_t(std::min(size, want.size() - offset))) << offset;
+    piece.resize(size_t(n));
+    EXPECT_TRUE(piece == Bytes(want.begin() + long(offset), want.begin() + long(offset) + n)) << offset;
+  }
+  void* map = ::mmap(nullptr, want.size(), PROT_READ, MAP_PRIVATE, fd, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  EXPECT_EQ(std::memcmp(map, want.data(), want.size()), 0);
+  ::munmap(map, want.size());
+  ::close(fd);
 }
 
 // Every change fails with EROFS, and nothing reaches the packs or the
