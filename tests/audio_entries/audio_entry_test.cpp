@@ -317,19 +317,6 @@ TEST_F(AudioEntries, TinyPacksCannotAskForHugeWork) {
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm", "sfx"}));
 }
 
-// Up to one second of stored frames past the decoded ones is a codec's
-// padding and restores as silence.
-TEST_F(AudioEntries, OneSecondOfPaddingEndsInSilence) {
-  const std::vector<int16_t> tone = Sine(440, 8000, 800);
-  AddSamples("padded.wav", Describe(FMT_WAV | FMT_PCM, 16, 1, 8000), tone,
-             Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 8800));
-  EXPECT_EQ(Restore().err, "");
-  const std::vector<int32_t> restored = Sox(dest_ + "/padded.wav");
-  ASSERT_EQ(restored.size(), 8800u);
-  for (size_t i = 0; i < 800; ++i) ASSERT_EQ(restored[i], tone[i] * 65536) << i;
-  EXPECT_TRUE(std::all_of(restored.begin() + 800, restored.end(), [](int32_t v) { return v == 0; }));
-}
-
 // The pack is cut inside an entry's stream after it was opened: the reads
 // the stream's window promised fail, and the entry fails (as verify finds)
 // instead of being written with silence in place of the missing samples.

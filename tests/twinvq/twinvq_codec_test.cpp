@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <cstdio>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -48,10 +47,9 @@ TEST_P(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
   test_support::TempDir dir;
   const std::string path = dir / "tones.vqf";
   const TvqMode& m = GetParam();
-  double snr[2] = {};
   for (int channels = 1; channels <= 2; ++channels) {
     SCOPED_TRACE(testing::Message() << channels << " ch");
-    const std::vector<int16_t> in = TwoTones(m.sampleRate, channels, 1.5);
+    const std::vector<int16_t> in = TwoTones(m.sampleRate, channels, 1.1);
     testing::internal::CaptureStdout();
     ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(m, channels), in), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -75,15 +73,12 @@ TEST_P(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
       EXPECT_NEAR(low, 0.025, 0.0005);
       EXPECT_NEAR(high, 0.105, 0.0005);
     }
-    snr[channels - 1] = stream_test::SnrDb(in, out);
-    EXPECT_GE(snr[channels - 1], m.sampleRate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
+    EXPECT_GE(stream_test::SnrDb(in, out), m.sampleRate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
     // One frame early or late, the tones are out of phase.
     std::vector<int16_t> late(size_t(frameSize * channels), 0);
     late.insert(late.end(), in.begin(), in.end());
     EXPECT_LT(stream_test::SnrDb(late, out), 3.0);
   }
-  std::printf("SNR of two tones at %5u Hz %2d kbit/s, mono / stereo: %5.1f / %5.1f dB\n", m.sampleRate, m.kbps,
-              snr[0], snr[1]);
 }
 INSTANTIATE_TEST_SUITE_P(EveryMode, TwinVqModes, ::testing::ValuesIn(kTvqModes), twinvq_test::ModeName);
 
