@@ -27,10 +27,10 @@ int Encode(const std::string& path, const std::vector<int16_t>& samples, const A
 // is byte for byte the one ffmpeg's encoder and ADTS writer make of the
 // same samples with that profile and bit rate, so every header (profile,
 // rate index, channels, frame length, buffer fullness) is as theirs and
-// every sample is coded. ffmpeg decodes it to the samples written plus its
-// 1024 of priming and less than a frame; at 44100 Hz and 128 kbit/s per
-// channel the faad command (no priming there) and ffmpeg (past the priming)
-// give the tones within 20 dB.
+// every sample is coded. At 44100 Hz and 128 kbit/s per channel ffmpeg
+// decodes it to the samples written plus its 1024 of priming and less than
+// a frame, and the faad command (no priming there) and ffmpeg (past the
+// priming) give the tones within 20 dB.
 TEST(AacWrite, TheStreamIsFfmpegsOwn) {
   TempDir dir;
   const std::string prefix = "entry before the stream";
@@ -45,10 +45,10 @@ TEST(AacWrite, TheStreamIsFfmpegsOwn) {
                            option == 1 ? "aac_low" : "aac_main"));
     const Bytes stream = ReadBytes(dir / "ffmpeg.aac");
     EXPECT_EQ(ReadBytes(dir / "out.bin"), Join({test_support::ToBytes(prefix), stream}));
+    if (kbps != 128) continue;  // the same bytes decode alike
     const std::vector<int16_t> ffmpeg = DecodeWith("ffmpeg", dir, dir / "ffmpeg.aac");
     ASSERT_GE(ffmpeg.size(), source.size() + 1024u * channels);
     EXPECT_LT(ffmpeg.size(), source.size() + 2048u * channels);
-    if (kbps != 128) continue;
     const std::vector<int16_t> faad = FaadDecode(dir, dir / "ffmpeg.aac").samples;
     EXPECT_EQ(faad.size(), ffmpeg.size() - 2048);
     EXPECT_GE(SnrDb(source, faad), 20.0);
