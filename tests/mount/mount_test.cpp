@@ -110,13 +110,13 @@ class MountTest : public ::testing::Test {
   // Every file of the demo-like tree: text that deflates, noise stored,
   // audio packed as its own bytes, as WAV samples and as Ogg Vorbis.
   void MakeTree() {
-    Bytes text = Sample(1'500'000, true, 4);
+    Bytes text = Sample(1'100'000, true, 4);  // more than an access point's span
     WriteBytes(src_ + "/sub/deeper/config.txt", text);
     WriteBytes(src_ + "/noise.bin", Sample(300'000, false, 5));
     WriteBytes(src_ + "/empty.txt", {});
-    // More names than one reply of a folder listing holds.
+    // More names than one reply of a folder listing holds (56 bytes each of 4096).
     fs::create_directories(src_ + "/many");
-    for (int i = 0; i < 300; ++i) WriteBytes(src_ + "/many/file-with-a-long-name-" + std::to_string(i), U32(i));
+    for (int i = 0; i < 150; ++i) WriteBytes(src_ + "/many/file-with-a-long-name-" + std::to_string(i), U32(i));
     Sox("keep.wav", "-r 22050 -c 2 -b 16", "0.5 sine 440");
     Sox("sub/samples.wav", "-r 8000 -c 1 -b 8", "0.5 sine 300");
     Sox("sub/music.aiff", "-r 44100 -c 2 -b 16", "0.4 sine 200-800");

@@ -296,7 +296,7 @@ std::vector<int> BlockTypes(const std::vector<float>& samples, int channels) {
 // long blocks once it has begun. Through the layer, every click comes back
 // at its sample.
 TEST_F(TwinVqLibraries, ClicksGiveShortBlocksAndASteadyToneLongOnes) {
-  constexpr int kFrame = 1024, kFrames = 34;
+  constexpr int kFrame = 1024, kFrames = 16;
   for (int channels = 1; channels <= 2; ++channels) {
     std::vector<float> tone(size_t(channels) * kFrame * kFrames), clicks = tone;
     std::vector<int> clickAt;
