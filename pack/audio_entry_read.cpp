@@ -12,6 +12,7 @@
 #include "convert/convert.h"
 #include "pack/entry_limits.h"
 #include "pack/pack_internal.h"
+#include "pack/restored_size.h"
 
 using pack_internal::Fail;
 
@@ -274,6 +275,6 @@ int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const
   rc = BeginStoredConversion(packed, storedInfo, conversion, reason);
   if (rc != kPackOk) return rc;
   rc = ConvertAll(packed, *conversion, [](const int16_t*, int64_t) { return true; }, reason);
-  if (rc == kPackOk) pack_internal::ChargeOutput(budget, pack_internal::RestoredFileBytes(storedInfo).value_or(0));
+  if (rc == kPackOk) pack_internal::ChargeOutput(budget, RestoredSizeOf(storedInfo).value_or(RestoredSize{}).mostBytes);
   return rc;
 }

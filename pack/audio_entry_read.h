@@ -48,7 +48,7 @@
 
 // Decodes and converts the packed stream as RestoreAudioEntry does, without
 // writing anything, and counts the restored file's size against `budget`
-// where it is known without encoding (see RestoredFileBytes): 0 when
+// where it is known without encoding (see RestoredSizeOf): 0 when
 // restoring would write the entry (a codec format's file may still meet
 // the limits as it is encoded). Returns 0, or -3, -4, -1 as above.
 [[nodiscard]] int CheckAudioEntry(const AudioInfo& storedInfo, platform::File& packFile, const char* entryName,

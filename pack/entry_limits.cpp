@@ -1,12 +1,12 @@
-// The expansion limits: the size of a restored audio file computed from its
-// stored description, the per-entry limit it must keep, and the run's
-// output allowance that every entry counts against.
+// The expansion limits: the per-entry limit a restored audio file must keep
+// (its size from its stored description checked before decoding), and the
+// run's output allowance that every entry counts against.
 #include "pack/entry_limits.h"
 
 #include <algorithm>
 
-#include "audio/stream/audio_stream.h"
 #include "pack/pack_internal.h"
+#include "pack/restored_size.h"
 
 namespace pack_internal {
 
@@ -15,19 +15,6 @@ namespace {
 // The most a restored file may take: its size is reported in 32 bits, and
 // RIFF, AIFF (FORM) and AU files hold their sizes in 32-bit fields.
 constexpr uint64_t kMaxRestoredBytes = UINT32_MAX;
-// Room for a container's header: NIST and IRCAM headers take 1024 bytes,
-// PAF's 2048; WAV, AIFF and AU far less, with 8 bytes a channel for a
-// float file's peak chunk.
-constexpr uint64_t kHeaderAllowanceBytes = 4096;
-constexpr uint64_t kPeakBytesPerChannel = 8;
-// ADPCM: 4 bits a sample and a few bytes a block and channel (at least
-// 252 of every 256 bytes hold samples); a last block of up to 2048 bytes a
-// channel. GSM 06.10: 65 bytes for every 320 samples.
-constexpr uint64_t kAdpcmBlockBytes = 2048;
-constexpr uint64_t kGsmBlockBytes = 65;
-constexpr uint64_t kGsmBlockSamples = 320;
-constexpr uint64_t kPaf24BlockBytes = 32;
-
 uint64_t SaturatingProduct(uint64_t a, uint64_t b) {
   uint64_t product = 0;
   return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
@@ -50,50 +37,7 @@ std::string RunLimitWords(const OutputBudget& budget) {
          "; " + Bytes(budget.usedBytes) + " written before)";
 }
 
-// Bytes of data for `samples` samples (all channels) of `stored`'s encoding.
-uint64_t DataBytes(const AudioInfo& stored, uint64_t samples) {
-  const uint32_t major = FormatMajor(stored.format);
-  const uint64_t channels = stored.channels;
-  switch (FormatMinor(stored.format)) {
-    case FMT_PCM_S8:
-    case FMT_PCM_U8:
-    case FMT_ULAW:
-    case FMT_ALAW:
-      return samples;
-    case FMT_FLOAT:
-    case FMT_FLOAT_BE:
-    case FMT_FLOAT_LE:
-      return samples * 4;
-    case FMT_IMA_ADPCM:
-    case FMT_MS_ADPCM:
-      return (samples * 33 + 63) / 64 + kAdpcmBlockBytes * channels;
-    case FMT_GSM610:
-      return (samples + kGsmBlockSamples - 1) / kGsmBlockSamples * kGsmBlockBytes + kGsmBlockBytes;
-    case FMT_G721_32:
-      return (samples + 1) / 2;
-    case FMT_G723_24:
-      return (samples * 3 + 7) / 8;
-    case FMT_PCM:
-    case FMT_PCM_BE:
-    case FMT_PCM_LE: {
-      uint64_t width = (std::min<uint64_t>(stored.pcmbitwidth, 32) + 7) / 8;
-      if (major == FMT_IRCAM && width == 3) width = 4;  // libsndfile writes no 24-bit IRCAM samples
-      // PAF holds 24-bit samples in blocks of 32 bytes for 10 samples of a channel.
-      if (major == FMT_PAF && width == 3) return (samples + 9) / 10 * kPaf24BlockBytes + kPaf24BlockBytes * channels;
-      return samples * std::max<uint64_t>(width, 1);
-    }
-    default:
-      return samples * 4;  // no encoding the layer writes: the widest
-  }
-}
-
 }  // namespace
-
-std::optional<uint64_t> RestoredFileBytes(const AudioInfo& stored) {
-  if (IsCodecFormat(stored.format)) return std::nullopt;
-  const uint64_t samples = uint64_t{stored.samples} * stored.channels;
-  return DataBytes(stored, samples) + kHeaderAllowanceBytes + kPeakBytesPerChannel * stored.channels;
-}
 
 int LimitAudioOutput(const AudioInfo& stored, uint32_t packedSize, const OutputBudget* budget,
                      AudioOutputLimit* limit, std::string* reason) {
@@ -114,9 +58,9 @@ int LimitAudioOutput(const AudioInfo& stored, uint32_t packedSize, const OutputB
     limit->bytes = RunRoom(*budget);
     limit->limit = "what is left of " + RunLimitWords(*budget);
   }
-  if (const std::optional<uint64_t> bytes = RestoredFileBytes(stored); bytes && *bytes > limit->bytes) {
+  if (const std::optional<RestoredSize> size = RestoredSizeOf(stored); size && size->mostBytes > limit->bytes) {
     return Fail(reason, kPackBadPack,
-                "the restored file would take " + Bytes(*bytes) + ", more than " + Bytes(limit->bytes) + ", " +
+                "the restored file would take " + Bytes(size->mostBytes) + ", more than " + Bytes(limit->bytes) + ", " +
                     limit->limit);
   }
   // Until the restoration works block by block it holds every stored

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "audio/stream/audio_info.h"
@@ -20,16 +19,10 @@ struct AudioOutputLimit {
   std::string limit;
 };
 
-// The bytes of the file that `stored` describes, as the audio layer writes
-// it (the samples in the container's encoding, and at most the header), or
-// none for a codec format (Ogg Vorbis, AAC, VQF), whose size only its
-// encoder knows.
-[[nodiscard]] std::optional<uint64_t> RestoredFileBytes(const AudioInfo& stored);
-
 // Sets *limit for restoring an Audio entry of `packedSize` bytes described
 // by `stored` under `budget` (none: the per-entry limits alone) and checks
 // what can be checked before anything is decoded or allocated: the file's
-// size where RestoredFileBytes knows it, and the 16-bit samples held in
+// size where RestoredSizeOf knows it, and the 16-bit samples held in
 // memory. Returns 0, or -3 with `reason` naming the limit.
 [[nodiscard]] int LimitAudioOutput(const AudioInfo& stored, uint32_t packedSize, const OutputBudget* budget,
                                    AudioOutputLimit* limit, std::string* reason);

@@ -88,11 +88,3 @@ using PackSetPtr = std::unique_ptr<PackSet, PackSetCloser>;
 
 // Bytes the access points of all Deflated entries hold now.
 [[nodiscard]] uint64_t AccessPointBytes(const PackSet& set);
-
-// The length of the file that restoring an Audio entry of the stored
-// description `stored` writes, when the description alone decides it: WAV,
-// AIFF, AU and headerless (RAW) files of linear PCM, 8 to 32 bits. False for
-// every other description (floats, the compressed encodings, the codec
-// formats and anything libsndfile would refuse); their length is known only
-// once restored.
-[[nodiscard]] bool RestoredSizeFromDescription(const AudioInfo& stored, uint64_t* size);

@@ -90,7 +90,10 @@ class TemporaryFolderSet {
 // the system's reason.
 TEST(AacRead, LongStreamsDecodeOnce) {
   TempDir dir;
-  ASSERT_TRUE(FfmpegAdts(dir, MusicSignal(96000 * 8, 6, 96000), 6, 96000, 384, dir / "long.aac"));
+  const std::vector<int16_t> half = MusicSignal(96000 / 2, 6, 96000);
+  std::vector<int16_t> signal;
+  for (int i = 0; i < 15; ++i) signal.insert(signal.end(), half.begin(), half.end());
+  ASSERT_TRUE(FfmpegAdts(dir, signal, 6, 96000, 384, dir / "long.aac"));
   const std::string path = dir / "long.aac";
   const int64_t size = int64_t(ReadBytes(path).size());
   ASSERT_GT(size, int64_t{kAacInputBytes});
@@ -103,17 +106,16 @@ TEST(AacRead, LongStreamsDecodeOnce) {
   EXPECT_EQ(s->readShort(*s, whole.data(), int64_t(whole.size())), total);
   whole.resize(size_t(total));
   EXPECT_EQ(s->close(*s), 0);
-  for (int64_t piece : {6, 12288}) {
-    ASSERT_EQ(OpenRead(file, s, path, 0, size), 0);
-    std::vector<int16_t> got;
-    std::vector<int16_t> buffer(static_cast<size_t>(piece));
-    for (int64_t n; (n = s->readShort(*s, buffer.data(), piece)) > 0;) {
-      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
-      platform::SeekFile(file, 0, platform::SeekOrigin::kBegin);
-    }
-    EXPECT_TRUE(got == whole) << piece;
-    EXPECT_EQ(s->close(*s), 0);
+  // Reads of one frame, of a few, and of many frames in turn.
+  ASSERT_EQ(OpenRead(file, s, path, 0, size), 0);
+  std::vector<int16_t> got, buffer(12288);
+  const int64_t pieces[] = {6, 6, 42, 12288, 6, 1002};
+  for (int64_t n, i = 0; (n = s->readShort(*s, buffer.data(), pieces[i % 6])) > 0; ++i) {
+    got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    platform::SeekFile(file, 0, platform::SeekOrigin::kBegin);
   }
+  EXPECT_TRUE(got == whole);
+  EXPECT_EQ(s->close(*s), 0);
   const std::string cut = dir / "cut.aac";
   for (bool spill : {true, false}) {
     std::optional<TemporaryFolderSet> nowhere;

@@ -27,28 +27,28 @@ int Encode(const std::string& path, const std::vector<int16_t>& samples, const A
 // is byte for byte the one ffmpeg's encoder and ADTS writer make of the
 // same samples with that profile and bit rate, so every header (profile,
 // rate index, channels, frame length, buffer fullness) is as theirs and
-// every sample is coded. ffmpeg decodes it to the samples written plus its
-// 1024 of priming and less than a frame; at 44100 Hz and 128 kbit/s per
-// channel the faad command (no priming there) and ffmpeg (past the priming)
-// give the tones within 20 dB.
+// every sample is coded. At 44100 Hz and 128 kbit/s per channel ffmpeg
+// decodes it to the samples written plus its 1024 of priming and less than
+// a frame, and the faad command (no priming there) and ffmpeg (past the
+// priming) give the tones within 20 dB.
 TEST(AacWrite, TheStreamIsFfmpegsOwn) {
   TempDir dir;
   const std::string prefix = "entry before the stream";
   for (auto [rate, channels, option, kbps] :
-       {std::array{8000, 1, 1, 64}, {11025, 2, 0, 64}, {16000, 2, 1, 64}, {22050, 1, 2, 64}, {32000, 1, 1, 64},
-        {44100, 2, 1, 128}, {44100, 2, 0, 128}, {48000, 2, 0, 64}, {96000, 1, 0, 64}}) {
+       {std::array{8000, 1, 1, 64}, {11025, 2, 0, 64}, {22050, 1, 2, 64}, {44100, 2, 1, 128}, {44100, 2, 0, 128},
+        {96000, 1, 0, 64}}) {
     SCOPED_TRACE(std::to_string(rate) + " Hz " + std::to_string(channels) + " option " + std::to_string(option));
-    const std::vector<int16_t> source = TwoTones(rate * 3 / 5, channels, rate);
+    const std::vector<int16_t> source = TwoTones(rate * 2 / 5, channels, rate);
     const AudioInfo info = EncoderInfo(rate, channels, uint32_t(kbps) * 1000, uint16_t(option));
     ASSERT_EQ(Encode(dir / "out.bin", source, info, prefix), 0);
     ASSERT_TRUE(FfmpegAdts(dir, source, channels, rate, kbps * channels, dir / "ffmpeg.aac",
                            option == 1 ? "aac_low" : "aac_main"));
     const Bytes stream = ReadBytes(dir / "ffmpeg.aac");
     EXPECT_EQ(ReadBytes(dir / "out.bin"), Join({test_support::ToBytes(prefix), stream}));
+    if (kbps != 128) continue;  // the same bytes decode alike
     const std::vector<int16_t> ffmpeg = DecodeWith("ffmpeg", dir, dir / "ffmpeg.aac");
     ASSERT_GE(ffmpeg.size(), source.size() + 1024u * channels);
     EXPECT_LT(ffmpeg.size(), source.size() + 2048u * channels);
-    if (kbps != 128) continue;
     const std::vector<int16_t> faad = FaadDecode(dir, dir / "ffmpeg.aac").samples;
     EXPECT_EQ(faad.size(), ffmpeg.size() - 2048);
     EXPECT_GE(SnrDb(source, faad), 20.0);
@@ -60,8 +60,9 @@ TEST(AacWrite, TheStreamIsFfmpegsOwn) {
 // 8 is the low-frequency channel, which keeps only low tones (90 Hz here).
 TEST(AacWrite, ChannelsKeepTheirPlaces) {
   TempDir dir;
+  constexpr size_t kFrames = 24000;
   for (int channels : {3, 4, 5, 6, 8}) {
-    std::vector<int16_t> source(size_t(48000) * channels);
+    std::vector<int16_t> source(kFrames * channels);
     for (size_t i = 0; i < source.size(); ++i) {
       const double t = double(i / channels) / 48000;
       source[i] = int16_t(std::lrint(2500.0 * double(i % channels + 1) * std::sin(2 * M_PI * 90 * t)));
@@ -74,7 +75,7 @@ TEST(AacWrite, ChannelsKeepTheirPlaces) {
       for (size_t i = 8192 * size_t(channels) + c; i < source.size(); i += channels) {
         energy += double(decoded[i]) * decoded[i];
       }
-      EXPECT_NEAR(std::sqrt(energy / (48000 - 8192)), 2500.0 * (c + 1) / std::sqrt(2.0), 150.0 * (c + 1))
+      EXPECT_NEAR(std::sqrt(energy / (kFrames - 8192)), 2500.0 * (c + 1) / std::sqrt(2.0), 150.0 * (c + 1))
           << channels << " channels, channel " << c;
     }
   }

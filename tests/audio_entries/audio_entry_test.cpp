@@ -141,8 +141,6 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
              Describe(FMT_AIFF | FMT_PCM, 16, 1, 8000, 800));
   // Fewer frames decoded than stored: the rest is silence.
   AddSamples("longer.wav", wav16, mono, Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 1200));
-  AddSamples("rate.wav", Describe(FMT_WAV | FMT_PCM, 16, 1, 22050), Sine(1000, 22050, 22050),
-             Describe(FMT_WAV | FMT_PCM, 16, 1, 44100, 44100));
   // An Ogg Vorbis stream recognised by its first bytes (streamFormat 0).
   AudioInfo ogg = Describe(FMT_OGG, 16, 1, 8000);
   ogg.quality = 0.4f;
@@ -157,7 +155,7 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
     unpackedTotal += unpacked;
   }
   char summary[100];
-  std::snprintf(summary, sizeof summary, "0007  audio files %08llu packed size %08llu unpacked size\n",
+  std::snprintf(summary, sizeof summary, "0006  audio files %08llu packed size %08llu unpacked size\n",
                 static_cast<unsigned long long>(packedTotal), static_cast<unsigned long long>(unpackedTotal));
   EXPECT_EQ(run.out, expected + std::string(49, '-') + "\n" + summary);
   EXPECT_EQ(run.err, "");
@@ -175,14 +173,6 @@ TEST_F(AudioEntries, ConversionsThroughRealEntries) {
   want["longer.wav"].resize(1200, 0);
   for (const auto& [name, samples] : want) EXPECT_EQ(Sox(dest_ + "/" + name), samples) << name;
   EXPECT_EQ(Sox(dest_ + "/ogg.wav").size(), 800u);
-  // The rate step: the stored length, the tone's pitch, little error.
-  const std::vector<int32_t> rate = Sox(dest_ + "/rate.wav");
-  ASSERT_EQ(rate.size(), 44100u);
-  std::vector<double> ideal;
-  for (size_t f = 2000; f < 42000; ++f) {
-    ideal.push_back(12000 * 65536 * std::sin(std::numbers::pi * 1000 * f / 22050.0));  // 1 kHz at 44100 Hz
-  }
-  EXPECT_GE(stream_test::SnrDb(ideal, std::vector<int32_t>(rate.begin() + 2000, rate.end())), 60.0);
 }
 
 // Faults of single entries: the reader's code and reason, and no file
@@ -231,6 +221,9 @@ TEST_F(AudioEntries, FaultsOfSingleEntries) {
     uint32_t packed = 0, unpacked = 0;
     EXPECT_EQ(NextEntry(destination, &name, *pack, &packed, &unpacked, &reason), code) << entry;
     EXPECT_FALSE(reason.empty()) << entry;
+    if (entry == std::string("padded.wav")) {
+      EXPECT_NE(reason.find("11201 frames for a stream of 3200 frames at 8000 Hz"), std::string::npos) << reason;
+    }
   }
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm"}));
 }
@@ -280,54 +273,16 @@ TEST_F(AudioEntries, AFailedOutputLeavesTheOldFile) {
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"big.wav", "keep", "pcm"}));
 }
 
-// A tiny stream whose record claims 200 MB of frames, made by hand, and the
-// hostile pack whose 42 channels at 9 Hz kept the rate converter busy for
-// seconds: refused with the record's or the stream's code, nothing written.
-TEST_F(AudioEntries, TinyPacksCannotAskForHugeWork) {
-  Bytes wav = ToBytes("RIFF");
-  Put32(wav, 36 + 100);
-  Append(wav, ToBytes("WAVEfmt "));
-  for (uint32_t v : {16u, 0x10001u, 8000u, 8000u, 0x80001u}) Put32(wav, v);  // PCM, mono, 8000 Hz, 8 bits
-  Append(wav, ToBytes("data"));
-  Put32(wav, 100);
-  wav.resize(wav.size() + 100, 0x80);
-  // The record: stream format 0, then the stored description's eleven words
-  // and option: 8000 Hz, 16 bits, mono, 10^7 frames (within the size an
-  // entry may restore to), WAV/PCM, 1 section, seekable, no bit rates,
-  // quality -1.0.
-  Bytes tail = U32(0);
-  for (uint32_t v : {8000u, 16u, 1u, 10000000u, 0x10001u, 1u, 1u, 0u, 0u, 0u, 0xBF800000u}) Put32(tail, v);
-  Put16(tail, 0);
-  HandPack bomb("KERVMAXA");
-  bomb.AddRecord("bomb.wav", bomb.AddData(wav), static_cast<uint32_t>(wav.size()), tail);
-  const Bytes file = bomb.Build();
-  EXPECT_LT(file.size(), 300u);
-  WriteBytes(tmp_ / "bomb.APAK", file);
+// The hostile pack whose 42 channels at 9 Hz kept the rate converter busy
+// for seconds: refused with the stream's code, nothing written.
+TEST_F(AudioEntries, ATinyPackCannotAskForHugeWork) {
   std::filesystem::copy_file(std::string(SPOOLEX_SOURCE_DIR) + "/tests/data/slow-resample.APAK",
                              tmp_ / "slow-resample.APAK");
   std::filesystem::create_directory(dest_ + "/sfx");
-  for (const char* pak : {"bomb", "slow-resample"}) {
-    RunResult run = RunProgram({SpoolexPath(), tmp_ / pak, dest_});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find(pak == std::string("bomb") ? "10000000 frames for a stream of 100 frames at 8000 Hz"
-                                                      : "a sample rate of 9 Hz"),
-              std::string::npos)
-        << run.err;
-  }
+  RunResult run = RunProgram({SpoolexPath(), tmp_ / "slow-resample", dest_});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.err.find("a sample rate of 9 Hz"), std::string::npos) << run.err;
   EXPECT_EQ(ListTree(dest_), (std::vector<std::string>{"keep", "pcm", "sfx"}));
-}
-
-// Up to one second of stored frames past the decoded ones is a codec's
-// padding and restores as silence.
-TEST_F(AudioEntries, OneSecondOfPaddingEndsInSilence) {
-  const std::vector<int16_t> tone = Sine(440, 8000, 800);
-  AddSamples("padded.wav", Describe(FMT_WAV | FMT_PCM, 16, 1, 8000), tone,
-             Describe(FMT_WAV | FMT_PCM, 16, 1, 8000, 8800));
-  EXPECT_EQ(Restore().err, "");
-  const std::vector<int32_t> restored = Sox(dest_ + "/padded.wav");
-  ASSERT_EQ(restored.size(), 8800u);
-  for (size_t i = 0; i < 800; ++i) ASSERT_EQ(restored[i], tone[i] * 65536) << i;
-  EXPECT_TRUE(std::all_of(restored.begin() + 800, restored.end(), [](int32_t v) { return v == 0; }));
 }
 
 // The pack is cut inside an entry's stream after it was opened: the reads

@@ -21,7 +21,6 @@ A result is a restored file, a pack, or a program's output and status. The
 sums hold for the Debian packages of scripts/setup (faad2, libavcodec,
 ffmpeg); regenerate the fixture from the same build when those change.
 """
-import hashlib
 import operator
 import os
 import struct
@@ -29,9 +28,10 @@ import subprocess
 import sys
 import tempfile
 import wave
-import zlib
 
-FMT_WAV, FMT_AIFF, FMT_VQF, FMT_MP4, FMT_PCM = 0x10000, 0x20000, 0x200000, 0x400000, 1
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "golden"))
+from golden_packs import AIFF as FMT_AIFF, MP4 as FMT_MP4, PCM as FMT_PCM, VQF as FMT_VQF, WAV as FMT_WAV  # noqa: E402
+from golden_packs import audio_info as info, read_pack, sha, without_trailer, write_pack  # noqa: E402
 
 
 def signal(rate, channels, frames, seed=1):
@@ -124,54 +124,6 @@ def adif_header(variable, bitrate, index, channels):
     put(0, -len(bits) % 8)
     put(0, 8)  # comment bytes
     return b"ADIF" + bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
-
-
-def info(rate, width, channels, frames, fmt, bitrate=0, option=0):
-    return struct.pack("<10IfH", rate, width, channels, frames, fmt, 1, 1, bitrate, 0, 0, -1.0, option)
-
-
-def write_pack(path, entries):
-    """An audio pack of (name, packed stream, stream format, stored info)."""
-    data, records = bytearray(16), bytearray()
-    for name, stream, fmt, stored in entries:
-        records += struct.pack("<H", len(name)) + name.encode() + struct.pack("<III", len(data), len(stream), fmt)
-        records += stored
-        data += stream
-    directory = len(data)
-    data += zlib.compress(bytes(records), 9)
-    data[:16] = b"KERVMAXA" + struct.pack("<II", directory, len(records))
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read_pack(path):
-    """The entries of an audio pack: name -> (packed stream, stored info)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    directory, size = struct.unpack_from("<II", data, 8)
-    records, at, entries = zlib.decompress(data[directory:]), 0, {}
-    while at < size:
-        (length,) = struct.unpack_from("<H", records, at)
-        name = records[at + 2:at + 2 + length].decode()
-        offset, packed = struct.unpack_from("<II", records, at + 2 + length)
-        entries[name] = (data[offset:offset + packed], records[at + 2 + length + 12:at + 2 + length + 58])
-        at += 2 + length + 58
-    return entries
-
-
-def sha(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def without_trailer(data):
-    """A pack's bytes without the checksum trailer that ends packs of this
-    writer, so that their sums compare with those of packs made before it."""
-    if len(data) >= 20 and data[-8:] == b"KERVSUMS":
-        count = struct.unpack("<I", data[-20:-16])[0]
-        size = 4 * count + 20
-        if size <= len(data):
-            return data[:-size]
-    return data
 
 
 class Run:

@@ -1,5 +1,5 @@
 // The converter's settings, block geometry, output counts, refusals and
-// debug messages.
+// its silence at debug level 0.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,7 +52,7 @@ TEST(RateConv, DefaultsSettleTheDocumentedGeometryAndCounts) {
 // tables, is value for value what RateConv returns, at ratios with instants
 // on whole points and between them.
 TEST(RateConvEmit, PiecesAndSharedTablesGiveRateConvsValues) {
-  for (double ratio : {2.0, 0.5, 48000.0 / 44100.0, 8000.0 / 48000.0, 37.0}) {
+  for (double ratio : {2.0, 0.5, 48000.0 / 44100.0, 37.0}) {
     for (int channels : {1, 2}) {
       long inSize = 0;
       auto whole = Defaults(ratio, channels, inSize);
@@ -61,7 +61,7 @@ TEST(RateConvEmit, PiecesAndSharedTablesGiveRateConvsValues) {
       auto shared = RateConvShare(*model);
       ASSERT_NE(shared, nullptr);
       std::vector<int16_t> input(static_cast<size_t>(inSize));
-      for (int call = 0; call < 3; ++call) {
+      for (int call = 0; call < 2; ++call) {  // the second after the first block's state
         for (size_t i = 0; i < input.size(); ++i) {
           input[i] = static_cast<int16_t>(12000 * std::sin(0.01 * (i + call * input.size())) + 37 * (i % 5));
         }
@@ -106,34 +106,17 @@ TEST(RateConvInit, RefusesSettingsWithoutAWorkingFilterAndTakesGivenEdges) {
   EXPECT_EQ(std::pair(stopband->direct, stopband->cutoff), std::pair(0, static_cast<float>(0.75 - 0.02734375)));
 }
 
-TEST(DebugMessages, PrintSettingsAndCounts) {
+// At debug level 0 (spoolex's), a converter prints nothing on the standard
+// output that carries spoolex's lines.
+TEST(DebugMessages, NoneAtLevelZero) {
   long inSize = 0;
   ::testing::internal::CaptureStdout();
-  auto st = RateConvInit(1, 2.0, 1, -1, -1.0f, -1.0f, -1.0f, inSize);
+  auto st = Defaults(0.5, 1, inSize);
   ASSERT_NE(st, nullptr);
   const std::vector<int16_t> input(static_cast<size_t>(inSize));
   const float* out = nullptr;
-  (void)RateConv(*st, input.data(), 42, out);
+  (void)RateConv(*st, input.data(), inSize, out);
   RateConvFree(std::move(st));
-  const std::string text = ::testing::internal::GetCapturedStdout();
-  debugLevel = 0;
-  EXPECT_EQ(text,
-            "RateConvInit: debugLevel=1 ratio=2.000000 numChannel=1\n"
-            "htaps1=-1 a1=-1.000000 fc=-1.000000 fd=-1.000000\n"
-            "RateConvInit: inSize=3594 outSize=7200\n"
-            "  output/input ratio :     2.00\n"
-            "  cutoff frequency   :     0.9727\n"
-            "  Kaiser parameter   :    10.0000\n"
-            "  filter 1 taps      :   485\n"
-            "  filter 1 transition:     0.0137\n"
-            "  FFT length         :  4096\n"
-            "  oversampling factor:   256\n"
-            "RateConv: numSampleIn=42\n"
-            "RateConvFree: sampleIn=3594 sampleOut=6937\n");
-
-  ::testing::internal::CaptureStdout();
-  auto half = RateConvInit(0, 0.5, 1, -1, -1.0f, -1.0f, -1.0f, inSize);
-  RateConvFree(std::move(half));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 

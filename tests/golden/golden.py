@@ -24,25 +24,19 @@ below (or a new group) and run `generate` with the build whose results are
 the reference (the one before a change that must not alter them).
 """
 import argparse
-import hashlib
 import os
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
-import zlib
+
+from golden_packs import (AIFF, ALAW, AU, AU_LE, FLOAT, G721, G723, GSM, IMA, IRCAM, MSADPCM, NIST, OGG, PAF, PCM,
+                          PCM_BE, PCM_LE, RAW, S8, SVX, U8, ULAW, WAV, audio_info, sha, without_trailer, write_pack)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FIXTURE = os.path.join(HERE, "golden.sha256")
 EPOCH = "1700000000"
-
-# Format codes: major (container) | minor (encoding).
-WAV, AIFF, AU, AU_LE, RAW, PAF, SVX, NIST, IRCAM = (
-    0x10000, 0x20000, 0x30000, 0x40000, 0x50000, 0x60000, 0x70000, 0x80000, 0xE0000)
-VQF, OGG, MP4 = 0x200000, 0x300000, 0x400000
-PCM, FLOAT, ULAW, ALAW, IMA, MSADPCM, PCM_BE, PCM_LE, S8, U8 = 1, 2, 3, 4, 5, 6, 7, 8, 9, 10
-GSM, G721, G723 = 13, 14, 15
 
 
 def sox_source(path, rate, channels, seconds, bits=16, extra=()):
@@ -76,24 +70,6 @@ def stream_of(tmp, spec):
             ogg_source(path, wav, spec[4])
     with open(path, "rb") as f:
         return f.read()
-
-
-def audio_info(rate, bits, channels, frames, fmt, quality=-1.0, bitrate=0, option=0):
-    return struct.pack("<10IfH", rate, bits, channels, frames, fmt, 1, 1, bitrate, 0, 0, quality, option)
-
-
-def write_apak(path, entries):
-    """entries: (name, stream bytes, streamFormat, stored AudioInfo bytes)."""
-    body = bytearray()
-    records = bytearray()
-    for name, data, stream_format, info in entries:
-        offset = 16 + len(body)
-        body += data
-        raw = name.encode()
-        records += struct.pack("<H", len(raw)) + raw + struct.pack("<III", offset, len(data), stream_format) + info
-    directory = zlib.compress(bytes(records), 9)
-    with open(path, "wb") as f:
-        f.write(b"KERVMAXA" + struct.pack("<II", 16 + len(body), len(records)) + bytes(body) + directory)
 
 
 def frames(seconds, rate):
@@ -236,21 +212,6 @@ def without_peak_time(data):
     return bytes(out)
 
 
-def digest(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def without_trailer(data):
-    """A pack's bytes without the checksum trailer that ends packs of this
-    writer, so that their sums compare with those of packs made before it."""
-    if len(data) >= 20 and data[-8:] == b"KERVSUMS":
-        count = struct.unpack("<I", data[-20:-16])[0]
-        size = 4 * count + 20
-        if size <= len(data):
-            return data[:-size]
-    return data
-
-
 def run(cmd, env, cwd=None):
     return subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
@@ -260,7 +221,7 @@ def hash_tree(folder, prefix, results):
         for n in sorted(names):
             path = os.path.join(root, n)
             with open(path, "rb") as f:
-                results[prefix + os.path.relpath(path, folder)] = digest(without_peak_time(f.read()))
+                results[prefix + os.path.relpath(path, folder)] = sha(without_peak_time(f.read()))
 
 
 def results_of(group, build, tmp):
@@ -276,10 +237,12 @@ def results_of(group, build, tmp):
         for name, spec, stored in HANDMADE[group]:
             data = stream_of(tmp, spec)
             fmt = OGG if spec[0] == "ogg" else WAV
-            entries.append((name, data, fmt, audio_info(*stored[:4], stored[4], *stored[5:])))
-        write_apak(os.path.join(work, "g.APAK"), entries)
+            codec = [-1.0, 0, 0]  # quality, bitrate, codec option
+            codec[:len(stored) - 5] = stored[5:]
+            entries.append((name, data, fmt, audio_info(*stored[:5], codec[1], codec[2], codec[0])))
+        write_pack(os.path.join(work, "g.APAK"), entries)
         shown = run([spoolex, os.path.join(work, "g"), out], env)
-        results[group + ":stdout"] = digest(shown.stdout)
+        results[group + ":stdout"] = sha(shown.stdout)
         results[group + ":verify"] = str(run([spoolpack, "verify", os.path.join(work, "g")], env).returncode)
     else:
         spec = CREATED[group]
@@ -294,9 +257,9 @@ def results_of(group, build, tmp):
             path = os.path.join(work, "g." + kind)
             if os.path.exists(path):
                 with open(path, "rb") as f:
-                    results[group + ":" + kind] = digest(without_trailer(f.read()))
+                    results[group + ":" + kind] = sha(without_trailer(f.read()))
         shown = run([spoolex, os.path.join(work, "g"), out], env)
-        results[group + ":stdout"] = digest(shown.stdout)
+        results[group + ":stdout"] = sha(shown.stdout)
     hash_tree(out, group + "/", results)
     return results
 

@@ -1,15 +1,12 @@
 // Random access to a pack set (pack/pack_entry_reader.h) on packs laid out
 // by hand: the listing against what extract does with the same names, reads
 // of Stored and Deflated entries at any offset against the source bytes,
-// the access points' memory bounds, damaged streams, and the restored size
-// of audio entries against real restorations.
+// the access points' memory bounds and damaged streams.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
-#include "audio/stream/audio_stream.h"
-#include "audio_stream/stream_test_support.h"
 #include "pack/pack_access_points.h"
 #include "pack/pack_entry_reader.h"
 #include "pack/pack_test_support.h"
@@ -181,65 +178,6 @@ TEST_F(PackSetTest, DamagedEntriesFailAndTheRestStaysReadable) {
       EXPECT_EQ(reason, it->second);
     }
   }
-}
-
-// The restored size the description promises is the size a restoration
-// writes, for every layout it is promised for: each container and PCM
-// encoding, widths 8 to 32, 1 to 3 channels, even and odd frame counts;
-// the descriptions it is not promised for include floats, the compressed
-// encodings and the codec formats.
-TEST_F(PackSetTest, RestoredSizeFromTheDescriptionIsTheSizeWritten) {
-  PackPtr pack;
-  ASSERT_EQ(CreatePack(pak_ + ".APAK", PackKind::kAudio, &pack), PackWriteResult::kOk);
-  std::vector<std::pair<AudioInfo, bool>> described;  // and whether a size is promised
-  const uint32_t containers[] = {FMT_WAV, FMT_AIFF, FMT_AU, FMT_AU_LE, FMT_RAW, FMT_NIST, FMT_OGG};
-  const uint32_t minors[] = {FMT_PCM, FMT_PCM_BE, FMT_PCM_LE, FMT_PCM_S8, FMT_PCM_U8, FMT_FLOAT, FMT_ULAW, FMT_IMA_ADPCM};
-  size_t n = 0;
-  for (uint32_t container : containers) {
-    for (uint32_t minor : minors) {
-      for (uint32_t bits : {1u, 7u, 8u, 12u, 16u, 24u, 32u}) {
-        const uint32_t channels = 1 + n % 3, frames = n % 2 == 0 ? 1000 : 777 + uint32_t(n % 5);
-        const AudioInfo stored = stream_test::Describe(container | minor, bits, channels, 8000, frames);
-        AudioInfo packed = stream_test::Describe(FMT_WAV | FMT_PCM, 16, channels, 8000);
-        const std::vector<int16_t> samples(size_t{frames} * channels, int16_t(n * 37));
-        const uint64_t at = DataEnd(*pack);
-        const std::string name = "e" + std::to_string(n++);
-        AudioStream* stream = OpenStreamWrite(name.c_str(), &PackFile(*pack), &packed);
-        ASSERT_NE(stream, nullptr);
-        ASSERT_EQ(WriteShorts(stream, samples.data(), int64_t(samples.size())), int64_t(samples.size()));
-        ASSERT_EQ(CloseStream(stream), 0);
-        const auto size = uint32_t(platform::TellFile(PackFile(*pack)) - at);
-        ASSERT_EQ(AddEntryRecord(*pack, {name, uint32_t(at), size, 0, FMT_WAV, stored}), PackWriteResult::kOk);
-        uint64_t promised = 0;
-        described.emplace_back(stored, RestoredSizeFromDescription(stored, &promised));
-      }
-    }
-  }
-  ASSERT_EQ(FinishPack(*pack), PackWriteResult::kOk);
-  pack.reset();
-  PackSetPtr set = Open();
-  ASSERT_TRUE(set);
-  platform::Destination destination;
-  ASSERT_TRUE(destination.Open(tmp_.path()));
-  EntryOutput output;
-  output.destination = &destination;
-  size_t promisedCount = 0;
-  for (size_t i = 0; i < described.size(); ++i) {
-    const auto& [stored, promised] = described[i];
-    uint64_t size = 0;
-    uint32_t written = 0;
-    std::string reason;
-    const int rc = ExtractSetEntry(*set, i, output, &written, &reason);
-    const std::string what = "format " + std::to_string(stored.format) + ", " + std::to_string(stored.pcmbitwidth) +
-                             " bits, " + std::to_string(stored.channels) + " channels, " +
-                             std::to_string(stored.samples) + " frames: " + reason;
-    if (!promised) continue;
-    ++promisedCount;
-    ASSERT_TRUE(RestoredSizeFromDescription(stored, &size));
-    EXPECT_EQ(rc, kPackOk) << what;
-    EXPECT_EQ(written, size) << what;
-  }
-  EXPECT_GE(promisedCount, 30u);
 }
 
 }  // namespace

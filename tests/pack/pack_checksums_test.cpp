@@ -15,12 +15,8 @@ uint32_t ZlibCrc(const Bytes& b, size_t at, size_t size) {
   return static_cast<uint32_t>(crc32(0, b.data() + at, static_cast<uInt>(size)));
 }
 
-class PackChecksumsTest : public ::testing::Test {
+class PackChecksumsTest : public PackFixture {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directory(dest_);
-    ASSERT_TRUE(destination_.Open(dest_));
-  }
   // A pack of `kind` made by the writer from `files`; its bytes.
   Bytes Make(PackKind kind, const std::vector<std::pair<std::string, Bytes>>& files) {
     PackPtr pack;
@@ -40,21 +36,9 @@ class PackChecksumsTest : public ::testing::Test {
     WriteBytes(path_, bytes);
     EXPECT_EQ(OpenPack(path_, kind, &pack_, &reason_), kPackOk) << reason_;
     std::vector<int> codes;
-    for (int rc = kPackOk; rc != kPackEnd;) {
-      std::string name;
-      uint32_t packed = 0, unpacked = 0;
-      rc = NextEntry(destination_, &name, *pack_, &packed, &unpacked, &reason_);
-      codes.push_back(rc);
-    }
+    for (int rc = kPackOk; rc != kPackEnd;) codes.push_back(rc = Next());
     return codes;
   }
-
-  TempDir tmp_;
-  std::string dest_ = tmp_ / "dest";
-  std::string path_ = tmp_ / "game.pak";
-  platform::Destination destination_;
-  PackPtr pack_;
-  std::string reason_;
 };
 
 // The trailer follows the directory and ends the file: zlib's CRC-32 of
@@ -160,9 +144,7 @@ TEST_F(PackChecksumsTest, EveryCutOfAWrittenPackFailsOrWritesTheRightBytesAndIsK
       WriteBytes(path_, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
       if (OpenPack(path_, kind, &pack_, &reason_) != kPackOk) continue;
       int rc = kPackOk;
-      std::string name;
-      uint32_t packed = 0, unpacked = 0;
-      while (rc == kPackOk) rc = NextEntry(destination_, &name, *pack_, &packed, &unpacked, &reason_);
+      while (rc == kPackOk) rc = Next();
       std::string why;
       EXPECT_EQ(PackSafeToDelete(*pack_, &why), cut == trailerless) << "cut at " << cut;
       if (rc != kPackEnd) continue;

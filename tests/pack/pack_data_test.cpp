@@ -20,28 +20,17 @@ using namespace test_support;
 
 namespace {
 
-class PackDataTest : public ::testing::Test {
+class PackDataTest : public PackFixture {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directory(dest_);
-    ASSERT_TRUE(destination_.Open(dest_));
-  }
   void Open(const Bytes& file, PackKind kind = PackKind::kDeflated) {
-    WriteBytes(packPath_, file);
-    ASSERT_EQ(OpenPack(packPath_, kind, &pack_, &reason_), kPackOk) << reason_;
+    WriteBytes(path_, file);
+    ASSERT_EQ(OpenPack(path_, kind, &pack_, &reason_), kPackOk) << reason_;
   }
   // Inflates `packed` bytes at `at` as an entry of `unpacked` bytes, writing nothing.
   int Check(uint32_t at, uint32_t packed, uint32_t unpacked) {
     DirectoryEntry entry{"e", at, packed, unpacked, 0, {}};
-    return ExtractEntry(*pack_, entry, EntryOutput{}, &got_, &reason_);
+    return ExtractEntry(*pack_, entry, EntryOutput{}, &unpacked_, &reason_);
   }
-  int Next() { return NextEntry(destination_, &name_, *pack_, &packed_, &got_, &reason_); }
-
-  TempDir tmp_;
-  std::string dest_ = tmp_ / "dest", packPath_ = tmp_ / "game.pak", reason_, name_;
-  platform::Destination destination_;
-  PackPtr pack_;
-  uint32_t got_ = 0, packed_ = 0;
 };
 
 // Text and noise in turn: the stream crosses the reader's 256 KiB chunks in and out.
@@ -99,10 +88,10 @@ TEST_F(PackDataTest, RecordedSizesAreACapacityAndBytesAfterTheEndAreSeen) {
   Open(hand.Build());
   for (uint32_t extra : {0u, 1u, 8u, 9u, 300000u}) {
     EXPECT_EQ(Check(at, size + extra, 600000), kPackOk) << extra;
-    EXPECT_EQ(got_, 600000u);
+    EXPECT_EQ(unpacked_, 600000u);
   }
   EXPECT_EQ(Check(at, size, 0xFFFFFFFFu), kPackOk);
-  EXPECT_EQ(got_, 600000u);
+  EXPECT_EQ(unpacked_, 600000u);
   EXPECT_EQ(Check(at, size, 599999), kPackFileError);
   EXPECT_EQ(reason_, "data inflates to more than its recorded size");
   EXPECT_EQ(Check(at, size, 524288), kPackFileError);  // the limit on a chunk's end
@@ -128,7 +117,7 @@ TEST_F(PackDataTest, DamagedStreamsInflateAsZlibInflatesThem) {
   std::vector<Bytes> inputs;
   HandPack hand("KERVMAXZ");
   for (int i = 0; i < 600; ++i) {
-    Bytes s = Deflate(Sample(size_t{40} << (i % 3 * 5), i % 2 == 0, uint32_t(i % 6)));
+    Bytes s = Deflate(Sample(size_t{40} << (i % 3 * 4), i % 2 == 0, uint32_t(i % 6)));
     for (int n = 1 + int(rng() % 3); n > 0; --n) {
       const size_t at = rng() % s.size();
       if (rng() % 3 == 2) s.insert(s.begin() + std::ptrdiff_t(at), uint8_t(rng()));
@@ -215,9 +204,9 @@ TEST_P(PackCopyTest, FilesAndProgressAreTheSameWhicheverWayTheBytesGo) {
     uint64_t told = 0;
     DirectoryEntry entry;
     ASSERT_EQ(NextRecord(*pack_, &entry), kPackOk);
-    ASSERT_EQ(ExtractEntry(*pack_, entry, {&destination_, nullptr, [&](uint64_t bytes) { told = bytes; }}, &got_,
+    ASSERT_EQ(ExtractEntry(*pack_, entry, {&destination_, nullptr, [&](uint64_t bytes) { told = bytes; }}, &unpacked_,
                            &reason_), kPackOk) << name << ": " << reason_;
-    EXPECT_EQ(got_, data.size());
+    EXPECT_EQ(unpacked_, data.size());
     EXPECT_EQ(told, data.size()) << name;
     EXPECT_EQ(ReadBytes(dest_ + "/" + name), data) << name;
   }
@@ -234,7 +223,7 @@ TEST_P(PackCopyTest, ShortPacksAndFailedWritesFailTheEntry) {
   HandPack whole("KERVMAXU");
   whole.Add("f", Sample(900000, false));
   OpenStored(whole.Build());
-  std::filesystem::resize_file(packPath_, 16 + 350000);
+  std::filesystem::resize_file(path_, 16 + 350000);
   EXPECT_EQ(Next(), kPackFileError);
   EXPECT_EQ(reason_, "data cannot be read: No data available");
   EXPECT_EQ(ListTree(dest_), std::vector<std::string>{"f"});

@@ -3,6 +3,7 @@
 // of the pack writer).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "pack/pack.h"
 
 namespace test_support {
 
@@ -137,6 +140,24 @@ class HandPack {
   std::string magic_;
   Bytes file_;
   Bytes records_;
+};
+
+// The pack tests' fixture: a temporary folder whose "dest" is open for
+// output, the pack at path_, and what the last entry's read reported.
+class PackFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(dest_);
+    ASSERT_TRUE(destination_.Open(dest_));
+  }
+  // Writes the pack's next entry under the destination.
+  int Next() { return NextEntry(destination_, &name_, *pack_, &packed_, &unpacked_, &reason_); }
+
+  TempDir tmp_;
+  std::string dest_ = tmp_ / "dest", path_ = tmp_ / "game.pak", reason_, name_;
+  platform::Destination destination_;
+  PackPtr pack_;
+  uint32_t packed_ = 0, unpacked_ = 0;
 };
 
 }  // namespace test_support

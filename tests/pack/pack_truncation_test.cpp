@@ -32,7 +32,7 @@ TEST(PackTruncationTest, NoCutPackUnpacksWhole) {
     for (uint32_t word : {8000u, 16u, 1u}) Put32(tail, word);
     tail.resize(50);
     HandPack hand(magics[kind]);
-    for (size_t size : {300, 5, 150}) {
+    for (size_t size : {60, 5, 30}) {
       const Bytes data = Sample(size, true, uint32_t(size));
       const std::string name = "entry" + std::to_string(size);
       if (kind == 0) hand.AddRecord(name, hand.AddData(data), uint32_t(size), tail);

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <cstdio>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -39,29 +38,26 @@ AudioInfo VqfInfo(const TvqMode& m, int channels) {
 
 // At every mode of the table, mono and stereo: the stream holds the whole
 // frames plus the three of the layer, every value fits its field (the frame
-// writer prints nothing), the same samples give the same bytes, and the
-// samples come back in time with their two peaks in place; at 44.1 kHz and
-// 48 kbit/s per channel at 12 dB SNR at least.
+// writer prints nothing), and the samples come back in time with their two
+// peaks in place; at 44.1 kHz and 48 kbit/s per channel at 12 dB SNR at
+// least. (That the same samples give the same bytes: OneStreamIsCodedAtATime.)
 class TwinVqModes : public ::testing::TestWithParam<TvqMode> {};
 
 TEST_P(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
   test_support::TempDir dir;
   const std::string path = dir / "tones.vqf";
   const TvqMode& m = GetParam();
-  double snr[2] = {};
   for (int channels = 1; channels <= 2; ++channels) {
     SCOPED_TRACE(testing::Message() << channels << " ch");
-    const std::vector<int16_t> in = TwoTones(m.sampleRate, channels, 1.5);
+    // The 8192 frames the peaks are measured on, four frames and a part.
+    const int frameSize = m.sampleRate == 8000 ? 256 : m.sampleRate == 44100 ? 1024 : 512;
+    const std::vector<int16_t> in = TwoTones(m.sampleRate, channels, (8192 + 4.3 * frameSize) / m.sampleRate);
     testing::internal::CaptureStdout();
     ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(m, channels), in), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    const test_support::Bytes bytes = test_support::ReadBytes(path);
-    const int frameSize = m.sampleRate == 8000 ? 256 : m.sampleRate == 44100 ? 1024 : 512;
     const int64_t frames = int64_t(in.size() / channels) / frameSize + 3;
     const int64_t frameBits = (int64_t{m.kbps} * 1000 * channels * frameSize + m.sampleRate / 2) / m.sampleRate;
-    EXPECT_EQ(int64_t(bytes.size()), 44 + (frames * frameBits + 7) / 8);
-    ASSERT_EQ(stream_test::WriteThroughLayer(path, VqfInfo(m, channels), in), 0);
-    EXPECT_EQ(test_support::ReadBytes(path), bytes);
+    EXPECT_EQ(int64_t(test_support::ReadBytes(path).size()), 44 + (frames * frameBits + 7) / 8);
 
     AudioInfo back;
     back.format = FMT_VQF;
@@ -75,15 +71,12 @@ TEST_P(TwinVqModes, TwoTonesRoundTripInPlaceAndInTime) {
       EXPECT_NEAR(low, 0.025, 0.0005);
       EXPECT_NEAR(high, 0.105, 0.0005);
     }
-    snr[channels - 1] = stream_test::SnrDb(in, out);
-    EXPECT_GE(snr[channels - 1], m.sampleRate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
+    EXPECT_GE(stream_test::SnrDb(in, out), m.sampleRate == 44100 && m.kbps == 48 ? 12.0 : 8.0);
     // One frame early or late, the tones are out of phase.
     std::vector<int16_t> late(size_t(frameSize * channels), 0);
     late.insert(late.end(), in.begin(), in.end());
     EXPECT_LT(stream_test::SnrDb(late, out), 3.0);
   }
-  std::printf("SNR of two tones at %5u Hz %2d kbit/s, mono / stereo: %5.1f / %5.1f dB\n", m.sampleRate, m.kbps,
-              snr[0], snr[1]);
 }
 INSTANTIATE_TEST_SUITE_P(EveryMode, TwinVqModes, ::testing::ValuesIn(kTvqModes), twinvq_test::ModeName);
 
@@ -303,7 +296,7 @@ std::vector<int> BlockTypes(const std::vector<float>& samples, int channels) {
 // long blocks once it has begun. Through the layer, every click comes back
 // at its sample.
 TEST_F(TwinVqLibraries, ClicksGiveShortBlocksAndASteadyToneLongOnes) {
-  constexpr int kFrame = 1024, kFrames = 34;
+  constexpr int kFrame = 1024, kFrames = 16;
   for (int channels = 1; channels <= 2; ++channels) {
     std::vector<float> tone(size_t(channels) * kFrame * kFrames), clicks = tone;
     std::vector<int> clickAt;

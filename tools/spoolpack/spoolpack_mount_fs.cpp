@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include "pack/restored_size.h"
 #include "tools/spoolpack/spoolpack_common.h"
 
 namespace {
@@ -48,13 +50,12 @@ int SizeOf(MountState& state, size_t index, int64_t* size) {
   if (!file.failure.empty()) return EIO;
   if (file.size < 0) {
     const SetEntry& entry = SetEntries(*state.set)[index];
-    uint64_t known = 0;
     if (entry.kind == PackKind::kStored) {
       file.size = entry.record.packedSize;
     } else if (entry.kind == PackKind::kDeflated) {
       file.size = entry.record.unpackedSize;
-    } else if (RestoredSizeFromDescription(entry.record.info, &known)) {
-      file.size = static_cast<int64_t>(known);
+    } else if (const std::optional<RestoredSize> known = RestoredSizeOf(entry.record.info); known && known->exactBytes) {
+      file.size = static_cast<int64_t>(*known->exactBytes);
     } else {
       CachedFile* cached = nullptr;
       std::string reason;
