@@ -27,18 +27,18 @@ _spoolpack()
         mapfile -t COMPREPLY < <(compgen -W 'create extract list verify mount help --help --version' -- "$cur")
         return
     fi
-    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
+    local command=${words[1]} with_value='--jobs|-j|--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
     case $prev in
         --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
         --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
         --cache) _filedir -d; return ;;
-        --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
+        --jobs | -j | --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
     esac
 
     if [[ $cur == -* ]]; then
         local options=''
         case $command in
-            create) options='--store --audio --audio-for --skip-unpackable' ;;
+            create) options='--store --audio --audio-for --skip-unpackable --jobs' ;;
             extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout --max-ratio --no-limit' ;;
             verify) options='--max-ratio --no-limit' ;;
             list) options='--json' ;;

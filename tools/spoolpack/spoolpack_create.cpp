@@ -23,6 +23,8 @@
 #include "pack/pack.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_create_set.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 #include "tools/spoolpack/spoolpack_walk.h"
 
 namespace fs = std::filesystem;
@@ -103,6 +105,7 @@ struct CreateOptions {
   std::vector<std::string> storeGlobs;
   AudioChoice audio;                                          // --audio
   std::vector<std::pair<std::string, AudioChoice>> audioFor;  // --audio-for, in order
+  int jobs = DefaultJobs();                                   // --jobs N
 };
 
 AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file) {
@@ -111,228 +114,6 @@ AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file)
     if (Matches(glob, file)) choice = forGlob;
   }
   return choice;
-}
-
-// A folder for trial restorations, made on first use and removed with its
-// contents at the end of the run.
-struct TrialFolder {
-  std::string path;
-  ~TrialFolder() {
-    std::error_code ignored;
-    if (!path.empty()) fs::remove_all(path, ignored);
-  }
-  // The path of the trial file, or empty when no folder can be made.
-  std::string File() {
-    if (path.empty()) {
-      std::error_code ec;
-      std::string pattern = (fs::temp_directory_path(ec) / "spoolpack-XXXXXX").string();
-      if (!ec && ::mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    return path.empty() ? std::string() : path + "/restored";
-  }
-};
-
-// The packs of one create run, made on first use under temporary names
-// beside the packs they are to replace. Whatever is left of them when the
-// set goes away (a run that failed) is removed: the old packs stay as they
-// were until every new one is finished.
-struct PackSet {
-  std::string pakname;
-  PackPtr audio;
-  PackPtr stored;
-  PackPtr deflated;
-  std::string temporary[3];  // by PackKind; empty when none was made
-  uint64_t audioIn = 0;
-  uint64_t audioOut = 0;
-  uint64_t deflatedIn = 0;
-  uint64_t deflatedOut = 0;
-  uint64_t storedBytes = 0;
-  TrialFolder trial;
-
-  PackSet() = default;
-  PackSet(const PackSet&) = delete;
-  PackSet& operator=(const PackSet&) = delete;
-  ~PackSet() {
-    for (const std::string& path : temporary) {
-      if (!path.empty()) platform::DeleteFileByName(path);
-    }
-  }
-};
-
-std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
-
-PackPtr& SlotOf(PackSet& set, PackKind kind) {
-  return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
-}
-
-std::string& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
-
-// Creates a fresh hidden file beside `path` (".NAME.APAK.spoolpack-XXXXXX")
-// with the mode a plain create would give. Sets *temporary to its path and
-// returns it open, or returns a closed File with errno set.
-platform::File CreateTemporaryBeside(const std::string& path, std::string* temporary) {
-  const fs::path final(path);
-  std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".spoolpack-XXXXXX")).string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return platform::File();
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  (void)::fchmod(fd, 0666 & ~mask);
-  *temporary = pattern;
-  return platform::File(fd);
-}
-
-// A failed write result, with the system's reason where the system refused
-// a read or a write. REQUIRES: errno cleared before the call that failed.
-std::string WriteFailure(PackWriteResult result) {
-  std::string text = WriteResultMessage(result);
-  const bool system = result == PackWriteResult::kWriteFailed || result == PackWriteResult::kReadFailed;
-  if (system && errno != 0) text += std::string(" (") + std::strerror(errno) + ")";
-  return text;
-}
-
-PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
-  PackPtr& slot = SlotOf(set, kind);
-  if (!slot) {
-    const std::string path = PackPathOf(set.pakname, kind);
-    errno = 0;
-    platform::File file = CreateTemporaryBeside(path, &TemporaryOf(set, kind));
-    PackWriteResult r = file.IsOpen() ? CreatePack(std::move(file), kind, &slot) : PackWriteResult::kWriteFailed;
-    if (r != PackWriteResult::kOk) {
-      Complain("cannot create " + path + ": " + WriteFailure(r));
-      return nullptr;
-    }
-  }
-  return slot.get();
-}
-
-enum class AudioOutcome { kPacked, kOrdinary, kFailed };
-
-// Packs `file` into the Audio pack when the audio layer reads it and `choice`
-// allows; otherwise it is to be packed as an ordinary file.
-AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoice& choice) {
-  if (choice.mode == AudioMode::kNone) return AudioOutcome::kOrdinary;
-  std::string why;
-  AudioSourcePtr source = OpenAudioSource(file.path, &why);
-  if (!source) {
-    if (!why.empty()) Complain(file.path + ": packed as an ordinary file: " + why);
-    return AudioOutcome::kOrdinary;
-  }
-  const std::string trialPath = set.trial.File();
-  if (trialPath.empty()) {
-    Complain("cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
-    return AudioOutcome::kFailed;
-  }
-  PackHandle* pack = OpenForWriting(set, PackKind::kAudio);
-  if (pack == nullptr) return AudioOutcome::kFailed;
-  const uint64_t before = EntryDataBytes(*pack);
-  switch (AppendAudioEntry(*pack, file.name, *source, choice, trialPath, &why)) {
-    case AudioPackResult::kPacked:
-      set.audioIn += AudioSourceBytes(*source);
-      set.audioOut += EntryDataBytes(*pack) - before;
-      return AudioOutcome::kPacked;
-    case AudioPackResult::kFallBack:
-      Complain(file.path + ": packed as an ordinary file: " + why);
-      return AudioOutcome::kOrdinary;
-    case AudioPackResult::kFailed: break;
-  }
-  Complain("cannot pack " + file.path + ": " + why);
-  return AudioOutcome::kFailed;
-}
-
-bool AddFile(PackSet& set, const SourceFile& file, bool store) {
-  platform::File source = platform::OpenExistingReadOnly(file.path);
-  if (!source.IsOpen()) {
-    Complain("cannot read " + file.path + ": " + std::strerror(errno));
-    return false;
-  }
-  const int64_t size = platform::FileSize(source);
-  if (size < 0) {
-    Complain("cannot measure " + file.path + ": " + std::strerror(errno));
-    return false;
-  }
-  if (!store) {
-    PackHandle* pack = OpenForWriting(set, PackKind::kDeflated);
-    if (pack == nullptr) return false;
-    // Kept deflated only when it saves at least 5 %.
-    const uint64_t limit = static_cast<uint64_t>(size) * 19 / 20 + 1;
-    const uint64_t before = EntryDataBytes(*pack);
-    errno = 0;
-    PackWriteResult r = AppendDeflatedEntry(*pack, file.name, source, limit);
-    if (r == PackWriteResult::kOk) {
-      set.deflatedIn += static_cast<uint64_t>(size);
-      set.deflatedOut += EntryDataBytes(*pack) - before;
-      return true;
-    }
-    if (r != PackWriteResult::kNotSmaller) {
-      Complain("cannot pack " + file.path + ": " + WriteFailure(r));
-      return false;
-    }
-    if (platform::SeekFile(source, 0, platform::SeekOrigin::kBegin) != 0) {
-      Complain("cannot read " + file.path + " again: " + std::strerror(errno));
-      return false;
-    }
-  }
-  PackHandle* pack = OpenForWriting(set, PackKind::kStored);
-  if (pack == nullptr) return false;
-  const uint64_t before = EntryDataBytes(*pack);
-  errno = 0;
-  PackWriteResult r = AppendStoredEntry(*pack, file.name, source);
-  if (r != PackWriteResult::kOk) {
-    Complain("cannot pack " + file.path + ": " + WriteFailure(r));
-    return false;
-  }
-  set.storedBytes += EntryDataBytes(*pack) - before;
-  return true;
-}
-
-// Finishes the new pack of `kind` under its temporary name; one without
-// entries (made only for trying) is dropped. Returns false when it cannot
-// be finished.
-bool Finish(PackSet& set, PackKind kind) {
-  PackPtr& pack = SlotOf(set, kind);
-  if (!pack) return true;
-  if (EntryCount(*pack) == 0) {
-    AbandonPack(std::move(pack));
-    platform::DeleteFileByName(TemporaryOf(set, kind));
-    TemporaryOf(set, kind).clear();
-    return true;
-  }
-  errno = 0;
-  const PackWriteResult r = FinishPack(*pack);
-  if (r == PackWriteResult::kOk) return true;
-  Complain("cannot finish " + PackPathOf(set.pakname, kind) + ": " + WriteFailure(r));
-  return false;
-}
-
-// Puts the finished pack of `kind` in place of the old one, or removes the
-// old one when this run made none: the set is replaced as a whole, since a
-// pack left from an earlier run would be unpacked with the new ones.
-bool Replace(PackSet& set, PackKind kind) {
-  const std::string path = PackPathOf(set.pakname, kind);
-  std::string& temporary = TemporaryOf(set, kind);
-  PackPtr& pack = SlotOf(set, kind);
-  if (!pack) {
-    if (platform::DeleteFileByName(path)) std::printf("%s: removed (no files of this kind)\n", path.c_str());
-    return true;
-  }
-  const size_t count = EntryCount(*pack);
-  ClosePack(std::move(pack));
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    Complain("cannot put " + path + " in place: " + std::strerror(errno));
-    return false;
-  }
-  temporary.clear();
-  if (kind == PackKind::kAudio) {
-    std::printf("%s: %zu audio files, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.audioIn,
-                set.audioOut);
-  } else if (kind == PackKind::kStored) {
-    std::printf("%s: %zu files stored, %" PRIu64 " bytes\n", path.c_str(), count, set.storedBytes);
-  } else {
-    std::printf("%s: %zu files deflated, %" PRIu64 " bytes to %" PRIu64 "\n", path.c_str(), count, set.deflatedIn,
-                set.deflatedOut);
-  }
-  return true;
 }
 
 int Create(const std::string& pakname, const std::string& dir, const CreateOptions& options) {
@@ -354,13 +135,13 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
   }
   PackSet set;
   set.pakname = pakname;
+  std::vector<FilePlan> plans;
   for (const SourceFile& file : walk.files) {
-    const AudioOutcome audio = AddAudioFile(set, file, AudioChoiceFor(options, file));
-    if (audio == AudioOutcome::kFailed ||
-        (audio == AudioOutcome::kOrdinary && !AddFile(set, file, MatchesStore(options.storeGlobs, file)))) {
-      Complain("stopped; no pack was replaced");
-      return kExitFailed;
-    }
+    plans.push_back(FilePlan{AudioChoiceFor(options, file), MatchesStore(options.storeGlobs, file)});
+  }
+  if (!AddFiles(set, walk.files, plans, options.jobs)) {
+    Complain("stopped; no pack was replaced");
+    return kExitFailed;
   }
   for (PackKind kind : kPackKindsInRunOrder) {
     if (!Finish(set, kind)) {
@@ -416,6 +197,8 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
     std::string error;
     if (IsHelp(arg)) {
       return CommandHelp(self);
+    } else if (TakeJobsOption(args, &i, &options.jobs, &error)) {
+      if (!error.empty()) return UsageError(self, error);
     } else if (arg == "--skip-unpackable") {
       options.skipUnpackable = true;
     } else if ((arg == "--store" || arg == "--audio" || arg == "--audio-for") && !hasValue) {
@@ -443,5 +226,5 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
 const Command kCreateCommand = {
     "create", RunCreate,
     "spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n"
-    "                 [--audio-for GLOB=MODE]... [--skip-unpackable]",
+    "                 [--audio-for GLOB=MODE]... [--skip-unpackable] [--jobs N]",
     "<pakname> <dir> [options]", Description};
