@@ -31,6 +31,29 @@ class SpoolpackJobsTest : public ::testing::Test {
     return packs;
   }
 
+  // Extracts pak_ with 1 and with 4 jobs (and `options`): the same status,
+  // lines (but for the folder's name and the time) and tree, file for file.
+  void ExpectSameExtraction(const std::vector<std::string>& options, int status = 0) {
+    RunResult runs[2];
+    for (int k = 0; k < 2; ++k) {
+      std::vector<std::string> args{SpoolpackPath(), "extract", pak_, tmp_ / ("x" + std::to_string(k)), "-j",
+                                    k == 0 ? "1" : "4", "--no-progress"};
+      args.insert(args.end(), options.begin(), options.end());
+      runs[k] = RunProgram(args);
+      EXPECT_EQ(runs[k].status, status) << runs[k].err;
+      runs[k].err = std::regex_replace(runs[k].err, std::regex(" in [0-9.]+ s|x[01]"), "");
+    }
+    EXPECT_EQ(runs[1].out, runs[0].out);
+    EXPECT_EQ(runs[1].err, runs[0].err);
+    const std::vector<std::string> names = ListTree(tmp_ / "x0");
+    EXPECT_EQ(ListTree(tmp_ / "x1"), names);
+    for (const std::string& name : names) {
+      if (std::filesystem::is_regular_file(tmp_ / "x0" + "/" + name)) {
+        EXPECT_TRUE(ReadBytes(tmp_ / "x0" + "/" + name) == ReadBytes(tmp_ / "x1" + "/" + name)) << name;
+      }
+    }
+  }
+
   TempDir tmp_;
   std::string src_ = tmp_ / "src";
   std::string pak_ = tmp_ / "game";
@@ -77,6 +100,25 @@ TEST_F(SpoolpackJobsTest, PacksAndLinesAreTheSameForAnyJobs) {
   EXPECT_TRUE(inflated == big);
   EXPECT_LE(static_cast<double>(stream.size()), Deflate(big).size() * 1.005);
   EXPECT_EQ(RunProgram({SpoolpackPath(), "verify", pak_}).status, 0);
+  ExpectSameExtraction({});
+}
+
+// Entries of one name end with the last one; a file and a folder of one
+// name, and a failing entry, fail as in run order.
+TEST_F(SpoolpackJobsTest, ExtractWritesAsInRunOrder) {
+  HandPack zpak("KERVMAXZ");
+  for (int i = 0; i < 12; ++i) zpak.Add("t" + std::to_string(i) + ".txt", Sample(4000, true, i));
+  zpak.Add("dup.txt", Sample(5000, true, 20));
+  zpak.Add("f", ToBytes("a file"));
+  zpak.Add("f\\g", ToBytes("under a file"));
+  const Bytes stream = Deflate(Sample(2000));
+  zpak.AddRecord("bad.txt", zpak.AddData(stream), uint32_t(stream.size()), U32(10));
+  zpak.Add("d\\h", ToBytes("under a folder"));
+  zpak.Add("d", ToBytes("over a folder"));
+  zpak.Add("dup.txt", Sample(300, true, 21));
+  WriteBytes(pak_ + ".ZPAK", zpak.Build());
+  ExpectSameExtraction({}, 1);
+  EXPECT_TRUE(ReadBytes(tmp_ / "x1" + "/dup.txt") == Sample(300, true, 21));
 }
 
 // A run that fails part way fails the same way with jobs: the pack folder
@@ -103,7 +145,7 @@ TEST_F(SpoolpackJobsTest, AFailureIsReportedAsWithOneJob) {
 
 // --jobs takes a whole number from 1: anything else is a usage error.
 TEST_F(SpoolpackJobsTest, BadJobCountsAreUsageErrors) {
-  for (const char* command : {"create"}) {
+  for (const char* command : {"create", "extract"}) {
     for (std::vector<std::string> bad : {std::vector<std::string>{"-j", "0"}, {"-j", "x"}, {"--jobs=-2"},
                                          {"--jobs=3x"}, {"--jobs=9999"}, {"--jobs"}}) {
       std::vector<std::string> args{SpoolpackPath(), command, pak_, src_};

@@ -18,6 +18,8 @@
 #include "platform/destination.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_extract_jobs.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 #include "tools/spoolpack/spoolpack_progress.h"
 
 namespace {
@@ -38,6 +40,7 @@ struct ExtractOptions {
   std::string entry;  // --to-stdout NAME
   bool help = false;  // --help or -h
   ExpansionLimits limits;  // --max-ratio N, --no-limit
+  int jobs = DefaultJobs();  // --jobs N
 };
 
 // One pack of the set that exists.
@@ -128,33 +131,48 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
   output.budget = &budget;
   output.written = [&](uint64_t bytes) { progress.Written(bytes); };
   bool whole = true;  // every entry of the pack written
+  // Counts the outcome of one selected entry.
+  const auto taken = [&](const DirectoryEntry& entry, const ExtractOutcome& outcome) {
+    const std::string name = EntryPathUnderDestination(entry.name);
+    const uint64_t expected = ExpectedBytes(set.kind, entry);
+    // A dry run writes no audio file to measure: its estimate stands.
+    const uint64_t actual = outcome.code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio)
+                                ? expected
+                                : outcome.unpacked;
+    progress.EntryDone(expected, actual);
+    if (outcome.code == kPackOk) {
+      tally.written += 1;
+      tally.bytes += actual;
+      return;
+    }
+    whole = false;
+    if (outcome.code == kPackExists && options.existing == ExistingFiles::kKeep) {
+      tally.kept += 1;
+    } else {
+      tally.failures.push_back(EntryFailure(set, name, outcome.reason, outcome.code));
+    }
+  };
+  std::vector<DirectoryEntry> selected;  // with jobs, the entries still to extract
   DirectoryEntry entry;
   std::string reason;
   int rc;
   while ((rc = NextRecord(*set.pack, &entry, &reason)) == kPackOk) {
-    const std::string name = EntryPathUnderDestination(entry.name);
-    if (!Selected(options, name)) {
+    if (!Selected(options, EntryPathUnderDestination(entry.name))) {
       tally.notSelected += 1;
-      continue;
-    }
-    uint32_t unpacked = 0;
-    const int code = ExtractEntry(*set.pack, entry, output, &unpacked, &reason);
-    const uint64_t expected = ExpectedBytes(set.kind, entry);
-    // A dry run writes no audio file to measure: its estimate stands.
-    const uint64_t actual =
-        code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
-    progress.EntryDone(expected, actual);
-    if (code == kPackOk) {
-      tally.written += 1;
-      tally.bytes += actual;
-      continue;
-    }
-    whole = false;
-    if (code == kPackExists && options.existing == ExistingFiles::kKeep) {
-      tally.kept += 1;
+    } else if (options.jobs > 1) {
+      selected.push_back(entry);
     } else {
-      tally.failures.push_back(EntryFailure(set, name, reason, code));
+      ExtractOutcome outcome;
+      outcome.code = ExtractEntry(*set.pack, entry, output, &outcome.unpacked, &outcome.reason);
+      taken(entry, outcome);
     }
+  }
+  std::string error;
+  if (!selected.empty() &&
+      !ExtractInWorkers(set.path, set.kind, selected, destination, budget, options.jobs,
+                        [&](size_t i, const ExtractOutcome& outcome) { taken(selected[i], outcome); }, &error)) {
+    whole = false;
+    tally.failures.push_back(set.path + ": " + error);
   }
   if (rc != kPackEnd) {
     whole = false;
@@ -254,6 +272,8 @@ bool ParseExtractArguments(const std::vector<std::string>& args, ExtractOptions*
     if (TakeLimitOption(args, &i, &options->limits, error)) {
       if (!error->empty()) return false;
       limitArgs += i - at + 1;
+    } else if (TakeJobsOption(args, &i, &options->jobs, error)) {
+      if (!error->empty()) return false;
     } else if (arg == "--only") {
       options->only.push_back(args[++i]);
     } else if (arg == "--exclude") {
@@ -354,8 +374,13 @@ int Extract(const ExtractOptions& options) {
   ProgressLine progress(stderr, shown);
   progress.Begin(bytes, entries);
   OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
+  // Packs to delete are read here, which keeps count of what was handed
+  // out; a run that may reach its output limit goes in order, so that the
+  // entry that passes it is the one a single job names.
+  ExtractOptions run = options;
+  if (mayDelete || (budget.limits.enabled && bytes > budget.allowedBytes / 2)) run.jobs = 1;
   for (SetPack& set : packs) {
-    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
+    ExtractPack(run, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
   }
   progress.Clear();
   for (const std::string& line : tally.failures) Complain(line);
@@ -400,6 +425,6 @@ const Command kExtractCommand = {
     "spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
     "                  [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
     "                  [--progress|--no-progress] [--quiet]\n"
-    "                  [--max-ratio N] [--no-limit]\n"
+    "                  [--max-ratio N] [--no-limit] [--jobs N]\n"
     "spoolpack extract <pakname> --to-stdout NAME [--max-ratio N] [--no-limit]",
     "<pakname> <dir> [options]\n<pakname> --to-stdout NAME", Description};

@@ -102,7 +102,8 @@ struct Pool {
   std::vector<Worker> workers;
   ~Pool() {
     for (Worker& w : workers) {
-      if (w.busy && w.pid > 0) ::kill(w.pid, SIGKILL);
+      // A busy worker removes its files in progress as it ends.
+      if (w.busy && w.pid > 0) ::kill(w.pid, SIGTERM);
       if (w.tasks >= 0) ::close(w.tasks);
       if (w.results >= 0) ::close(w.results);
     }
@@ -134,8 +135,9 @@ bool Start(Pool& pool, int jobs, const JobWork& work, std::string* error) {
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
-      // A worker does not outlive the run.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      // A worker does not outlive the run; SIGTERM lets it remove its
+      // files in progress.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       if (::getppid() != parent) ::_exit(1);
       for (const Worker& w : pool.workers) {
         ::close(w.tasks);
@@ -213,7 +215,8 @@ bool TakeJobsOption(const std::vector<std::string>& args, size_t* i, int* jobs, 
   return true;
 }
 
-bool RunJobs(size_t count, int jobs, const JobWork& work, const JobCommit& commit, std::string* error) {
+bool RunJobs(size_t count, int jobs, const JobWork& work, const JobCommit& commit, std::string* error,
+             const JobMayStart& mayStart) {
   if (count == 0) return true;
   // A worker that ends makes writing to it fail, not end this process.
   struct IgnoreBrokenPipes {
@@ -245,6 +248,7 @@ bool RunJobs(size_t count, int jobs, const JobWork& work, const JobCommit& commi
     if (taken == count) break;
     for (Worker& w : pool.workers) {
       if (w.busy || sent >= count || sent >= taken + window) continue;
+      if (mayStart && sent > taken && !mayStart(sent, taken)) break;
       const uint64_t index = sent;
       if (!WriteAll(w.tasks, &index, sizeof index)) {
         *error = "a worker ended before its entry";

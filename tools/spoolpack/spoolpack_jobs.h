@@ -31,6 +31,11 @@ bool TakeJobsOption(const std::vector<std::string>& args, size_t* i, int* jobs, 
 // commit stopped the run).
 // `work` runs in a child process: it must leave its results in files or in
 // what it returns, and never rely on what it changes in memory.
+// `mayStart(i, from)`, when given, says whether entry i may start while the
+// entries from `from` to i - 1 are not yet all taken up; entry i waits
+// until it may.
 using JobWork = std::function<std::string(size_t index)>;
 using JobCommit = std::function<bool(size_t index, const std::string& result)>;
-[[nodiscard]] bool RunJobs(size_t count, int jobs, const JobWork& work, const JobCommit& commit, std::string* error);
+using JobMayStart = std::function<bool(size_t index, size_t from)>;
+[[nodiscard]] bool RunJobs(size_t count, int jobs, const JobWork& work, const JobCommit& commit, std::string* error,
+                           const JobMayStart& mayStart = nullptr);
