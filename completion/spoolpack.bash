@@ -39,8 +39,8 @@ _spoolpack()
         local options=''
         case $command in
             create) options='--store --audio --audio-for --skip-unpackable --jobs' ;;
-            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout --max-ratio --no-limit' ;;
-            verify) options='--max-ratio --no-limit' ;;
+            extract) options='--only --exclude --existing --delete --dry-run --progress --no-progress --quiet --to-stdout --max-ratio --no-limit --jobs' ;;
+            verify) options='--max-ratio --no-limit --jobs' ;;
             list) options='--json' ;;
             mount) options='--foreground --cache --cache-size' ;;
         esac

@@ -119,6 +119,13 @@ TEST_F(SpoolpackJobsTest, ExtractWritesAsInRunOrder) {
   WriteBytes(pak_ + ".ZPAK", zpak.Build());
   ExpectSameExtraction({}, 1);
   EXPECT_TRUE(ReadBytes(tmp_ / "x1" + "/dup.txt") == Sample(300, true, 21));
+  const RunResult one = RunProgram({SpoolpackPath(), "verify", "-j", "1", pak_});
+  const RunResult four = RunProgram({SpoolpackPath(), "verify", "--jobs=4", pak_});
+  EXPECT_EQ(one.status, 1);
+  EXPECT_NE(one.err.find("bad.txt"), std::string::npos) << one.err;
+  EXPECT_EQ(four.status, one.status);
+  EXPECT_EQ(four.out, one.out);
+  EXPECT_EQ(four.err, one.err);
 }
 
 // A run that fails part way fails the same way with jobs: the pack folder
@@ -143,13 +150,15 @@ TEST_F(SpoolpackJobsTest, AFailureIsReportedAsWithOneJob) {
   EXPECT_EQ(results[1].out, results[0].out);
 }
 
-// --jobs takes a whole number from 1: anything else is a usage error.
+// --jobs takes a whole number from 1: anything else is a usage error (for
+// verify the option is followed by the pack's name).
 TEST_F(SpoolpackJobsTest, BadJobCountsAreUsageErrors) {
-  for (const char* command : {"create", "extract"}) {
+  for (const char* command : {"create", "extract", "verify"}) {
     for (std::vector<std::string> bad : {std::vector<std::string>{"-j", "0"}, {"-j", "x"}, {"--jobs=-2"},
                                          {"--jobs=3x"}, {"--jobs=9999"}, {"--jobs"}}) {
       std::vector<std::string> args{SpoolpackPath(), command, pak_, src_};
       args.insert(args.end(), bad.begin(), bad.end());
+      if (std::string(command) == "verify") args = {SpoolpackPath(), command, bad[0], bad.back(), pak_};
       const RunResult r = RunProgram(args);
       EXPECT_EQ(r.status, 2) << command << " " << bad[0];
       EXPECT_NE(r.err.find("usage:"), std::string::npos) << r.err;

@@ -1,4 +1,4 @@
-// spoolpack verify [--max-ratio N] [--no-limit] <pakname>
+// spoolpack verify [--max-ratio N] [--no-limit] [--jobs N] <pakname>
 // Reads, inflates, decodes and converts every entry of a set's packs
 // without writing anything.
 #include <cstdio>
@@ -7,12 +7,14 @@
 
 #include "pack/pack.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_extract_jobs.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 
 namespace {
 
 // Checks one pack, counting against `budget`; returns false when it has
 // problems.
-bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool* found) {
+bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, int jobs, bool* found) {
   PackPtr pack;
   std::string reason;
   if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
@@ -30,20 +32,37 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
   }
   EntryOutput output;
   output.budget = &budget;
+  // Counts the outcome of one entry.
+  const auto taken = [&](const DirectoryEntry& entry, ExtractOutcome outcome) {
+    if (outcome.code == kPackOk && kind == PackKind::kDeflated && outcome.unpacked != entry.unpackedSize) {
+      outcome.code = kPackFileError;
+      outcome.reason = "inflates to " + std::to_string(outcome.unpacked) + " bytes, recorded " +
+                       std::to_string(entry.unpackedSize);
+    }
+    if (outcome.code != kPackOk) {
+      ++problems;
+      Complain(path + ": entry \"" + entry.name + "\": " + outcome.reason);
+    }
+  };
+  std::vector<DirectoryEntry> later;  // with jobs, the entries still to read
   DirectoryEntry entry;
   int rc;
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
     ++entries;
-    uint32_t unpacked = 0;
-    int v = ExtractEntry(*pack, entry, output, &unpacked, &reason);
-    if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
-      v = kPackFileError;
-      reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
+    if (jobs > 1) {
+      later.push_back(entry);
+      continue;
     }
-    if (v != kPackOk) {
-      ++problems;
-      Complain(path + ": entry \"" + entry.name + "\": " + reason);
-    }
+    ExtractOutcome outcome;
+    outcome.code = ExtractEntry(*pack, entry, output, &outcome.unpacked, &outcome.reason);
+    taken(entry, outcome);
+  }
+  std::string error;
+  if (!later.empty() && !ExtractInWorkers(path, kind, later, nullptr, budget, jobs,
+                                          [&](size_t i, const ExtractOutcome& outcome) { taken(later[i], outcome); },
+                                          &error)) {
+    ++problems;
+    Complain(path + ": " + error);
   }
   if (rc != kPackEnd) {
     ++problems;
@@ -57,11 +76,11 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
   return true;
 }
 
-int Verify(const std::string& pakname, const ExpansionLimits& limits) {
+int Verify(const std::string& pakname, const ExpansionLimits& limits, int jobs) {
   bool ok = true;
   bool found = false;
   OutputBudget budget = MakeOutputBudget(limits, PackSetBytes(pakname));
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, &found) && ok;
+  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, jobs, &found) && ok;
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;
@@ -81,15 +100,17 @@ int RunVerify(const Command& self, const std::vector<std::string>& args) {
   if (args.empty()) return UsageError(self, "verify takes a pack name");
   ExpansionLimits limits;
   std::string error;
+  int jobs = DefaultJobs();
   for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (!TakeLimitOption(args, &i, &limits, &error) || !error.empty()) {
+    if (TakeJobsOption(args, &i, &jobs, &error) && error.empty()) continue;
+    if (!error.empty() || !TakeLimitOption(args, &i, &limits, &error) || !error.empty()) {
       return UsageError(self, error.empty() ? "unknown option " + args[i] : error);
     }
   }
-  return Verify(args.back(), limits);
+  return Verify(args.back(), limits, jobs);
 }
 
 }  // namespace
 
-const Command kVerifyCommand = {"verify", RunVerify, "spoolpack verify [--max-ratio N] [--no-limit] <pakname>",
+const Command kVerifyCommand = {"verify", RunVerify, "spoolpack verify [--max-ratio N] [--no-limit] [--jobs N] <pakname>",
                                  "[options] <pakname>", Description};
