@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -292,17 +293,24 @@ bool AddFiles(PackSet& set, const std::vector<SourceFile>& files, const std::vec
     }
     return true;
   }
-  // The workers' packs go into a folder of the run's, removed at its end.
+  // The workers' packs go into a hidden folder beside the packs (on their
+  // file system, not in memory), removed with its contents at the end.
   TrialFolder scratch;
-  if (scratch.File().empty()) {
-    Complain("cannot make a folder for the workers: " + std::string(std::strerror(errno)));
+  const fs::path final(set.pakname);
+  std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".spoolpack-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    Complain("cannot make a folder for the workers beside " + set.pakname + ": " + std::strerror(errno));
     return false;
   }
+  scratch.path = pattern;
+  // Each block in flight holds about 2 MiB: at most 8 per file keeps a job
+  // within 20 MiB for deflating.
+  const int threads = std::min(jobs, 8);
   const auto name = [&](size_t i) { return scratch.path + "/" + std::to_string(i); };
   bool ok = true;
   std::string error;
   const bool ran = RunJobs(
-      files.size(), jobs, [&](size_t i) { return PackInWorker(name(i), files[i], plans[i], jobs); },
+      files.size(), jobs, [&](size_t i) { return PackInWorker(name(i), files[i], plans[i], threads); },
       [&](size_t i, const std::string& result) {
         ok = TakeFromWorker(set, name(i), files[i], result);
         return ok;
