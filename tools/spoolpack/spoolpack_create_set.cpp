@@ -298,11 +298,15 @@ bool AddFiles(PackSet& set, const std::vector<SourceFile>& files, const std::vec
   TrialFolder scratch;
   const fs::path final(set.pakname);
   std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".spoolpack-XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    Complain("cannot make a folder for the workers beside " + set.pakname + ": " + std::strerror(errno));
+  if (::mkdtemp(pattern.data()) != nullptr) {
+    scratch.path = pattern;
+  } else if (scratch.File().empty()) {
+    // Where the packs' folder takes no folder, the packs cannot be made
+    // either: the temporary folder serves, and the first entry taken up
+    // fails as with one job.
+    Complain("cannot make a folder for the workers: " + std::string(std::strerror(errno)));
     return false;
   }
-  scratch.path = pattern;
   // Each block in flight holds about 2 MiB: at most 8 per file keeps a job
   // within 20 MiB for deflating.
   const int threads = std::min(jobs, 8);
