@@ -24,7 +24,7 @@ DeflateOutcome DeflateAll(const Bytes& input, int threads, Bytes* output, uint64
   pack_internal::DeflateIo io;
   io.read = [&](uint8_t* buffer, size_t capacity) {
     const size_t n = std::min({capacity, input.size() - at, size_t{100000}});
-    std::memcpy(buffer, input.data() + at, n);
+    if (n > 0) std::memcpy(buffer, input.data() + at, n);
     at += n;
     return static_cast<int64_t>(n);
   };
