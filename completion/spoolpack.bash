@@ -27,7 +27,7 @@ _spoolpack()
         mapfile -t COMPREPLY < <(compgen -W 'create extract list verify mount help --help --version' -- "$cur")
         return
     fi
-    local command=${words[1]} with_value='--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
+    local command=${words[1]} with_value='--jobs|-j|--store|--audio|--audio-for|--only|--exclude|--existing|--to-stdout|--cache|--cache-size|--max-ratio'
     # After "--" every word is an operand.
     local i ended=''
     for ((i = 2; i < cword; i++)); do
@@ -37,15 +37,15 @@ _spoolpack()
         --audio) mapfile -t COMPREPLY < <(compgen -W 'keep pcm ogg aac vqf none' -- "$cur"); return ;;
         --existing) mapfile -t COMPREPLY < <(compgen -W 'overwrite keep fail' -- "$cur"); return ;;
         --cache) _filedir -d; return ;;
-        --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
+        --jobs | -j | --store | --audio-for | --only | --exclude | --to-stdout | --cache-size | --max-ratio) return ;;
     esac
 
     if [[ -z $ended && $cur == -* ]]; then
         local options='--help --version'
         case $command in
-            create) options+=' --store --audio --audio-for --skip-unpackable --progress --no-progress --quiet --verbose' ;;
-            extract) options+=' --only --exclude --existing --delete --dry-run --progress --no-progress --quiet --verbose --to-stdout --max-ratio --no-limit' ;;
-            verify) options+=' --max-ratio --no-limit --quiet' ;;
+            create) options+=' --store --audio --audio-for --skip-unpackable --progress --no-progress --quiet --verbose --jobs' ;;
+            extract) options+=' --only --exclude --existing --delete --dry-run --progress --no-progress --quiet --verbose --to-stdout --max-ratio --no-limit --jobs' ;;
+            verify) options+=' --max-ratio --no-limit --quiet --jobs' ;;
             list) options+=' --json' ;;
             mount) options+=' --foreground --cache --cache-size' ;;
             help) options='' ;;

@@ -290,12 +290,23 @@ enum class PackWriteResult {
 [[nodiscard]] PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, platform::File& source);
 
 // Deflates `source` from its current position to its end at level 9 as a
-// Deflated entry. When the deflated stream would reach `packedLimit` bytes
-// the data written so far is taken back and kNotSmaller returned, the pack
-// unchanged and `source` read part way. REQUIRES: a Deflated pack in write
-// mode. Other failures but kBadName leave the pack unable to finish.
+// Deflated entry: one zlib stream, made of independently deflated 1 MiB
+// blocks when the source is longer than one (up to `threads` of them at
+// once; the bytes are the same for any `threads`). When the deflated stream
+// would reach `packedLimit` bytes the data written so far is taken back and
+// kNotSmaller returned, the pack unchanged and `source` read part way.
+// REQUIRES: a Deflated pack in write mode. Other failures but kBadName
+// leave the pack unable to finish.
 [[nodiscard]] PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
-                                                  uint64_t packedLimit = UINT64_MAX);
+                                                  uint64_t packedLimit = UINT64_MAX, int threads = 1);
+
+// Copies the entry `entry` of `from`, a pack of the same kind opened for
+// reading (a pack written elsewhere, for example by another process), to
+// the end of `pack`: its packed data unchanged and its record with the new
+// offset, as though it had been appended here. REQUIRES: `entry` came from
+// NextRecord on `from`; `pack` in write mode. Failures but kBadName and
+// kNotWritable leave the pack unable to finish.
+[[nodiscard]] PackWriteResult AppendEntryFrom(PackHandle& pack, PackHandle& from, const DirectoryEntry& entry);
 
 // Entries added so far, and the bytes of their data in the pack.
 [[nodiscard]] size_t EntryCount(const PackHandle& pack);

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "pack/pack_internal.h"
+#include "pack/parallel_deflate.h"
 
 using pack_internal::Mode;
 
@@ -144,44 +145,63 @@ PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, pla
 }
 
 PackWriteResult AppendDeflatedEntry(PackHandle& pack, const std::string& name, platform::File& source,
-                                    uint64_t packedLimit) {
+                                    uint64_t packedLimit, int threads) {
   if (!Writable(pack, PackKind::kDeflated)) return PackWriteResult::kNotWritable;
   if (!ValidName(name)) return PackWriteResult::kBadName;
-  pack_internal::EnsureChunks(pack);
-  if (!pack.deflater.Start()) return Broken(pack, PackWriteResult::kNoMemory);
-  z_stream& zs = pack.deflater.get();
   DirectoryEntry entry;
   entry.name = name;
   entry.dataOffset = static_cast<uint32_t>(pack.dataEnd);
-  uint64_t unpacked = 0;
   uint32_t crc = 0;
-  bool atEnd = false;
-  int rc = Z_OK;
-  while (rc != Z_STREAM_END) {
-    if (zs.avail_in == 0 && !atEnd) {
-      int64_t got = ReadSourceChunk(pack, source);
-      if (got < 0) return Broken(pack, PackWriteResult::kReadFailed);
-      atEnd = got == 0;
-      unpacked += static_cast<uint64_t>(got);
-      // The unpacked size must fit its 32-bit field too.
-      if (unpacked > kMaxPackBytes) return Broken(pack, PackWriteResult::kTooLarge);
-      zs.next_in = pack.inChunk.data();
-      zs.avail_in = static_cast<uInt>(got);
+  PackWriteResult written = PackWriteResult::kOk;
+  bool overLimit = false;
+  pack_internal::DeflateIo io;
+  io.read = [&](uint8_t* buffer, size_t capacity) { return platform::ReadFile(source, buffer, capacity); };
+  io.write = [&](const uint8_t* data, size_t size) {
+    if (pack.dataEnd - entry.dataOffset + size >= packedLimit) {
+      overLimit = true;
+      return false;
     }
-    zs.next_out = pack.outChunk.data();
-    zs.avail_out = static_cast<uInt>(pack.outChunk.size());
-    rc = deflate(&zs, atEnd ? Z_FINISH : Z_NO_FLUSH);
-    if (rc == Z_STREAM_ERROR) return Broken(pack, PackWriteResult::kNoMemory);
-    size_t produced = pack.outChunk.size() - zs.avail_out;
-    if (pack.dataEnd - entry.dataOffset + produced >= packedLimit) return Rewind(pack, entry.dataOffset) ==
-        PackWriteResult::kOk ? PackWriteResult::kNotSmaller : PackWriteResult::kWriteFailed;
-    PackWriteResult r = WriteData(pack, pack.outChunk.data(), produced);
-    if (r != PackWriteResult::kOk) return r;
-    crc = pack_internal::Crc32(crc, pack.outChunk.data(), produced);
+    written = WriteData(pack, data, size);
+    crc = pack_internal::Crc32(crc, data, size);
+    return written == PackWriteResult::kOk;
+  };
+  uint64_t unpacked = 0;
+  // The unpacked size must fit its 32-bit field too.
+  switch (pack_internal::DeflateStream(pack.deflater, io, threads, kMaxPackBytes, &unpacked)) {
+    case pack_internal::DeflateOutcome::kDone: break;
+    case pack_internal::DeflateOutcome::kReadFailed: return Broken(pack, PackWriteResult::kReadFailed);
+    case pack_internal::DeflateOutcome::kNoMemory: return Broken(pack, PackWriteResult::kNoMemory);
+    case pack_internal::DeflateOutcome::kTooLarge: return Broken(pack, PackWriteResult::kTooLarge);
+    case pack_internal::DeflateOutcome::kStopped:
+      if (!overLimit) return written;
+      return Rewind(pack, entry.dataOffset) == PackWriteResult::kOk ? PackWriteResult::kNotSmaller
+                                                                     : PackWriteResult::kWriteFailed;
   }
   entry.packedSize = static_cast<uint32_t>(pack.dataEnd - entry.dataOffset);
   entry.unpackedSize = static_cast<uint32_t>(unpacked);
   return AppendRecord(pack, entry, crc);
+}
+
+PackWriteResult AppendEntryFrom(PackHandle& pack, PackHandle& from, const DirectoryEntry& entry) {
+  if (pack.mode != Mode::kWrite || from.kind != pack.kind || from.mode != Mode::kRead) {
+    return PackWriteResult::kNotWritable;
+  }
+  if (!ValidName(entry.name)) return PackWriteResult::kBadName;
+  pack_internal::EnsureChunks(pack);
+  DirectoryEntry moved = entry;
+  moved.dataOffset = static_cast<uint32_t>(pack.dataEnd);
+  uint32_t crc = 0;
+  for (uint64_t done = 0; done < entry.packedSize;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(entry.packedSize - done, pack.inChunk.size()));
+    if (!platform::ReadFileAt(from.file, static_cast<int64_t>(entry.dataOffset + done), pack.inChunk.data(), piece)) {
+      return Broken(pack, PackWriteResult::kReadFailed);
+    }
+    const PackWriteResult r = WriteData(pack, pack.inChunk.data(), piece);
+    if (r != PackWriteResult::kOk) return r;
+    crc = pack_internal::Crc32(crc, pack.inChunk.data(), piece);
+    done += piece;
+  }
+  return AppendRecord(pack, moved, crc);
 }
 
 platform::File& PackFile(PackHandle& pack) { return pack.file; }

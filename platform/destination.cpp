@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -33,16 +34,38 @@ struct CleanupSlot {
   std::atomic<int> state{0};
   int folder = -1;
   char name[kSlotNameBytes] = {};
+  int self = -1;  // for a pending folder: the folder named, whose files go first
 };
 
 CleanupSlot g_cleanup[kCleanupSlots];
 
 constexpr int kCoveredSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Removes every armed temporary file. Async-signal-safe.
+// Removes the files directly in the open folder `folder`. Async-signal-safe:
+// the entries are read with the getdents64 system call.
+void RemoveFilesIn(int folder) {
+  alignas(8) char buffer[4096];
+  ::lseek(folder, 0, SEEK_SET);
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, folder, buffer, sizeof buffer);
+    if (n <= 0) return;
+    for (long at = 0; at < n;) {
+      // struct linux_dirent64: inode (8), offset (8), record length (2), type (1), name.
+      unsigned short length;
+      std::memcpy(&length, buffer + at + 16, sizeof length);
+      const char* name = buffer + at + 19;
+      if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ::unlinkat(folder, name, 0);
+      at += length;
+    }
+  }
+}
+
+// Removes every armed temporary file and folder. Async-signal-safe.
 void RemoveArmedPendingFiles() {
   for (CleanupSlot& slot : g_cleanup) {
-    if (slot.state.load() == 2) ::unlinkat(slot.folder, slot.name, 0);
+    if (slot.state.load() != 2) continue;
+    if (slot.self >= 0) RemoveFilesIn(slot.self);
+    ::unlinkat(slot.folder, slot.name, slot.self >= 0 ? AT_REMOVEDIR : 0);
   }
 }
 
@@ -73,12 +96,13 @@ class SignalBlock {
 
 // Records `name` in `folder` in a free slot. Returns the slot, or -1 when
 // every slot is taken (the file is then not covered).
-int ArmSlot(int folder, const std::string& name) {
+int ArmSlot(int folder, const std::string& name, int self = -1) {
   if (name.size() >= kSlotNameBytes) return -1;
   for (int i = 0; i < kCleanupSlots; ++i) {
     int expected = 0;
     if (!g_cleanup[i].state.compare_exchange_strong(expected, 1)) continue;
     g_cleanup[i].folder = folder;
+    g_cleanup[i].self = self;
     std::memcpy(g_cleanup[i].name, name.c_str(), name.size() + 1);
     g_cleanup[i].state.store(2);
     return i;
@@ -284,6 +308,52 @@ void PendingFile::Abandon() {
   temporaryName_.clear();
   finalName_.clear();
   folder_ = File();
+}
+
+PendingFolder::~PendingFolder() {
+  if (path_.empty()) return;
+  SignalBlock block;
+  RemoveFilesIn(self_.Descriptor());
+  ::unlinkat(parent_.Descriptor(), path_.substr(path_.rfind('/') + 1).c_str(), AT_REMOVEDIR);
+  DisarmSlot(std::exchange(slot_, -1));
+}
+
+bool PendingFolder::Create(const std::string& besidePath) {
+  const size_t slash = besidePath.rfind('/');
+  const std::string base = slash == std::string::npos ? besidePath : besidePath.substr(slash + 1);
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string places[] = {slash == std::string::npos ? std::string(".") : besidePath.substr(0, slash),
+                                tmp != nullptr && *tmp != '\0' ? tmp : "/tmp"};
+  int error = 0;
+  for (const std::string& place : places) {
+    File parent(::open(place.empty() ? "/" : place.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.IsOpen()) {
+      error = errno;
+      continue;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = "." + base + ".spoolex-" + RandomSuffix();
+      SignalBlock block;
+      if (::mkdirat(parent.Descriptor(), name.c_str(), 0700) != 0) {
+        if (errno == EEXIST) continue;
+        error = errno;
+        break;
+      }
+      File self(::openat(parent.Descriptor(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!self.IsOpen()) {
+        error = errno;
+        ::unlinkat(parent.Descriptor(), name.c_str(), AT_REMOVEDIR);
+        break;
+      }
+      slot_ = ArmSlot(parent.Descriptor(), name, self.Descriptor());
+      path_ = place + "/" + name;
+      parent_ = std::move(parent);
+      self_ = std::move(self);
+      return true;
+    }
+  }
+  errno = error;
+  return false;
 }
 
 void RemovePendingFilesOnSignals() {

@@ -80,6 +80,29 @@ class PendingFile {
   int slot_ = -1;  // the signal cleanup slot holding temporaryName_
 };
 
+// A hidden folder for temporary files, made beside `besidePath`
+// (".NAME.spoolex-XXXXXX" in its folder) or, where that folder takes none,
+// in the system's temporary folder. Destroying it removes it with the files
+// directly in it; so does a signal that RemovePendingFilesOnSignals()
+// covers, while it exists.
+class PendingFolder {
+ public:
+  PendingFolder() = default;
+  PendingFolder(const PendingFolder&) = delete;
+  PendingFolder& operator=(const PendingFolder&) = delete;
+  ~PendingFolder();
+
+  // Makes the folder; false with errno set when neither place takes one.
+  [[nodiscard]] bool Create(const std::string& besidePath);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  File parent_;    // the folder holding it
+  File self_;      // the folder itself, for removing its files
+  int slot_ = -1;  // its signal cleanup slot
+};
+
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file of every
 // PendingFile in progress and then end the process by the signal's default
 // action (so its exit status is the signal's). A signal that is ignored when

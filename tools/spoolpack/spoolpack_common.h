@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pack/pack.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 #include "tools/spoolpack/spoolpack_options.h"
 
 inline constexpr int kExitOk = 0;
@@ -92,6 +93,10 @@ inline bool ApplyLimitOption(const GivenOption& option, ExpansionLimits* limits)
   }
   return true;
 }
+
+// `--jobs N` / `-j N` of create, extract and verify: N workers, 1 to 1024.
+inline constexpr int kJobsOption = 1002;
+inline constexpr OptionSpec kJobsSpec{kJobsOption, "--jobs", 'j', OptionKind::kNumber, "N", 1, kMaxJobs};
 
 // Parses the command's arguments by `table`. Returns true when the command
 // is to run; otherwise its help, the version or a usage error was printed

@@ -1,6 +1,6 @@
 // spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]
 //                  [--audio-for GLOB=MODE]... [--skip-unpackable]
-//                  [--progress|--no-progress] [--quiet|--verbose]
+//                  [--progress|--no-progress] [--quiet|--verbose] [--jobs N]
 // Packs every regular file under <dir> into the packs of <pakname>: audio
 // files as the audio mode says, the rest deflated or stored.
 #include <algorithm>
@@ -21,6 +21,8 @@
 #include "platform/destination.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_create_set.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 #include "tools/spoolpack/spoolpack_progress.h"
 #include "tools/spoolpack/spoolpack_walk.h"
 
@@ -102,9 +104,10 @@ struct CreateOptions {
   std::vector<std::string> storeGlobs;
   AudioChoice audio;                                          // --audio
   std::vector<std::pair<std::string, AudioChoice>> audioFor;  // --audio-for, in order
-  bool quiet = false;    // failures only
-  bool verbose = false;  // a line per file packed
-  int progress = -1;     // 1 --progress, 0 --no-progress, -1 on a terminal only
+  bool quiet = false;                                         // failures only
+  bool verbose = false;                                       // a line per file packed
+  int progress = -1;  // 1 --progress, 0 --no-progress, -1 on a terminal only
+  int jobs = DefaultJobs();  // --jobs N
 };
 
 AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file) {
@@ -113,227 +116,6 @@ AudioChoice AudioChoiceFor(const CreateOptions& options, const SourceFile& file)
     if (Matches(glob, file)) choice = forGlob;
   }
   return choice;
-}
-
-// A folder for trial restorations, made on first use and removed with its
-// contents at the end of the run.
-struct TrialFolder {
-  std::string path;
-  ~TrialFolder() {
-    std::error_code ignored;
-    if (!path.empty()) fs::remove_all(path, ignored);
-  }
-  // The path of the trial file, or empty when no folder can be made.
-  std::string File() {
-    if (path.empty()) {
-      std::error_code ec;
-      std::string pattern = (fs::temp_directory_path(ec) / "spoolpack-XXXXXX").string();
-      if (!ec && ::mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    return path.empty() ? std::string() : path + "/restored";
-  }
-};
-
-// The packs of one create run, made on first use under temporary names
-// beside the packs they are to replace (pending files). Whatever is left of
-// them when the set goes away (a run that failed) or a signal ends the run
-// is removed: the old packs stay as they were until every new one is
-// finished.
-struct PackSet {
-  std::string pakname;
-  PackPtr audio;
-  PackPtr stored;
-  PackPtr deflated;
-  platform::PendingFile temporary[3];  // by PackKind; not open when none was made
-  ProgressLine* progress = nullptr;
-  bool quiet = false;
-  uint64_t audioIn = 0;
-  uint64_t audioOut = 0;
-  uint64_t deflatedIn = 0;
-  uint64_t deflatedOut = 0;
-  uint64_t storedBytes = 0;
-  TrialFolder trial;
-
-  PackSet() = default;
-  PackSet(const PackSet&) = delete;
-  PackSet& operator=(const PackSet&) = delete;
-};
-
-// A failure of the run on standard error, on a line of its own.
-void Say(PackSet& set, const std::string& text) {
-  if (set.progress != nullptr) set.progress->Clear();
-  Complain(text);
-}
-
-// A note on how a file was packed; --quiet leaves it out.
-void Note(PackSet& set, const std::string& text) {
-  if (!set.quiet) Say(set, text);
-}
-
-std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
-
-PackPtr& SlotOf(PackSet& set, PackKind kind) {
-  return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
-}
-
-platform::PendingFile& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
-
-// A failed write result, with the system's reason where the system refused
-// a read or a write. REQUIRES: errno cleared before the call that failed.
-std::string WriteFailure(PackWriteResult result) {
-  std::string text = WriteResultMessage(result);
-  const bool system = result == PackWriteResult::kWriteFailed || result == PackWriteResult::kReadFailed;
-  if (system && errno != 0) text += std::string(" (") + std::strerror(errno) + ")";
-  return text;
-}
-
-PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
-  PackPtr& slot = SlotOf(set, kind);
-  if (!slot) {
-    const std::string path = PackPathOf(set.pakname, kind);
-    errno = 0;
-    platform::PendingFile& temporary = TemporaryOf(set, kind);
-    // The pack owns the file from here; the pending file keeps its name.
-    PackWriteResult r = temporary.Create(path) ? CreatePack(std::move(temporary.file()), kind, &slot)
-                                               : PackWriteResult::kWriteFailed;
-    if (r != PackWriteResult::kOk) {
-      Say(set, "cannot create " + path + ": " + WriteFailure(r));
-      return nullptr;
-    }
-  }
-  return slot.get();
-}
-
-enum class AudioOutcome { kPacked, kOrdinary, kFailed };
-
-// Packs `file` into the Audio pack when the audio layer reads it and `choice`
-// allows; otherwise it is to be packed as an ordinary file.
-AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoice& choice) {
-  if (choice.mode == AudioMode::kNone) return AudioOutcome::kOrdinary;
-  std::string why;
-  AudioSourcePtr source = OpenAudioSource(file.path, &why);
-  if (!source) {
-    if (!why.empty()) Note(set, file.path + ": packed as an ordinary file: " + why);
-    return AudioOutcome::kOrdinary;
-  }
-  const std::string trialPath = set.trial.File();
-  if (trialPath.empty()) {
-    Say(set, "cannot make a folder for trial restorations: " + std::string(std::strerror(errno)));
-    return AudioOutcome::kFailed;
-  }
-  PackHandle* pack = OpenForWriting(set, PackKind::kAudio);
-  if (pack == nullptr) return AudioOutcome::kFailed;
-  const uint64_t before = EntryDataBytes(*pack);
-  switch (AppendAudioEntry(*pack, file.name, *source, choice, trialPath, &why)) {
-    case AudioPackResult::kPacked:
-      set.audioIn += AudioSourceBytes(*source);
-      set.audioOut += EntryDataBytes(*pack) - before;
-      return AudioOutcome::kPacked;
-    case AudioPackResult::kFallBack:
-      Note(set, file.path + ": packed as an ordinary file: " + why);
-      return AudioOutcome::kOrdinary;
-    case AudioPackResult::kFailed: break;
-  }
-  Say(set, "cannot pack " + file.path + ": " + why);
-  return AudioOutcome::kFailed;
-}
-
-bool AddFile(PackSet& set, const SourceFile& file, bool store) {
-  platform::File source = platform::OpenExistingReadOnly(file.path);
-  if (!source.IsOpen()) {
-    Say(set, "cannot read " + file.path + ": " + std::strerror(errno));
-    return false;
-  }
-  const int64_t size = platform::FileSize(source);
-  if (size < 0) {
-    Say(set, "cannot measure " + file.path + ": " + std::strerror(errno));
-    return false;
-  }
-  if (!store) {
-    PackHandle* pack = OpenForWriting(set, PackKind::kDeflated);
-    if (pack == nullptr) return false;
-    // Kept deflated only when it saves at least 5 %.
-    const uint64_t limit = static_cast<uint64_t>(size) * 19 / 20 + 1;
-    const uint64_t before = EntryDataBytes(*pack);
-    errno = 0;
-    PackWriteResult r = AppendDeflatedEntry(*pack, file.name, source, limit);
-    if (r == PackWriteResult::kOk) {
-      set.deflatedIn += static_cast<uint64_t>(size);
-      set.deflatedOut += EntryDataBytes(*pack) - before;
-      return true;
-    }
-    if (r != PackWriteResult::kNotSmaller) {
-      Say(set, "cannot pack " + file.path + ": " + WriteFailure(r));
-      return false;
-    }
-    if (platform::SeekFile(source, 0, platform::SeekOrigin::kBegin) != 0) {
-      Say(set, "cannot read " + file.path + " again: " + std::strerror(errno));
-      return false;
-    }
-  }
-  PackHandle* pack = OpenForWriting(set, PackKind::kStored);
-  if (pack == nullptr) return false;
-  const uint64_t before = EntryDataBytes(*pack);
-  errno = 0;
-  PackWriteResult r = AppendStoredEntry(*pack, file.name, source);
-  if (r != PackWriteResult::kOk) {
-    Say(set, "cannot pack " + file.path + ": " + WriteFailure(r));
-    return false;
-  }
-  set.storedBytes += EntryDataBytes(*pack) - before;
-  return true;
-}
-
-// Finishes the new pack of `kind` under its temporary name; one without
-// entries (made only for trying) is dropped. Returns false when it cannot
-// be finished.
-bool Finish(PackSet& set, PackKind kind) {
-  PackPtr& pack = SlotOf(set, kind);
-  if (!pack) return true;
-  if (EntryCount(*pack) == 0) {
-    AbandonPack(std::move(pack));
-    TemporaryOf(set, kind).Abandon();
-    return true;
-  }
-  errno = 0;
-  const PackWriteResult r = FinishPack(*pack);
-  if (r == PackWriteResult::kOk) return true;
-  Say(set, "cannot finish " + PackPathOf(set.pakname, kind) + ": " + WriteFailure(r));
-  return false;
-}
-
-// Puts the finished pack of `kind` in place of the old one, or removes the
-// old one when this run made none: the set is replaced as a whole, since a
-// pack left from an earlier run would be unpacked with the new ones.
-bool Replace(PackSet& set, PackKind kind) {
-  const std::string path = PackPathOf(set.pakname, kind);
-  PackPtr& pack = SlotOf(set, kind);
-  if (!pack) {
-    if (platform::DeleteFileByName(path) && !set.quiet) {
-      std::printf("%s: removed (no files of this kind)\n", path.c_str());
-    }
-    return true;
-  }
-  const size_t count = EntryCount(*pack);
-  ClosePack(std::move(pack));
-  if (!TemporaryOf(set, kind).Commit()) {
-    Say(set, "cannot put " + path + " in place: " + std::strerror(errno));
-    return false;
-  }
-  if (set.quiet) return true;
-  // "game.ZPAK: 2 files deflated, 9000 bytes to 2500".
-  const std::string what = kind == PackKind::kAudio    ? Count(count, "audio file", "audio files")
-                           : kind == PackKind::kStored ? Count(count, "file", "files") + " stored"
-                                                       : Count(count, "file", "files") + " deflated";
-  const uint64_t in = kind == PackKind::kAudio    ? set.audioIn
-                      : kind == PackKind::kStored ? set.storedBytes
-                                                  : set.deflatedIn;
-  std::printf("%s: %s, %" PRIu64 " bytes", path.c_str(), what.c_str(), in);
-  if (kind != PackKind::kStored) {
-    std::printf(" to %" PRIu64, kind == PackKind::kAudio ? set.audioOut : set.deflatedOut);
-  }
-  std::printf("\n");
-  return true;
 }
 
 int Create(const std::string& pakname, const std::string& dir, const CreateOptions& options) {
@@ -372,20 +154,21 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
   set.pakname = pakname;
   set.progress = &progress;
   set.quiet = options.quiet;
-  for (size_t i = 0; i < walk.files.size(); ++i) {
-    const SourceFile& file = walk.files[i];
-    const AudioOutcome audio = AddAudioFile(set, file, AudioChoiceFor(options, file));
-    if (audio == AudioOutcome::kFailed ||
-        (audio == AudioOutcome::kOrdinary && !AddFile(set, file, MatchesStore(options.storeGlobs, file)))) {
-      Say(set, "stopped; no pack was replaced");
-      return kExitFailed;
-    }
+  std::vector<FilePlan> plans;
+  for (const SourceFile& file : walk.files) {
+    plans.push_back(FilePlan{AudioChoiceFor(options, file), MatchesStore(options.storeGlobs, file)});
+  }
+  const auto added = [&](size_t i) {
     progress.EntryDone(sizes[i], sizes[i]);
     if (options.verbose) {
       progress.Clear();
-      std::printf("%s\n", PrintableName(file.relative).c_str());
+      std::printf("%s\n", PrintableName(walk.files[i].relative).c_str());
       std::fflush(stdout);
     }
+  };
+  if (!AddFiles(set, walk.files, plans, options.jobs, added)) {
+    Say(set, "stopped; no pack was replaced");
+    return kExitFailed;
   }
   for (PackKind kind : kPackKindsInRunOrder) {
     if (!Finish(set, kind)) {
@@ -432,7 +215,8 @@ std::string Description() {
          "--skip-unpackable is left out with a line on standard error.\n"
          "A progress line on a terminal (--progress, --no-progress); --quiet\n"
          "(-q) prints failures only, --verbose (-v) also each file's path as\n"
-         "it is packed.\n";
+         "it is packed. --jobs N (-j N): N files packed at once (default: the\n"
+         "cores); the packs are the same for any N.\n";
 }
 
 enum CreateOption { kStore, kAudio, kAudioFor, kSkipUnpackable, kProgress, kNoProgress, kQuiet, kVerbose };
@@ -443,7 +227,8 @@ constexpr OptionSpec kCreateOptions[] = {{kStore, "--store", 0, OptionKind::kTex
                                          {kProgress, "--progress", 0, OptionKind::kFlag, nullptr},
                                          {kNoProgress, "--no-progress", 0, OptionKind::kFlag, nullptr},
                                          {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr},
-                                         {kVerbose, "--verbose", 'v', OptionKind::kFlag, nullptr}};
+                                         {kVerbose, "--verbose", 'v', OptionKind::kFlag, nullptr},
+                                         kJobsSpec};
 
 int RunCreate(const Command& self, const std::vector<std::string>& args) {
   CommandLine line;
@@ -472,6 +257,7 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
       case kNoProgress: options.progress = option.spec->id == kProgress ? 1 : 0; break;
       case kQuiet: options.quiet = true; break;
       case kVerbose: options.verbose = true; break;
+      case kJobsOption: options.jobs = static_cast<int>(option.number); break;
     }
   }
   return Create(line.operands[0], line.operands[1], options);
@@ -483,5 +269,5 @@ const Command kCreateCommand = {
     "create", RunCreate,
     "spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]\n"
     "                 [--audio-for GLOB=MODE]... [--skip-unpackable]\n"
-    "                 [--progress|--no-progress] [--quiet|--verbose]",
+    "                 [--progress|--no-progress] [--quiet|--verbose] [--jobs N]",
     "<pakname> <dir> [options]", Description};

@@ -18,6 +18,8 @@
 #include "platform/destination.h"
 #include "platform/platform.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_extract_jobs.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 #include "tools/spoolpack/spoolpack_progress.h"
 
 namespace {
@@ -38,6 +40,7 @@ struct ExtractOptions {
   bool toStdout = false;
   std::string entry;  // --to-stdout NAME
   ExpansionLimits limits;  // --max-ratio N, --no-limit
+  int jobs = DefaultJobs();  // --jobs N
 };
 
 // One pack of the set that exists.
@@ -131,23 +134,16 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
   output.budget = &budget;
   output.written = [&](uint64_t bytes) { progress.Written(bytes); };
   bool whole = true;  // every entry of the pack written
-  DirectoryEntry entry;
-  std::string reason;
-  int rc;
-  while ((rc = NextRecord(*set.pack, &entry, &reason)) == kPackOk) {
+  // Counts the outcome of one selected entry.
+  const auto taken = [&](const DirectoryEntry& entry, const ExtractOutcome& outcome) {
     const std::string name = EntryPathUnderDestination(entry.name);
-    if (!Selected(options, name)) {
-      tally.notSelected += 1;
-      continue;
-    }
-    uint32_t unpacked = 0;
-    const int code = ExtractEntry(*set.pack, entry, output, &unpacked, &reason);
     const uint64_t expected = ExpectedBytes(set.kind, entry);
     // A dry run writes no audio file to measure: its estimate stands.
-    const uint64_t actual =
-        code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio) ? expected : unpacked;
+    const uint64_t actual = outcome.code != kPackOk || (destination == nullptr && set.kind == PackKind::kAudio)
+                                ? expected
+                                : outcome.unpacked;
     progress.EntryDone(expected, actual);
-    if (code == kPackOk) {
+    if (outcome.code == kPackOk) {
       if (options.verbose) {
         progress.Clear();
         std::printf("%s\n", PrintableName(name).c_str());
@@ -155,14 +151,36 @@ void ExtractPack(const ExtractOptions& options, SetPack& set, platform::Destinat
       }
       tally.written += 1;
       tally.bytes += actual;
-      continue;
+      return;
     }
     whole = false;
-    if (code == kPackExists && options.existing == ExistingFiles::kKeep) {
+    if (outcome.code == kPackExists && options.existing == ExistingFiles::kKeep) {
       tally.kept += 1;
     } else {
-      tally.failures.push_back(EntryFailure(set, name, reason, code));
+      tally.failures.push_back(EntryFailure(set, name, outcome.reason, outcome.code));
     }
+  };
+  std::vector<DirectoryEntry> selected;  // with jobs, the entries still to extract
+  DirectoryEntry entry;
+  std::string reason;
+  int rc;
+  while ((rc = NextRecord(*set.pack, &entry, &reason)) == kPackOk) {
+    if (!Selected(options, EntryPathUnderDestination(entry.name))) {
+      tally.notSelected += 1;
+    } else if (options.jobs > 1) {
+      selected.push_back(entry);
+    } else {
+      ExtractOutcome outcome;
+      outcome.code = ExtractEntry(*set.pack, entry, output, &outcome.unpacked, &outcome.reason);
+      taken(entry, outcome);
+    }
+  }
+  std::string error;
+  if (!selected.empty() &&
+      !ExtractInWorkers(set.path, set.kind, selected, destination, budget, options.jobs,
+                        [&](size_t i, const ExtractOutcome& outcome) { taken(selected[i], outcome); }, &error)) {
+    whole = false;
+    tally.failures.push_back(set.path + ": " + error);
   }
   if (rc != kPackEnd) {
     whole = false;
@@ -256,7 +274,8 @@ constexpr OptionSpec kExtractOptions[] = {{kOnly, "--only", 0, OptionKind::kText
                                           {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr},
                                           {kVerbose, "--verbose", 'v', OptionKind::kFlag, nullptr},
                                           kMaxRatioSpec,
-                                          kNoLimitSpec};
+                                          kNoLimitSpec,
+                                          kJobsSpec};
 
 // Takes the parsed command line into `options`. Returns false with *error
 // set for a usage error.
@@ -265,6 +284,11 @@ bool TakeExtractOptions(const CommandLine& line, ExtractOptions* options, std::s
   for (const GivenOption& option : line.options) {
     if (ApplyLimitOption(option, &options->limits)) continue;
     const int id = option.spec->id;
+    if (id == kJobsOption) {
+      options->jobs = static_cast<int>(option.number);
+      others = true;
+      continue;
+    }
     others = others || id != kToStdout;
     if (id == kOnly) {
       options->only.push_back(option.value);
@@ -361,8 +385,13 @@ int Extract(const ExtractOptions& options) {
   ProgressLine progress(stderr, ProgressShown(options.quiet, options.progress));
   progress.Begin(bytes, entries);
   OutputBudget budget = MakeOutputBudget(options.limits, PackSetBytes(options.pakname));
+  // Packs to delete are read here, which keeps count of what was handed
+  // out; a run that may reach its output limit goes in order, so that the
+  // entry that passes it is the one a single job names.
+  ExtractOptions run = options;
+  if (mayDelete || (budget.limits.enabled && bytes > budget.allowedBytes / 2)) run.jobs = 1;
   for (SetPack& set : packs) {
-    ExtractPack(options, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
+    ExtractPack(run, set, options.dryRun ? nullptr : &destination, mayDelete, budget, progress, tally);
   }
   progress.Clear();
   for (const std::string& line : tally.failures) Complain(line);
@@ -411,6 +440,6 @@ const Command kExtractCommand = {
     "spoolpack extract <pakname> <dir> [--only GLOB]... [--exclude GLOB]...\n"
     "                  [--existing overwrite|keep|fail] [--delete] [--dry-run]\n"
     "                  [--progress|--no-progress] [--quiet|--verbose]\n"
-    "                  [--max-ratio N] [--no-limit]\n"
+    "                  [--max-ratio N] [--no-limit] [--jobs N]\n"
     "spoolpack extract <pakname> --to-stdout NAME [--max-ratio N] [--no-limit]",
     "<pakname> <dir> [options]\n<pakname> --to-stdout NAME", Description};

@@ -15,13 +15,13 @@ const OptionSpec* Lookup(std::span<const OptionSpec> table, const std::string& k
 }
 
 // The value of a kNumber option; false when `text` is not a whole number
-// from spec.minimum up (no sign, no spaces, no trailing characters).
+// from spec.minimum to spec.maximum (no sign, no spaces, no trailing characters).
 bool TakeNumber(const OptionSpec& spec, const std::string& text, uint64_t* number) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
   char* end = nullptr;
   errno = 0;
   const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || n < spec.minimum) return false;
+  if (errno != 0 || *end != '\0' || n < spec.minimum || n > spec.maximum) return false;
   *number = n;
   return true;
 }
@@ -83,8 +83,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::span<const Opti
         at = arg.size();
       }
       if (spec->kind == OptionKind::kNumber && !TakeNumber(*spec, given.value, &given.number)) {
-        *error = key + " takes a whole number from " + std::to_string(spec->minimum) + " up, not \"" + given.value +
-                 "\"";
+        const std::string range = spec->maximum == UINT64_MAX ? " up" : " to " + std::to_string(spec->maximum);
+        *error = key + " takes a whole number from " + std::to_string(spec->minimum) + range + ", not \"" +
+                 given.value + "\"";
         return false;
       }
       line->options.push_back(std::move(given));

@@ -13,7 +13,7 @@
 enum class OptionKind {
   kFlag,    // no value
   kText,    // any text as its value
-  kNumber,  // a whole number, at least OptionSpec::minimum
+  kNumber,  // a whole number from OptionSpec::minimum to maximum
 };
 
 // One option a command takes.
@@ -24,6 +24,7 @@ struct OptionSpec {
   OptionKind kind;
   const char* valueName;  // "GLOB", for messages and help; nullptr for flags
   uint64_t minimum = 0;   // the smallest value a kNumber option takes
+  uint64_t maximum = UINT64_MAX;  // and the largest
 };
 
 // One option as given.

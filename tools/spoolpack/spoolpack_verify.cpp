@@ -1,4 +1,4 @@
-// spoolpack verify [--max-ratio N] [--no-limit] [--quiet] <pakname>
+// spoolpack verify [--max-ratio N] [--no-limit] [--jobs N] [--quiet] <pakname>
 // Reads, inflates, decodes and converts every entry of a set's packs
 // without writing anything.
 #include <cstdio>
@@ -7,12 +7,14 @@
 
 #include "pack/pack.h"
 #include "tools/spoolpack/spoolpack_common.h"
+#include "tools/spoolpack/spoolpack_extract_jobs.h"
+#include "tools/spoolpack/spoolpack_jobs.h"
 
 namespace {
 
 // Checks one pack, counting against `budget`; returns false when it has
 // problems.
-bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bool quiet, bool* found) {
+bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, int jobs, bool quiet, bool* found) {
   PackPtr pack;
   std::string reason;
   if (OpenPack(path, kind, &pack, &reason, PackAccess::kReadOnly) != kPackOk) {
@@ -30,20 +32,37 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
   }
   EntryOutput output;
   output.budget = &budget;
+  // Counts the outcome of one entry.
+  const auto taken = [&](const DirectoryEntry& entry, ExtractOutcome outcome) {
+    if (outcome.code == kPackOk && kind == PackKind::kDeflated && outcome.unpacked != entry.unpackedSize) {
+      outcome.code = kPackFileError;
+      outcome.reason = "inflates to " + std::to_string(outcome.unpacked) + " bytes, recorded " +
+                       std::to_string(entry.unpackedSize);
+    }
+    if (outcome.code != kPackOk) {
+      ++problems;
+      Complain(path + ": entry \"" + EntryPathUnderDestination(entry.name) + "\": " + outcome.reason);
+    }
+  };
+  std::vector<DirectoryEntry> later;  // with jobs, the entries still to read
   DirectoryEntry entry;
   int rc;
   while ((rc = NextRecord(*pack, &entry, &reason)) == kPackOk) {
     ++entries;
-    uint32_t unpacked = 0;
-    int v = ExtractEntry(*pack, entry, output, &unpacked, &reason);
-    if (v == kPackOk && kind == PackKind::kDeflated && unpacked != entry.unpackedSize) {
-      v = kPackFileError;
-      reason = "inflates to " + std::to_string(unpacked) + " bytes, recorded " + std::to_string(entry.unpackedSize);
+    if (jobs > 1) {
+      later.push_back(entry);
+      continue;
     }
-    if (v != kPackOk) {
-      ++problems;
-      Complain(path + ": entry \"" + EntryPathUnderDestination(entry.name) + "\": " + reason);
-    }
+    ExtractOutcome outcome;
+    outcome.code = ExtractEntry(*pack, entry, output, &outcome.unpacked, &outcome.reason);
+    taken(entry, outcome);
+  }
+  std::string error;
+  if (!later.empty() && !ExtractInWorkers(path, kind, later, nullptr, budget, jobs,
+                                          [&](size_t i, const ExtractOutcome& outcome) { taken(later[i], outcome); },
+                                          &error)) {
+    ++problems;
+    Complain(path + ": " + error);
   }
   if (rc != kPackEnd) {
     ++problems;
@@ -58,11 +77,13 @@ bool VerifyPack(const std::string& path, PackKind kind, OutputBudget& budget, bo
   return true;
 }
 
-int Verify(const std::string& pakname, const ExpansionLimits& limits, bool quiet) {
+int Verify(const std::string& pakname, const ExpansionLimits& limits, int jobs, bool quiet) {
   bool ok = true;
   bool found = false;
   OutputBudget budget = MakeOutputBudget(limits, PackSetBytes(pakname));
-  for (PackKind kind : kPackKindsInRunOrder) ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, quiet, &found) && ok;
+  for (PackKind kind : kPackKindsInRunOrder) {
+    ok = VerifyPack(FindPackFile(pakname, kind), kind, budget, jobs, quiet, &found) && ok;
+  }
   if (!found) {
     Complain("no pack named " + pakname + ".APAK, .UPAK or .ZPAK");
     return kExitFailed;
@@ -75,11 +96,13 @@ std::string Description() {
          "every audio entry, without writing anything, and checks every\n"
          "entry's checksum and the limits of extract (--max-ratio,\n"
          "--no-limit); problems go to standard error, exit status 1.\n"
+         "--jobs N: N entries checked at once (default: the cores).\n"
          "--quiet: no line for a pack without problems.\n";
 }
 
 enum VerifyOption { kQuiet };
-constexpr OptionSpec kVerifyOptions[] = {kMaxRatioSpec, kNoLimitSpec, {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr}};
+constexpr OptionSpec kVerifyOptions[] = {kMaxRatioSpec, kNoLimitSpec, kJobsSpec,
+                                         {kQuiet, "--quiet", 'q', OptionKind::kFlag, nullptr}};
 
 int RunVerify(const Command& self, const std::vector<std::string>& args) {
   CommandLine line;
@@ -88,14 +111,19 @@ int RunVerify(const Command& self, const std::vector<std::string>& args) {
   if (line.operands.size() != 1) return UsageError(self, "verify takes one pack name");
   ExpansionLimits limits;
   bool quiet = false;
+  int jobs = DefaultJobs();
   for (const GivenOption& option : line.options) {
-    if (!ApplyLimitOption(option, &limits)) quiet = true;
+    if (option.spec->id == kJobsOption) {
+      jobs = static_cast<int>(option.number);
+    } else if (!ApplyLimitOption(option, &limits)) {
+      quiet = true;
+    }
   }
-  return Verify(line.operands[0], limits, quiet);
+  return Verify(line.operands[0], limits, jobs, quiet);
 }
 
 }  // namespace
 
 const Command kVerifyCommand = {"verify", RunVerify,
-                                 "spoolpack verify [--max-ratio N] [--no-limit] [--quiet] <pakname>",
+                                 "spoolpack verify [--max-ratio N] [--no-limit] [--jobs N] [--quiet] <pakname>",
                                  "[options] <pakname>", Description};
