@@ -4,6 +4,7 @@
 #include "pack/entry_limits.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "pack/pack_internal.h"
 #include "pack/restored_size.h"
@@ -28,7 +29,8 @@ std::string Mebibytes(uint64_t n) {
 
 // What is left of the run's allowance, and the allowance in words.
 uint64_t RunRoom(const OutputBudget& budget) {
-  return budget.allowedBytes - std::min(budget.usedBytes, budget.allowedBytes);
+  const uint64_t used = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(budget.usedBytes)).load();
+  return budget.allowedBytes - std::min(used, budget.allowedBytes);
 }
 
 std::string RunLimitWords(const OutputBudget& budget) {
@@ -85,7 +87,8 @@ int ReserveOutput(const OutputBudget* budget, uint64_t bytes, std::string* reaso
 }
 
 void ChargeOutput(OutputBudget* budget, uint64_t bytes) {
-  if (budget != nullptr) budget->usedBytes += bytes;
+  // Atomic: with --jobs the budget lies in memory shared by the workers.
+  if (budget != nullptr) std::atomic_ref<uint64_t>(budget->usedBytes).fetch_add(bytes);
 }
 
 }  // namespace pack_internal
