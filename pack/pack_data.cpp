@@ -54,7 +54,7 @@ bool Deflater::Start() {
     ready_ = false;
   }
   stream_ = z_stream{};
-  ready_ = deflateInit(&stream_, Z_BEST_COMPRESSION) == Z_OK;
+  ready_ = deflateInit(&stream_, pack_internal::kEntryDeflateLevel) == Z_OK;
   return ready_;
 }
 

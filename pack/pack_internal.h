@@ -72,6 +72,11 @@ inline constexpr size_t kKernelCopyBytes = size_t{64} << 20;
 enum class DataResult { kOk, kReadFailed, kCorrupt, kTooLong, kNoMemory, kSinkFailed };
 
 // Why an entry whose name ends in a separator or ".", or is empty, fails.
+// The zlib level of Deflated entries: zlib's default, which gives within
+// about 1 % of level 9's size at a third of its time (the directories stay
+// at level 9).
+inline constexpr int kEntryDeflateLevel = 6;
+
 inline constexpr char kNotAFileName[] = "the name is not a file name (it names a folder, or nothing)";
 
 }  // namespace pack_internal

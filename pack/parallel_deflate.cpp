@@ -20,8 +20,8 @@ namespace {
 
 constexpr size_t kWindowBytes = 32 * 1024;
 
-// The zlib header zlib itself writes at level 9 with a 32 KiB window.
-constexpr uint8_t kZlibHeader[2] = {0x78, 0xDA};
+// The zlib header zlib itself writes at the default level with a 32 KiB window.
+constexpr uint8_t kZlibHeader[2] = {0x78, 0x9C};
 
 struct Block {
   std::vector<uint8_t> dictionary;  // the last bytes of the block before
@@ -43,7 +43,7 @@ Piece DeflateBlock(const Block& block) {
   piece.inputBytes = block.input.size();
   piece.adler = static_cast<uint32_t>(adler32(1, block.input.data(), static_cast<uInt>(block.input.size())));
   z_stream zs{};
-  if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return piece;
+  if (deflateInit2(&zs, kEntryDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return piece;
   bool ok = block.dictionary.empty() ||
             deflateSetDictionary(&zs, block.dictionary.data(), static_cast<uInt>(block.dictionary.size())) == Z_OK;
   if (ok) {

@@ -73,10 +73,10 @@ inline uint32_t At32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 
 inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 // A zlib stream (RFC 1950) of `data`, as compress2 writes it.
-inline Bytes Deflate(const Bytes& data) {
+inline Bytes Deflate(const Bytes& data, int level = 9) {
   uLongf length = compressBound(static_cast<uLong>(data.size()));
   Bytes out(length);
-  if (compress2(out.data(), &length, data.data(), static_cast<uLong>(data.size()), 9) != Z_OK) return {};
+  if (compress2(out.data(), &length, data.data(), static_cast<uLong>(data.size()), level) != Z_OK) return {};
   out.resize(length);
   return out;
 }

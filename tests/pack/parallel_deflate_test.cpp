@@ -16,6 +16,9 @@ using pack_internal::kDeflateBlockBytes;
 
 namespace {
 
+// The zlib level of Deflated entries.
+constexpr int kEntryLevel = 6;
+
 // Deflates `input` on `threads`, fed in reads of at most 100000 bytes and
 // stopped once the output reaches `stopAt` bytes.
 DeflateOutcome DeflateAll(const Bytes& input, int threads, Bytes* output, uint64_t* unpacked, size_t stopAt = SIZE_MAX) {
@@ -58,7 +61,7 @@ TEST(ParallelDeflateTest, BlocksJoinIntoOneOrdinaryStream) {
     EXPECT_EQ(many, one) << threads;
   }
   EXPECT_EQ(Inflated(one, input.size()), input);
-  const Bytes whole = Deflate(input);
+  const Bytes whole = Deflate(input, kEntryLevel);
   EXPECT_LE(static_cast<double>(one.size()), whole.size() * 1.005);
 
   // A stop asked for by the writer is the outcome, and nothing is written
@@ -74,7 +77,7 @@ TEST(ParallelDeflateTest, ShortInputsAreOneStreamAsBefore) {
     Bytes got;
     uint64_t unpacked = 0;
     ASSERT_EQ(DeflateAll(input, 4, &got, &unpacked), DeflateOutcome::kDone);
-    EXPECT_EQ(got, Deflate(input)) << size;
+    EXPECT_EQ(got, Deflate(input, kEntryLevel)) << size;
   }
   // One byte past a block: two blocks, still one stream.
   const Bytes input = Sample(kDeflateBlockBytes + 1);

@@ -98,7 +98,8 @@ TEST_F(SpoolpackJobsTest, PacksAndLinesAreTheSameForAnyJobs) {
   ASSERT_EQ(uncompress(inflated.data(), &length, stream.data(), stream.size()), Z_OK);
   inflated.resize(length);
   EXPECT_TRUE(inflated == big);
-  EXPECT_LE(static_cast<double>(stream.size()), Deflate(big).size() * 1.005);
+  // Within 0.5 % of one stream at the entries' zlib level.
+  EXPECT_LE(static_cast<double>(stream.size()), Deflate(big, 6).size() * 1.005);
   EXPECT_EQ(RunProgram({SpoolpackPath(), "verify", pak_}).status, 0);
   ExpectSameExtraction({});
 }
