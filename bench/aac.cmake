@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # AAC decoding and encoding through the format module; bench_aac.sh runs it
 # against the faad command and ffmpeg's AAC encoder.
 add_executable(bench_aac ${CMAKE_CURRENT_LIST_DIR}/aac_bench.cpp)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decodes an AAC file to 16-bit samples, or encodes raw 16-bit samples to an
 // ADTS stream (low complexity), through the format module. For timing by
 // bench_aac.sh.

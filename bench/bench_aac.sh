@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # AAC through the format module against its peers, in one run: decoding a
 # stereo 128 kbit/s ADTS file to 16-bit samples against the faad command
 # (target ratio >= 0.9), and encoding the same audio through libmp4enc at

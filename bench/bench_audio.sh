@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Restoring Ogg Vorbis audio entries against oggdec, in one run:
 #   bench/bench_audio.sh [--smoke] <build-folder>
 # Three music-like 44.1 kHz stereo WAV files of 10 minutes each (3 seconds

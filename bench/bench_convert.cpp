@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmark helper for the rate conversion.
 //
 //   bench_convert convert <in.raw> <out.raw> <in-rate> <out-rate> <channels>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Rate conversion against sox: bench/bench_convert.sh [--smoke] <build-folder>
 # Converts a stereo 1 kHz sine 44.1 kHz -> 48 kHz and 22.05 kHz -> 44.1 kHz
 # with the block conversion (bench_convert: the raw file read, converted and

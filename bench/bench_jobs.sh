@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # spoolpack create --jobs: speed with two jobs against one, and against
 # tar czf, and the peak memory of a job:
 #   bench/bench_jobs.sh [--smoke] <build-folder>

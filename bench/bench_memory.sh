@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Peak memory of restoring one long audio entry, and of packing one:
 #   bench/bench_memory.sh [--smoke] <build-folder>
 # A 30-minute stereo 44.1 kHz WAV (318 MB) is packed as a pcm entry and as

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # spoolpack mount against reading the same bytes without it:
 #   bench/bench_mount.sh [--smoke] <build-folder>
 # - stored: one entry of 1 GiB (8 MiB with --smoke) read whole through a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Ogg Vorbis through the format module against the vorbis-tools, in one run:
 # decoding a stereo q 4 file to 16-bit samples against oggdec, and encoding
 # the same audio at close against oggenc -q 4. Targets: decoding >= 1.0,

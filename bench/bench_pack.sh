@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Unpacking speed and memory of spoolex against its peer tools on the same
 # bytes, and against the in-process bound of each path (bench_pack_bound:
 # inflating into a reused buffer, memcpy of stored bytes; no file written):

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Reading a 10-minute stereo 16-bit WAV through ReadShorts (4096-sample calls)
 # against a plain libsndfile sf_read_short loop, in one run; target ratio 0.9.
 # bench/bench_stream.sh [--smoke] <build-folder>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads a WAV file through the stream layer's ReadShorts and through a plain
 // libsndfile sf_read_short loop, both in calls of 4096 samples, alternating
 // the two for a number of rounds, and prints the best time of each and the

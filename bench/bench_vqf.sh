@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # VQF through the format module with the project's TwinVQ libraries: 10
 # minutes of 44.1 kHz stereo at 48 kbit/s per channel, decoded to 16-bit
 # samples and encoded from them, packed by spoolpack --audio vqf:48 and

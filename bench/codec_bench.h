@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The shared body of the codec benchmarks: a file decoded, or raw samples
 // encoded, through a codec module the way the stream layer drives it
 // (4096-sample reads and writes).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Shared by the bench/bench_*.sh scripts, which source it with their own
 # arguments:   source "$(dirname "$0")/common.sh" "$@"
 # Parses [--smoke] <build-folder>: $smoke is 1 with --smoke, else 0; $build

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Expansion limits against hostile and genuine packs: bench/limits.py [--smoke] <build-folder>
 # - a genuine 131,072-frame 12 kHz clip packed as ogg, aac and vqf whose stored description is then
 #   changed to claim 768 kHz, 256 channels, 32 bits and 8,388,607 frames (an 8.6 GB restored file):

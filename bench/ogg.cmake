@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Ogg Vorbis decoding and encoding through the format module; bench_ogg.sh
 # runs it against oggdec and oggenc.
 add_executable(bench_ogg ${CMAKE_CURRENT_LIST_DIR}/ogg_bench.cpp)

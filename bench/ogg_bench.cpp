@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decodes an Ogg Vorbis file to 16-bit samples, or encodes raw 16-bit
 // samples to Ogg Vorbis, through the format module. For timing by
 // bench_ogg.sh.

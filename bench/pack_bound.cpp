@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The in-process bound of unpacking a pack: what moving its entries' bytes
 // costs when no file is written. A Deflated pack's entries are inflated by
 // the pack reader into its reused buffer (ExtractEntry without an output);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decodes a VQF file to 16-bit samples, or encodes raw 16-bit samples as a
 // VQF stream, through the format module and the project's TwinVQ libraries,
 // found by their bare names as spoolex finds them. For timing by

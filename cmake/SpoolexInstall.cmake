@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The install: where the programs, the codec libraries and the documents go,
 # and how the programs find the codec libraries in the build tree and once
 # installed.

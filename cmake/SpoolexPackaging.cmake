@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package (cpack -G DEB in a build folder; scripts/package makes
 # one from a Release build): the programs in /usr/bin, the codec libraries
 # in /usr/lib/<multiarch>/spoolex, the manual pages, the completion and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Small helpers shared by the folders' CMakeLists.txt files.
 
 # Adds a folder only once it has a CMakeLists.txt, so that modules can be

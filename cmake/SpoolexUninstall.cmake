@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Removes what the last install from this build folder put on the disk:
 #   cmake -DMANIFEST=<build>/install_manifest.txt
 #         -DDESTDIR_RECORD=<build>/install_destdir.txt -P SpoolexUninstall.cmake

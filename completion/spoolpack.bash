@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # bash completion for spoolpack and spoolex (installed under both names).
 
 # Adds to COMPREPLY the pack sets that start with $1 (NAME for NAME.APAK,

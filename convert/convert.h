@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conversion of decoded samples to a stored stream description, block by
 // block: memory stays bounded whatever the length of the stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two doubles handled as one value (a complex number, or one sample of two
 // channels), so the transforms and the interpolator do both halves in one
 // instruction where the target has 128-bit vectors. Each lane is computed with

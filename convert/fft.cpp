@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sine tables and the radix-4 FFT.
 #include "convert/fft.h"
 

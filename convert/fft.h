@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sine tables and the FFT, for the rate converter and the TwinVQ codec.
 //
 // Complex values are pairs of doubles, real part first. Every function works

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block rate converter: Kaiser-windowed lowpass by fast convolution, then a
 // 128-phase windowed-sinc interpolator at the output instants.
 #include "convert/rate_converter.h"

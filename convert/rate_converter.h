@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block rate converter for one channel or two interleaved channels of signed
 // 16-bit samples.
 //

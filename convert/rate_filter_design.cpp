@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rate converter's Kaiser-windowed filter designs.
 #include "convert/rate_filter_design.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rate converter's filter designs: filter 1, a Kaiser-windowed sinc
 // lowpass laid out for fast convolution, and the interpolator's kernel.
 //

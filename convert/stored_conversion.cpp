@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Brings decoded 16-bit samples to the bit-width scale, sample rate and
 // channel count of a stored stream description, one block at a time.
 #include "convert/stored_conversion.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pieces of the conversion to the stored description, shared with its tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // democlips <folder>
 //
 // Writes the demo's short audio clips, synthesised here, through the audio

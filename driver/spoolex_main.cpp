@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolex <pakname> <directory> [delete]
 //
 // Unpacks NAME.APAK, NAME.UPAK and NAME.ZPAK, in that order, into a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The AAC header probe and AAC open for reading on arbitrary bytes inside a
 # stream window. Seeds in corpus/aac/ were made by ffmpeg (short ADTS
 # streams), one behind an ID3v2 tag and one rewritten as ADIF.

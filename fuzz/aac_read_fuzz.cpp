@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AAC header probe and the AAC open for reading on arbitrary bytes, the
 // latter with the bytes lying in a window of a larger file (see
 // codec_window.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window the codec-module fuzz targets open their input in, and the
 // checks after the open. The file holds a few bytes of a previous entry,
 // then the stream (`prefix` followed by the input), then the stream again,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opens arbitrary bytes as an Ogg Vorbis stream lying in a window of a
 // larger file (see codec_window.h).
 #include "audio/ogg_vorbis/ogg_vorbis.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The pack reader on arbitrary bytes: OpenPack and NextEntry for every kind,
 # unpacking into a scratch directory that is emptied after each input.
 # Seeds in corpus/pack/ were made with spoolpack (.UPAK, .ZPAK, clip.APAK: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the bytes are a pack file, opened as each of the three kinds
 // and unpacked into a scratch directory.
 #include <stdlib.h>

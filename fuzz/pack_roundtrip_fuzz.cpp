@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pack writer, then the reader, on arbitrary trees of names and bytes.
 // The input is a list of files, each a name length (1 byte), the name, a
 // data length (2 bytes, little-endian) and the data; what the input leaves

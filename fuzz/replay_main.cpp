@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a fuzz target's entry point over every file in the folders given on
 // the command line (seed corpus, saved regression inputs), so that inputs
 // that once crashed are replayed by an ordinary test, without clang.

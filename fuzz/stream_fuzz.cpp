@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the input is a stream that lies inside a file, with bytes
 // before and after it; it is opened with format 0 (recognised from its first
 // bytes) and read to its end.

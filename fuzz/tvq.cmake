@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The project's TwinVQ decoder (codecs/twinvq) on arbitrary frame bits after
 # a valid header, through the VQF layer.
 spoolex_fuzz_target(tvq SOURCE tvq_decode_fuzz.cpp

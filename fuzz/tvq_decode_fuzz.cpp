@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The project's TwinVQ decoder on arbitrary frame bits: the first byte picks
 // one of the modes (a rate and bit-rate pair of kTvqModes, mono or stereo),
 // whose 44-byte header stands before the rest of the input, and the VQF

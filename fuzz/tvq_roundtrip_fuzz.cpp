@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The project's TwinVQ encoder, then its decoder, on arbitrary samples, at
 // every mode: the first byte picks one of the sixteen modes (eight rate and
 // bit-rate pairs, mono or stereo) and the encoder's preselection (the codec

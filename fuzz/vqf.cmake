@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # VQF open for reading on arbitrary bytes after the 12-byte id, with the
 # TwinVQ fixture libraries of tests/vqf.
 include(${PROJECT_SOURCE_DIR}/tests/vqf/fixture.cmake)

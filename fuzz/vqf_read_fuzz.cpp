@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opens "TWIN97012000" followed by arbitrary bytes as a VQF stream lying in
 // a window of a larger file (see codec_window.h), with the fixture TwinVQ
 // decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Audio entry restoration: the packed stream is decoded in place inside the
 // pack into interleaved 16-bit samples, brought to the stored description and
 // written as a new file in the stored container and encoding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Restoration of one Audio pack entry as a file of the source's own kind.
 #pragma once
 

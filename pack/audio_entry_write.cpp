@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Audio entries: the packed stream of one audio file, its own bytes (keep),
 // its samples as a WAV stream (pcm), or re-encoded as Ogg Vorbis (ogg), AAC
 // (aac) or VQF (vqf), written in place at the pack's data end. The lossless

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Creating Audio entries: a file the audio stream layer reads goes into an
 // Audio pack as its own bytes, as its samples in a WAV stream, or re-encoded
 // as Ogg Vorbis, AAC or VQF, with the description of the source that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The expansion limits: the per-entry limit a restored audio file must keep
 // (its size from its stored description checked before decoding), and the
 // run's output allowance that every entry counts against.

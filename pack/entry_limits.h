@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The expansion limits of entries (see ExpansionLimits in pack.h): what an
 // Audio entry's restored file may take, computed from its stored
 // description before anything is decoded, and the run's output allowance.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pack archives: open a pack, hand out its entries one at a time (writing
 // each as a file under a destination directory), and create packs.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Access points into Deflated entries, with zlib's inflate. A point is
 // recorded at a deflate block boundary: the stream position in bytes and
 // bits (zlib's data_type after inflate stops with Z_BLOCK) and the 32 KiB

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Random access into Deflated entries through access points: restart states
 // recorded at deflate block boundaries while an entry is inflated forward.
 // Internal to pack/; PackSet (pack_entry_reader.h) is its one user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checksums of entries' packed data: the trailer after a pack's directory
 // (its layout is in pack_format.h), read when a pack is opened and written
 // when one is finished, and the checks of an entry's data against it.

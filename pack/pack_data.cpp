@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Chunked movement of entry data: copying a run of the pack file and
 // inflating a zlib stream that lies in it (with ISA-L), in bounded memory.
 #include <algorithm>

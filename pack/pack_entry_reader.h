@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Random access to the entries of a pack set, for readers that serve an
 // entry's bytes where they are asked for (spoolpack mount) instead of
 // writing every entry out.

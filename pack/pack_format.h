@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Layout of a pack file: the kinds, the 16-byte header and the directory
 // records, with little-endian helpers. Every number in a pack is
 // little-endian; offsets and sizes are unsigned 32-bit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Internals shared by the pack module's source files: the handle's fields,
 // the reusable deflate and inflate states, the chunked data helpers and what
 // the Audio entry writer uses of the reader and writer. Not for callers

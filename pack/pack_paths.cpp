@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Entry names and paths: joining names to the destination, the check that
 // keeps every output file inside it, placing the output file, finding the
 // packs of a set, and names as a terminal shows them.

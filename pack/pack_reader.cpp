@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pack reader: opening a pack, walking its directory and writing each
 // Stored or Deflated entry as a file; Audio entries go to RestoreAudioEntry.
 #include <cerrno>

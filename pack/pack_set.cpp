@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A pack set opened for random access: the listing with extract's names and
 // refusals, reads of Stored entries in place, and the dispatch of Deflated
 // entries to their access points and of every entry to ExtractEntry.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pack writer: a pack is created with the unfinished marker, entries'
 // data is appended after the header while their records collect in memory,
 // and finishing writes the directory and then the header's two fields.

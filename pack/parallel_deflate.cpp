@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block deflate: the calling thread reads blocks and writes their deflated
 // pieces in order; up to `threads` blocks are deflated at once by
 // std::async tasks, so at most threads + 2 blocks (1 MiB of input each,

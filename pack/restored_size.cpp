@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The size of a restored audio file from its stored description. Linear PCM
 // in WAV, AIFF, AU and headerless files is laid out by libsndfile with a
 // header of fixed size, the samples in whole bytes (the narrowest of 1 to 4

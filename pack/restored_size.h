@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The size of the file that restoring an Audio entry writes, from the
 // entry's stored description alone, before anything is decoded: a bound
 // for every container and encoding the audio layer writes, and the exact

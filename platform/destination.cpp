@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Safe output: pending files created and renamed inside an open folder, the
 // destination walk, and the removal of pending files when a signal ends the
 // process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Safe output under a destination directory.
 //
 // A Destination opens its directory once; every file placed under it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // POSIX implementation of the file services.
 #include "platform/platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // File, shared-library and path services over POSIX (output files that
 // appear only when complete, and the destination walk: platform/destination.h).
 //

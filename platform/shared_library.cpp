@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared-library services over dlopen.
 #include "platform/platform.h"
 

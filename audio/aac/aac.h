@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AAC format module (FMT_MP4): raw, ADIF and ADTS streams.
 //
 // Both directions work a frame at a time, so that memory stays bounded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bytes of an AAC stream's window, read through a buffer of bounded
 // size: the header probe and the decoder see them a piece at a time.
 #pragma once

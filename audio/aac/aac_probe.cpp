@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The header probe of AAC streams: ID3v2 tag, ADIF header, ADTS frames.
 #include <array>
 #include <cerrno>

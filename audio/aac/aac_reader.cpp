@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading an AAC stream with faad2. The open decodes the whole stream once,
 // a frame at a time, to count the samples and to find every fault it
 // reports. The count keeps its samples: the first kAacKeptSamples in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing an AAC stream: the encoder takes the samples in chunks of the
 // size it asks for, each chunk encoded and its bytes written as soon as it
 // is full; the close encodes the last, shorter chunk and flushes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "audio/codec_libraries/codec_libraries.h"
 
 #include <array>

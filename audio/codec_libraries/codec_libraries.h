@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Run-time binding of the codec libraries.
 //
 // The codec formats never link their codecs: the seven libraries below are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Ogg Vorbis format module (FMT_OGG).
 //
 // Both directions work piece by piece, in bounded memory. Opening for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading an Ogg Vorbis stream piece by piece: the open counts the frames
 // the stream decodes to without decoding them, and reads decode as they go.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the Ogg Vorbis reader and writer share: the libogg and libvorbis
 // records of one stream, and the window of the file a reader takes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing an Ogg Vorbis stream piece by piece: samples are encoded as they
 // arrive, in the chunks of whole frames the encoder has always been given,
 // and pages are written at the file's position as they complete.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "audio/sample_buffer/sample_buffer.h"
 
 #include <sys/mman.h>

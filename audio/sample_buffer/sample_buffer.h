@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory sample buffer of the codec-format streams.
 //
 // Ogg Vorbis, AAC and VQF streams never decode or encode piece by piece: an

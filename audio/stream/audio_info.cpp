@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The 46-byte little-endian form of AudioInfo.
 #include "audio/stream/audio_info.h"
 

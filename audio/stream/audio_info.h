@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The description of an audio stream, the format codes and the error numbers.
 //
 // AudioInfo travels between the audio stream layer, the conversion and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio stream layer: opens, format recognition, reads and writes.
 #include "audio/stream/audio_stream.h"
 

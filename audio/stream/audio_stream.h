@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The audio stream layer: one handle over an audio stream that lies in an
 // open file, read and written as interleaved signed 16-bit samples.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Headerless samples: raw PCM in the caller's layout and headerless u-law AU.
 // The window's bytes are all samples; libsndfile's raw mode decodes them.
 #include "audio/stream/headerless_readers.h"

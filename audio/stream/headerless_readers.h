@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The readers of headerless samples (FMT_RAW and the headerless AU code):
 // no header describes the window, which holds nothing but samples.
 #pragma once

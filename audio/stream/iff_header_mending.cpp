@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frame counts of AIFF and 8SVX headers that libsndfile 1.2 gets wrong.
 #include "audio/stream/iff_header_mending.h"
 

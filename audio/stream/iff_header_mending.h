@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frame counts of IFF headers (AIFF, 8SVX) as libsndfile 1.2 leaves them,
 // mended to what the samples are.
 #pragma once

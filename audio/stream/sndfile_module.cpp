@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ordinary containers through libsndfile's virtual I/O.
 #include "audio/stream/sndfile_module.h"
 

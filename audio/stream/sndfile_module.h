@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ordinary containers, read and written through libsndfile 1.2.
 //
 // libsndfile reaches the stream through sf_open_virtual: its reads, seeks and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SOURCE_DATE_EPOCH, the reproducible-builds convention for the time that
 // outputs record.
 #include <cerrno>

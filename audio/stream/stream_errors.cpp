@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The error numbers of the audio stream layer and their messages.
 #include <cstring>
 

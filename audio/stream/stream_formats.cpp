@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The list of formats, one record per format, and what is read from it:
 // recognition, the format check, the formats' names and what spoolpack may
 // pack a file as.

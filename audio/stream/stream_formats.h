@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The formats of the audio stream layer: one record per format, all of them
 // in one list (stream_formats.cpp). Recognition, the module chosen by a
 // format code, FormatCheck, the libsndfile bridge, FormatName and what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream's text log and the binary header writer and reader.
 #include <algorithm>
 #include <bit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream handle as the format modules see it.
 //
 // A format module (the libsndfile containers, Ogg Vorbis, ...) provides an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The fact and PEAK chunks of WAV and AIFF streams written through
 // libsndfile, and the fact chunk of WAV streams read.
 #include "audio/stream/written_header.h"

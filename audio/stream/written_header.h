@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Header fields libsndfile does not write as this layer needs them: the
 // frame count of a WAV of a block encoding, and the time of a PEAK chunk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The VQF format module (FMT_VQF): TwinVQ-coded audio in a small chunked
 // container of big-endian numbers that begins with "TWIN97012000".
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bit-level file layer under the TwinVQ frames: a process-wide pool of
 // 50 bitstreams, each with a 1024-byte block buffer over a borrowed file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The VQF container's header, and its codes for rates, bit rates and the
 // encoder's settings.
 #include "audio/vqf/vqf_container.h"

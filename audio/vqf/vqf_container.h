@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the VQF reader and writer share: the container's header, its codes
 // for rates, bit rates and encoder settings, and the TwinVQ library state
 // a coded stream holds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TwinVQ frame reader and writer: every field of one coded frame moved
 // between a bitstream and the frame index record, in the frame's fixed order
 // and with the widths of the configuration and width tables the libraries

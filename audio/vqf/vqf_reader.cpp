@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a VQF stream. The open walks the header and counts the frames
 // with the frame reader alone, decoding none; reads then decode the frames
 // one at a time in a second pass over the same bits, from a decoder set up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing a VQF stream, a frame at a time: the first samples set up the
 // encoder and write the header, every whole frame of samples is encoded as
 // it arrives, and the close pads the last frame with silence and adds two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The AAC encoder interface of libmp4enc.so: faac's published encoder API
 // (handle, configuration record, constants and entry points), so that code
 // written for faac runs over this library and the other way round.

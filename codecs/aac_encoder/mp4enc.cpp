@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libmp4enc.so: faac's encoder entry points over libavcodec's native AAC
 // encoder. The encoder gives raw AAC frames; this library collects the
 // caller's 16-bit samples into whole frames for it, puts an ADTS header in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The decoder of one stream: frame indices to samples.
 #pragma once
 

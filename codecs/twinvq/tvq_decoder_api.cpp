@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entry points of libtvqdec.so. The library decodes one stream at a
 // time: TvqInitialize sets up the decoder and the frame index, TvqTerminate
 // releases them.

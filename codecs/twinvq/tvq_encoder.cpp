@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frame encoding: block switching, analysis and the index searches.
 #include "codecs/twinvq/tvq_encoder.h"
 

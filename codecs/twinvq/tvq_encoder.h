@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The encoder of one stream: samples to frame indices.
 //
 // The encoder looks one frame ahead: the frame it is given decides the block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The entry points of libtvqenc.so. The library encodes one stream at a
 // time: TvqEncInitialize sets up the encoder and the frame index,
 // TvqEncTerminate releases them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Linear prediction, LSP conversion and quantisation, and the envelope.
 #include "codecs/twinvq/tvq_envelope.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The spectral envelope: a linear-prediction fit of a block's power spectrum,
 // carried as line spectral pairs (LSPs) and quantised into the LSP indices.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Index values to scales, rotations, peaks and shape vectors.
 #include "codecs/twinvq/tvq_frame.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the encoder and the decoder of a mode share: the storage that a frame
 // index points to, and the rules that turn index values into the spectrum's
 // scales, the stereo rotation, the periodic peaks and the shape vectors. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The rate parameters of the modes and their frame layouts.
 #include "codecs/twinvq/tvq_layout.h"
 

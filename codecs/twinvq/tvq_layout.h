@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The coding modes of the TwinVQ libraries and the frame layout of each:
 // which fields a frame of each block type carries, their widths, and the
 // partitions of the spectrum that the fields describe.

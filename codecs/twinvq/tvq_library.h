@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What each TwinVQ library keeps: the coder (decoder or encoder) of the one
 // stream it codes at a time, the frame index bound to it, and the width
 // tables it hands out, which stay at their addresses for the life of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MDCT by a half-length complex FFT, and the block windows.
 #include "codecs/twinvq/tvq_transform.h"
 

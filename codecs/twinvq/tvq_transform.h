@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lapped transform of the TwinVQ libraries: a windowed MDCT computed with
 // an FFT, sub-block by sub-block, with slopes that change length between
 // block types so that every sequence of block types reconstructs perfectly.

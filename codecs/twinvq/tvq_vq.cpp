@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Codebook generation and the preselected pair search.
 #include "codecs/twinvq/tvq_vq.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conjugate-structure vector quantisation: a vector is coded as the sum of
 // one entry from each of two codebooks, so 2^a + 2^b entries stand for
 // 2^(a+b) code vectors. The codebooks are fixed sets of single pulses and

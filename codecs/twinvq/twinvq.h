@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The interface of the TwinVQ decoder and encoder libraries (libtvqdec.so,
 // libtvqenc.so): the records they exchange with the VQF layer and their
 // entry points.

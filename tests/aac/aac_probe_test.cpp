@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The header probe on bytes made by hand from the ADTS, ADIF and ID3v2
 // layouts.
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding through the module against the faad command: ffmpeg's ADTS
 // streams in a window, the same audio as ADIF and raw streams made by hand
 // and behind an ID3 tag, streams that must not open, and, through a

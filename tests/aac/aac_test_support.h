@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the AAC tests: ffmpeg as an independent encoder, the faad
 // command as an independent decoder, ADTS and ADIF headers made by hand,
 // stand-in codec libraries, and the stream records and signals of the Ogg

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Encoding through libmp4enc.so: the ADTS stream against ffmpeg's
 // own and as the faad command and ffmpeg decode it, its channel places, what
 // it refuses; and, through a stand-in library, the calls the module makes and

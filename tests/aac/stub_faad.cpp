@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for faad2 with its entry points, for the module's tests: each
 // decode call consumes stub_frame_bytes (at most what it is given) and
 // returns the next count of stub_frame_samples, samples whose value is the

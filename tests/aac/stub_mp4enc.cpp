@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in AAC encoder library with faac's entry points, for the module's
 // tests: it takes 2048 samples a call, codes each call as "ABCD" and the
 // flush as two calls of "xyz", and records what it was given. Call number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Audio entries end to end: packs made with the pack writer from files
 // written by sox, restored by the spoolex program, and read back by sox.
 #include <gtest/gtest.h>

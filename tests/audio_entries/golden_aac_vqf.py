@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What the AAC and VQF paths of a build give, as SHA-256 sums, against a
 fixture of the sums an earlier build gave for the same inputs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // sox as the oracle of the layer, both ways. The audio entry tests restore
 // sox-made files of every lossless container and encoding from inside a pack
 // in their own container; the rows here are those they do not make.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The layer's own rules: recognition order, the headerless and little-endian
 // AU cases, the format check, reads past the end, the handle checks, the
 // window, and what a refused or failed write leaves on disk. Streams written

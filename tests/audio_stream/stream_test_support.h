@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the audio stream tests: sox as the independent decoder, and
 // reading and writing a stream through the layer. Temporary folders and file
 // bytes are those of the pack tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The header fields the layer mends after libsndfile: the frames a WAV of a
 // block encoding declares, read (sox's fact chunk) and written (ffprobe
 // reads the fact chunk), and the time of a PEAK chunk under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The run-time binding: which name loads, what is loaded once, what an
 // unload forgets, and that no executable links a codec library.
 #include "audio/codec_libraries/codec_libraries.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The transforms against a direct DFT, and the Bessel series against the
 // standard library's.
 #include <gtest/gtest.h>

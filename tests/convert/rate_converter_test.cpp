@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The converter's settings, block geometry, output counts, refusals and
 // its silence at debug level 0.
 #include <gtest/gtest.h>

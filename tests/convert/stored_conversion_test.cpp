@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The conversion to a stored description, on its real path: bit widths,
 // channel maps, refusals, and rate changes measured against ideal sines.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Golden results of audio restoration: the SHA-256 of every file a build
 restores from a fixed set of packs, and of the packs `spoolpack create`
 makes, kept in golden.sha256 beside this script.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What both golden scripts (golden.py, ../audio_entries/golden_aac_vqf.py)
 share: the format codes, an Audio pack's bytes both ways, and the sums."""
 import hashlib

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack mount end to end: real packs made by spoolpack create from files
 // sox and oggenc write, mounted through FUSE and compared with what
 // spoolpack extract writes from the same set (diff -r, and reads at random

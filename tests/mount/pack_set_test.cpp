@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Random access to a pack set (pack/pack_entry_reader.h) on packs laid out
 // by hand: the listing against what extract does with the same names, reads
 // of Stored and Deflated entries at any offset against the source bytes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frames the Ogg Vorbis open counts without synthesis, against a full
 // decode with libvorbis (linked here directly, not through the binding):
 // the open's result, the count and every sample read must be those of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the Ogg Vorbis and binding tests: a test signal, the
 // vorbis-tools and ffmpeg as independent coders, and streams made by hand
 // the way the stream layer makes them. Temporary folders, file bytes and

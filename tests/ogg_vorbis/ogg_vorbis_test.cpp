@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Ogg Vorbis module against oggenc, oggdec and ffmpeg: decoding, the
 // encoder's output and settings, the stream's window, damaged streams.
 #include "audio/ogg_vorbis/ogg_vorbis.h"

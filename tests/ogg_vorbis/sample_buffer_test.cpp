@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The memory sample buffer behind the codec-format streams. Appending in
 // pieces, counting frames and reading back are exercised by every Ogg stream
 // of the module's tests; here are the edges those do not reach.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The expansion limits: restored audio files refused from their stored
 // description before anything is decoded, restored sizes checked against
 // the files restorations write, codec outputs stopped as they are written, and a run's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The checksum trailer: its bytes read by hand and checked with zlib's
 // crc32, damaged data caught before any file is in place, and damaged or
 // cut trailers that leave the entries readable but the pack kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Moving entry data: Deflated entries and compressed directories inflated
 // (damaged, cut, short and long streams end as zlib's uncompress ends them),
 // Stored entries copied inside the kernel or by the read and write loop that

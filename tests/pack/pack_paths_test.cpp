@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The joining rules for entry names and the check that keeps output inside
 // the destination (the reader's refusals are checked with the reader).
 #include <gtest/gtest.h>

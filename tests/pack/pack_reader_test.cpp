@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pack reader on packs laid out by hand: open codes, entry codes, and
 // what is and is not written.
 #include <gtest/gtest.h>

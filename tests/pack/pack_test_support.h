@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the pack and tool tests: temporary directories, file bytes,
 // and packs laid out byte by byte from the format description (independent
 // of the pack writer).

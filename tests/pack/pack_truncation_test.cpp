@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every pack cut short, at every offset, is refused: it does not open, or an
 // entry fails before the end of its directory.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pack writer, checked by reading its bytes by hand and inflating its
 // streams with another tool (zlib-flate from qpdf).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Block deflate: whatever the threads, the same bytes, one zlib stream that
 // plain zlib inflates to the input, within 0.5 % of one stream's size; an
 // input of one block is the very stream a single deflate makes.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Checks the run path of every ELF executable and shared library under the
 # given folders (a build tree, an install tree, an extracted package):
 #   check_run_paths.sh <folder>...

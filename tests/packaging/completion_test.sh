@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The bash completion of spoolpack and spoolex, under bash-completion:
 #   completion_test.sh <completion file> <spoolpack>
 # Completes command lines in a folder of packs, and checks that every

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The install, the uninstall and the Debian package of a Release build:
 #   install_test.sh <build folder>
 # 1. `cmake --install` into a DESTDIR: every file lands under it, the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Lints the manual pages and checks that spoolpack's names every option:
 #   manual_pages_test.sh <spoolpack> <page>...
 # groff (-ww: every warning) and mandoc -Tlint must have nothing to say.

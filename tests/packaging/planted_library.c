@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A library planted in the working directory under the codec libraries'
 // names: loading it leaves a marker file there, which the tests look for.
 // The programs must never load it.

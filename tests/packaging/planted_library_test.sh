@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A library under a codec library's name in the working directory is never
 # loaded: the programs' run paths name no folder relative to it.
 #   planted_library_test.sh <spoolex> <spoolpack> <planted library>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # scripts/spdx on a small checkout of its own: which files get the licence
 # line, where, with which marker, that a second run changes nothing, and
 # what --check reports.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The destination walk: what it refuses, that it never writes outside the
 // destination even while a link is swapped in and out of the path by a second
 // thread, and the folders it creates when asked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Creating a file over a symbolic link replaces the link instead of writing
 // through it; a file's write limit. (Pending files are checked through the
 // pack reader, which relies on them for every output.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a program through the shell and collects its exit status and output,
 // optionally under a file-size limit or as another user.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // End-to-end runs of spoolex on packs laid out by hand: exact standard
 // output, one diagnostic line per stopped pack, deletion and fault cases.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack's command lines, extract, list and create --skip-unpackable,
 // and create ended by signals, run as programs on packs laid out by hand
 // (or made by spoolpack create from files sox writes), in temporary

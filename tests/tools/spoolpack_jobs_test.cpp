@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack --jobs: the packs, the lines and the failures of a run are the
 // same whatever the number of worker processes.
 #include <gtest/gtest.h>

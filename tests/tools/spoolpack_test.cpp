@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack create, list and verify, round trips through spoolex, and both
 // programs installed.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The project's TwinVQ libraries, loaded by their bare names as spoolex
 // loads them: two tones through the VQF layer at every mode (peaks in place,
 // sample for sample in time, SNR), frames that fill the fixed bits through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two-tone signals and where their peaks come back, and the modes as test
 // parameters, for the tests of the TwinVQ libraries and of VQF packing.
 #pragma once

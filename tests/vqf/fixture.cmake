@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The TwinVQ fixture libraries, libtvqdec_fixture.so and libtvqenc_fixture.so,
 # for the VQF tests and fuzz target only: never installed, and named so that
 # no search for the real libraries finds them. The tests load them by path.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* A TwinVQ library pair for the tests, built from this one file: with
  * FIXTURE_ENCODER the encoder's entry points, else the decoder's. It codes
  * nothing; it hands the VQF layer fixed configurations and a rule the tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bitstream layer's edges and the frame layer against the fixture's
 // "fields" configuration, with every expected bit laid out by hand from the
 // frame's field table.

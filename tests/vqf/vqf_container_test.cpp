@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The VQF container through the stream layer, against the fixture
 // libraries: headers and frames compared with bytes laid out by hand, the
 // header walk, the decode loop's drops, clipping and window, reading and

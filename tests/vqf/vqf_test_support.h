@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the VQF tests: the fixture libraries loaded through the
 // binding's seam, bits and headers laid out by hand from the format's
 // description, and files in memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Usage and help of spoolpack's commands.
 #include "tools/spoolpack/spoolpack_common.h"
 

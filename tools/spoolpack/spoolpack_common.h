@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What spoolpack's commands share: the command record, exit statuses,
 // messages, usage and help, kind names and the glob match of names.
 #pragma once

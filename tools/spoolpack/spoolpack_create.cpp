@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack create <pakname> <dir> [--store GLOB]... [--audio MODE]
 //                  [--audio-for GLOB=MODE]... [--skip-unpackable]
 //                  [--progress|--no-progress] [--quiet|--verbose] [--jobs N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack create's pack set (see spoolpack_create_set.h).
 #include "tools/spoolpack/spoolpack_create_set.h"
 

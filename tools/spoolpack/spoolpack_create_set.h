@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack create's pack set: the packs of one run, made under temporary
 // names and put in place together at the end, and the adding of one file
 // to them (as audio, deflated or stored), in this process or, with --jobs,

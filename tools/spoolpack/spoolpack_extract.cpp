@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack extract: the packs of a set are opened read-only, their
 // directories walked once to count what is selected, and then every
 // selected entry is written through the pack module (ExtractEntry) into a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack extract --jobs (see spoolpack_extract_jobs.h).
 #include "tools/spoolpack/spoolpack_extract_jobs.h"
 

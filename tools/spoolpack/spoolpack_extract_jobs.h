@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack extract --jobs: the selected entries of one pack written by
 // worker processes (see spoolpack_jobs.h), their outcomes taken up here in
 // entry order.

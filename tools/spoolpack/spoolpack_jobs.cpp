@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The worker pool of --jobs: one task pipe and one result pipe per worker.
 // The parent sends an entry's index (8 bytes); the worker answers with the
 // index, the lengths of its captured standard output, standard error and

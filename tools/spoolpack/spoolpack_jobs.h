@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack's --jobs: the entries of a run are worked on by forked worker
 // processes, and what each one produced is taken up by the calling process
 // in entry order. Each worker is its own process, so the audio layer's and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JSON lines of pack entries.
 #include "tools/spoolpack/spoolpack_json.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack list --json: one JSON object per entry, for scripts.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack list [--json] <pack>|<pakname>
 // One line (or one JSON object) per entry of a pack file, or of every pack
 // of a set, each line then naming its pack.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack: creates, extracts, lists, verifies and mounts packs, one command per
 // run: spoolpack <command> [arguments], spoolpack --version | help [command].
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack mount <pakname> <mountpoint> [--foreground] [--cache DIR]
 //                 [--cache-size SIZE]
 // Opens the packs of the set read-only, lists them as extract would place

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cache of restored audio entries behind spoolpack mount: a private
 // folder per mount under the cache root, locked while the mount lives and
 // removed when it ends (a folder left by a mount that was killed is removed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The file system of spoolpack mount (see spoolpack_mount_fs.h).
 #include "tools/spoolpack/spoolpack_mount_fs.h"
 

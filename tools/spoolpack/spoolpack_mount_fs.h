@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The file system that spoolpack mount serves through FUSE's low-level
 // interface: a folder tree built from the entries of a pack set, whose
 // files read Stored entries in place, Deflated ones through their access

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command-line parser of spoolpack's commands.
 #include "tools/spoolpack/spoolpack_options.h"
 

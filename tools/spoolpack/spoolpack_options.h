@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack's command lines: one parser for every command, driven by a small
 // table of the options each command takes. Options may stand before, between
 // or after the operands; "--" ends them; a value follows its option as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The progress line: drawn with a carriage return and padded with spaces
 // over the previous one, so it needs no terminal control sequences.
 #include "tools/spoolpack/spoolpack_progress.h"

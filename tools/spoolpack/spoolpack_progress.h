@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The progress line of spoolpack create and extract: bytes and entries done of the
 // total, rate and time left, redrawn in place on standard error a few times
 // a second, and replaced by a summary at the end.

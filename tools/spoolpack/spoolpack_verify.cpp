@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack verify [--max-ratio N] [--no-limit] [--jobs N] [--quiet] <pakname>
 // Reads, inflates, decodes and converts every entry of a set's packs
 // without writing anything.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // spoolpack create's walk of the tree to pack, in sorted order.
 #include "tools/spoolpack/spoolpack_walk.h"
 
