@@ -455,6 +455,17 @@ TEST_F(ExtractTest, CreateEndedBySignalsLeavesNoTemporaryPack) {
     EXPECT_EQ(Temporaries(), Names{}) << signal;
     EXPECT_EQ(ReadBytes(pak_ + ".ZPAK"), old);
   }
+  // The folder of the trial restoration of a pcm entry, in TMPDIR, goes too.
+  const std::string audio = tmp_ / "audio";
+  std::filesystem::create_directory(audio);
+  ASSERT_TRUE(stream_test::RunQuietly("sox -n -r 44100 -c 2 -b 16 '" + audio + "/long.wav' synth 120 sine 440"));
+  ::setenv("TMPDIR", tmp_.path().c_str(), 1);
+  bool seen = false;
+  const int status = SignalWhen({SpoolpackPath(), "create", "-j1", tmp_ / "a", audio, "--audio", "pcm"}, SIGTERM,
+                                [&] { return !Temporaries().empty(); }, &seen);
+  ::unsetenv("TMPDIR");
+  EXPECT_TRUE(seen && WIFSIGNALED(status)) << status;
+  EXPECT_EQ(Temporaries(), Names{});
 }
 
 }  // namespace

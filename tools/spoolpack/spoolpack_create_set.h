@@ -5,7 +5,6 @@
 // in worker processes whose entries are copied into the set in order.
 #pragma once
 
-#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -19,22 +18,19 @@
 #include "tools/spoolpack/spoolpack_progress.h"
 #include "tools/spoolpack/spoolpack_walk.h"
 
-// A folder for trial restorations, made on first use and removed with its
-// contents at the end of the run.
+// A folder for trial restorations in the system's temporary folder, made
+// on first use and removed with its contents at the end of the run or when
+// a signal ends it.
 struct TrialFolder {
-  std::string path;
-  ~TrialFolder() {
-    std::error_code ignored;
-    if (!path.empty()) std::filesystem::remove_all(path, ignored);
-  }
+  platform::PendingFolder folder;
   // The path of the trial file, or empty when no folder can be made.
   std::string File() {
-    if (path.empty()) {
+    if (folder.path().empty()) {
       std::error_code ec;
-      std::string pattern = (std::filesystem::temp_directory_path(ec) / "spoolpack-XXXXXX").string();
-      if (!ec && ::mkdtemp(pattern.data()) != nullptr) path = pattern;
+      const std::filesystem::path temporary = std::filesystem::temp_directory_path(ec);
+      if (ec || !folder.Create((temporary / "spoolpack").string())) return std::string();
     }
-    return path.empty() ? std::string() : path + "/restored";
+    return folder.path() + "/restored";
   }
 };
 
