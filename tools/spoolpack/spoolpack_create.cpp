@@ -151,7 +151,7 @@ int Create(const std::string& pakname, const std::string& dir, const CreateOptio
   }
   ProgressLine progress(stderr, ProgressShown(options.quiet, options.progress));
   progress.Begin(total, walk.files.size());
-  PackSet set;
+  NewPackSet set;
   set.pakname = pakname;
   set.progress = &progress;
   set.quiet = options.quiet;

@@ -20,21 +20,21 @@ namespace fs = std::filesystem;
 
 std::string PackPathOf(const std::string& pakname, PackKind kind) { return pakname + std::string(PackExtension(kind)); }
 
-void Say(PackSet& set, const std::string& text) {
+void Say(NewPackSet& set, const std::string& text) {
   if (set.progress != nullptr) set.progress->Clear();
   Complain(text);
 }
 
 namespace {
 
-PackPtr& SlotOf(PackSet& set, PackKind kind) {
+PackPtr& SlotOf(NewPackSet& set, PackKind kind) {
   return kind == PackKind::kAudio ? set.audio : kind == PackKind::kStored ? set.stored : set.deflated;
 }
 
-platform::PendingFile& TemporaryOf(PackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
+platform::PendingFile& TemporaryOf(NewPackSet& set, PackKind kind) { return set.temporary[static_cast<size_t>(kind)]; }
 
 // A note on how a file was packed; --quiet leaves it out.
-void Note(PackSet& set, const std::string& text) {
+void Note(NewPackSet& set, const std::string& text) {
   if (!set.quiet) Say(set, text);
 }
 
@@ -47,7 +47,7 @@ std::string WriteFailure(PackWriteResult result) {
   return text;
 }
 
-PackHandle* OpenForWriting(PackSet& set, PackKind kind) {
+PackHandle* OpenForWriting(NewPackSet& set, PackKind kind) {
   PackPtr& slot = SlotOf(set, kind);
   if (!slot) {
     const std::string path = PackPathOf(set.pakname, kind);
@@ -68,7 +68,7 @@ enum class AudioOutcome { kPacked, kOrdinary, kFailed };
 
 // Packs `file` into the Audio pack when the audio layer reads it and `choice`
 // allows; otherwise it is to be packed as an ordinary file.
-AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoice& choice) {
+AudioOutcome AddAudioFile(NewPackSet& set, const SourceFile& file, const AudioChoice& choice) {
   if (choice.mode == AudioMode::kNone) return AudioOutcome::kOrdinary;
   std::string why;
   AudioSourcePtr source = OpenAudioSource(file.path, &why);
@@ -98,7 +98,7 @@ AudioOutcome AddAudioFile(PackSet& set, const SourceFile& file, const AudioChoic
   return AudioOutcome::kFailed;
 }
 
-bool AddFile(PackSet& set, const SourceFile& file, bool store, int threads) {
+bool AddFile(NewPackSet& set, const SourceFile& file, bool store, int threads) {
   platform::File source = platform::OpenExistingReadOnly(file.path);
   if (!source.IsOpen()) {
     Say(set, "cannot read " + file.path + ": " + std::strerror(errno));
@@ -149,7 +149,7 @@ bool AddFile(PackSet& set, const SourceFile& file, bool store, int threads) {
 // Finishes the new pack of `kind` under its temporary name; one without
 // entries (made only for trying) is dropped. Returns false when it cannot
 // be finished.
-bool Finish(PackSet& set, PackKind kind) {
+bool Finish(NewPackSet& set, PackKind kind) {
   PackPtr& pack = SlotOf(set, kind);
   if (!pack) return true;
   if (EntryCount(*pack) == 0) {
@@ -167,7 +167,7 @@ bool Finish(PackSet& set, PackKind kind) {
 // Puts the finished pack of `kind` in place of the old one, or removes the
 // old one when this run made none: the set is replaced as a whole, since a
 // pack left from an earlier run would be unpacked with the new ones.
-bool Replace(PackSet& set, PackKind kind) {
+bool Replace(NewPackSet& set, PackKind kind) {
   const std::string path = PackPathOf(set.pakname, kind);
   PackPtr& pack = SlotOf(set, kind);
   if (!pack) {
@@ -201,7 +201,7 @@ bool Replace(PackSet& set, PackKind kind) {
 namespace {
 
 // Packs one file into `set`; false when the run is to stop.
-bool AddEntry(PackSet& set, const SourceFile& file, const FilePlan& plan, int threads) {
+bool AddEntry(NewPackSet& set, const SourceFile& file, const FilePlan& plan, int threads) {
   const AudioOutcome audio = AddAudioFile(set, file, plan.audio);
   return audio == AudioOutcome::kPacked || (audio == AudioOutcome::kOrdinary && AddFile(set, file, plan.store, threads));
 }
@@ -219,8 +219,8 @@ struct Packed {
 };
 
 // In a worker: packs file `file` into packs of its own named `scratch`.
-std::string PackInWorker(const PackSet& set, const std::string& scratch, const SourceFile& file, const FilePlan& plan, int threads) {
-  PackSet own;
+std::string PackInWorker(const NewPackSet& set, const std::string& scratch, const SourceFile& file, const FilePlan& plan, int threads) {
+  NewPackSet own;
   own.pakname = scratch;
   own.quiet = set.quiet;
   Packed packed;
@@ -247,7 +247,7 @@ std::string PackInWorker(const PackSet& set, const std::string& scratch, const S
 }
 
 // Here: copies the entry a worker made of `file` into `set`.
-bool TakeFromWorker(PackSet& set, const std::string& scratch, const SourceFile& file, const std::string& result) {
+bool TakeFromWorker(NewPackSet& set, const std::string& scratch, const SourceFile& file, const std::string& result) {
   Packed packed;
   if (result.size() != sizeof packed) return false;
   std::memcpy(&packed, result.data(), sizeof packed);
@@ -284,7 +284,7 @@ bool TakeFromWorker(PackSet& set, const std::string& scratch, const SourceFile& 
 
 }  // namespace
 
-bool AddFiles(PackSet& set, const std::vector<SourceFile>& files, const std::vector<FilePlan>& plans, int jobs,
+bool AddFiles(NewPackSet& set, const std::vector<SourceFile>& files, const std::vector<FilePlan>& plans, int jobs,
               const std::function<void(size_t)>& added) {
   if (jobs <= 1) {
     for (size_t i = 0; i < files.size(); ++i) {

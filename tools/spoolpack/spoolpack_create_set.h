@@ -39,7 +39,7 @@ struct TrialFolder {
 // them when the set goes away (a run that failed) or a signal ends the run
 // is removed: the old packs stay as they were until every new one is
 // finished.
-struct PackSet {
+struct NewPackSet {
   std::string pakname;
   PackPtr audio;
   PackPtr stored;
@@ -54,9 +54,9 @@ struct PackSet {
   uint64_t storedBytes = 0;
   TrialFolder trial;
 
-  PackSet() = default;
-  PackSet(const PackSet&) = delete;
-  PackSet& operator=(const PackSet&) = delete;
+  NewPackSet() = default;
+  NewPackSet(const NewPackSet&) = delete;
+  NewPackSet& operator=(const NewPackSet&) = delete;
 };
 
 // The path of the `kind` pack of `pakname`.
@@ -73,17 +73,17 @@ struct FilePlan {
 // `jobs`); a large deflated file is deflated on up to `jobs` threads.
 // `added(i)` is called once file i is in the set, in order. Returns false,
 // having said why on standard error, when the run is to stop.
-[[nodiscard]] bool AddFiles(PackSet& set, const std::vector<SourceFile>& files, const std::vector<FilePlan>& plans,
+[[nodiscard]] bool AddFiles(NewPackSet& set, const std::vector<SourceFile>& files, const std::vector<FilePlan>& plans,
                             int jobs, const std::function<void(size_t)>& added);
 
 // A failure of the run on standard error, on a line of its own.
-void Say(PackSet& set, const std::string& text);
+void Say(NewPackSet& set, const std::string& text);
 
 // Finishes the new pack of `kind` under its temporary name; one without
 // entries (made only for trying) is dropped. Returns false when it cannot
 // be finished.
-[[nodiscard]] bool Finish(PackSet& set, PackKind kind);
+[[nodiscard]] bool Finish(NewPackSet& set, PackKind kind);
 
 // Puts the finished pack of `kind` in place of the old one, or removes the
 // old one when this run made none, with a line on standard output.
-[[nodiscard]] bool Replace(PackSet& set, PackKind kind);
+[[nodiscard]] bool Replace(NewPackSet& set, PackKind kind);
