@@ -54,13 +54,13 @@ def ogg_source(path, wav, quality):
     subprocess.run(["oggenc", "-Q", "-s", "4242", "-q", str(quality), "-o", path, wav], check=True)
 
 
-def stream_of(tmp, spec):
+def stream_of(tmp, recipe):
     """The bytes of a packed stream: ("wav", rate, channels, seconds[, bits])
     or ("ogg", rate, channels, seconds, quality)."""
-    kind, rate, channels, seconds = spec[:4]
-    key = "_".join(str(x) for x in spec)
+    kind, rate, channels, seconds = recipe[:4]
+    key = "_".join(str(x) for x in recipe)
     wav = os.path.join(tmp, "src_%s.wav" % key)
-    bits = spec[4] if kind == "wav" and len(spec) > 4 else 16
+    bits = recipe[4] if kind == "wav" and len(recipe) > 4 else 16
     if not os.path.exists(wav):
         sox_source(wav, rate, channels, seconds, bits)
     if kind == "wav":
@@ -68,7 +68,7 @@ def stream_of(tmp, spec):
     else:
         path = os.path.join(tmp, "src_%s.ogg" % key)
         if not os.path.exists(path):
-            ogg_source(path, wav, spec[4])
+            ogg_source(path, wav, recipe[4])
     with open(path, "rb") as f:
         return f.read()
 
@@ -235,9 +235,9 @@ def results_of(group, build, tmp):
     os.makedirs(out)
     if group in HANDMADE:
         entries = []
-        for name, spec, stored in HANDMADE[group]:
-            data = stream_of(tmp, spec)
-            fmt = OGG if spec[0] == "ogg" else WAV
+        for name, recipe, stored in HANDMADE[group]:
+            data = stream_of(tmp, recipe)
+            fmt = OGG if recipe[0] == "ogg" else WAV
             codec = [-1.0, 0, 0]  # quality, bitrate, codec option
             codec[:len(stored) - 5] = stored[5:]
             entries.append((name, data, fmt, audio_info(*stored[:5], codec[1], codec[2], codec[0])))
@@ -246,12 +246,12 @@ def results_of(group, build, tmp):
         results[group + ":stdout"] = sha(shown.stdout)
         results[group + ":verify"] = str(run([spoolpack, "verify", os.path.join(work, "g")], env).returncode)
     else:
-        spec = CREATED[group]
+        recipe = CREATED[group]
         tree = os.path.join(work, "tree")
         os.makedirs(tree)
-        for name, (rate, channels, seconds, bits) in spec["files"]:
+        for name, (rate, channels, seconds, bits) in recipe["files"]:
             sox_source(os.path.join(tree, name), rate, channels, seconds, bits)
-        made = run([spoolpack, "create", os.path.join(work, "g"), tree, *spec["args"]], env)
+        made = run([spoolpack, "create", os.path.join(work, "g"), tree, *recipe["args"]], env)
         if made.returncode != 0:
             results[group + ":create"] = "failed %d" % made.returncode
         for kind in ("APAK", "UPAK", "ZPAK"):

@@ -85,9 +85,9 @@ inline constexpr OptionSpec kNoLimitSpec{kNoLimitOption, "--no-limit", 0, Option
 
 // Applies a limit option to `limits`; returns false when `option` is none.
 inline bool ApplyLimitOption(const GivenOption& option, ExpansionLimits* limits) {
-  if (option.spec->id == kNoLimitOption) {
+  if (option.known->id == kNoLimitOption) {
     limits->enabled = false;
-  } else if (option.spec->id == kMaxRatioOption) {
+  } else if (option.known->id == kMaxRatioOption) {
     limits->audioRatio = limits->runRatio = option.number;
   } else {
     return false;

@@ -240,7 +240,7 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
   for (const GivenOption& option : line.options) {
     const std::string& value = option.value;
     std::string error;
-    switch (option.spec->id) {
+    switch (option.known->id) {
       case kStore: options.storeGlobs.push_back(value); break;
       case kAudio:
         if (!ParseAudioMode(value, &options.audio, &error)) return UsageError(self, error);
@@ -255,7 +255,7 @@ int RunCreate(const Command& self, const std::vector<std::string>& args) {
       }
       case kSkipUnpackable: options.skipUnpackable = true; break;
       case kProgress:
-      case kNoProgress: options.progress = option.spec->id == kProgress ? 1 : 0; break;
+      case kNoProgress: options.progress = option.known->id == kProgress ? 1 : 0; break;
       case kQuiet: options.quiet = true; break;
       case kVerbose: options.verbose = true; break;
       case kJobsOption: options.jobs = static_cast<int>(option.number); break;

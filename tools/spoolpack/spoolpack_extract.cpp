@@ -284,7 +284,7 @@ bool TakeExtractOptions(const CommandLine& line, ExtractOptions* options, std::s
   bool others = false;  // options besides the limits, which --to-stdout does not take
   for (const GivenOption& option : line.options) {
     if (ApplyLimitOption(option, &options->limits)) continue;
-    const int id = option.spec->id;
+    const int id = option.known->id;
     if (id == kJobsOption) {
       options->jobs = static_cast<int>(option.number);
       others = true;

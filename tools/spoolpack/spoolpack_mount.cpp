@@ -58,9 +58,9 @@ constexpr OptionSpec kMountOptions[] = {{kForeground, "--foreground", 'f', Optio
 
 bool TakeMountOptions(const CommandLine& line, MountOptions* options, std::string* error) {
   for (const GivenOption& option : line.options) {
-    if (option.spec->id == kForeground) {
+    if (option.known->id == kForeground) {
       options->foreground = true;
-    } else if (option.spec->id == kCache) {
+    } else if (option.known->id == kCache) {
       options->cache = option.value;
     } else if (!ParseSize(option.value, &options->cacheBytes)) {
       *error = "--cache-size takes bytes, or a number with K, M, G or T, not " + option.value;

@@ -9,20 +9,20 @@ namespace {
 
 // Finds the option `key` names ("--name" or "-c", without any value).
 const OptionSpec* Lookup(std::span<const OptionSpec> table, const std::string& key) {
-  for (const OptionSpec& spec : table) {
-    if (key == spec.name || (spec.shortName != 0 && key.size() == 2 && key[1] == spec.shortName)) return &spec;
+  for (const OptionSpec& known : table) {
+    if (key == known.name || (known.shortName != 0 && key.size() == 2 && key[1] == known.shortName)) return &known;
   }
   return nullptr;
 }
 
 // The value of a kNumber option; false when `text` is not a whole number
-// from spec.minimum to spec.maximum (no sign, no spaces, no trailing characters).
-bool TakeNumber(const OptionSpec& spec, const std::string& text, uint64_t* number) {
+// from known.minimum to known.maximum (no sign, no spaces, no trailing characters).
+bool TakeNumber(const OptionSpec& known, const std::string& text, uint64_t* number) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
   char* end = nullptr;
   errno = 0;
   const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || n < spec.minimum || n > spec.maximum) return false;
+  if (errno != 0 || *end != '\0' || n < known.minimum || n > known.maximum) return false;
   *number = n;
   return true;
 }
@@ -61,13 +61,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::span<const Opti
         (key == "--help" || key == "-h" ? line->help : line->version) = true;
         return true;
       }
-      const OptionSpec* spec = Lookup(table, key);
-      if (spec == nullptr) {
+      const OptionSpec* known = Lookup(table, key);
+      if (known == nullptr) {
         *error = "unknown option " + key + (isLong || arg.size() == 2 ? "" : " (in " + arg + ")");
         return false;
       }
-      GivenOption given{spec, "", 0};
-      if (spec->kind == OptionKind::kFlag) {
+      GivenOption given{known, "", 0};
+      if (known->kind == OptionKind::kFlag) {
         if (isLong && attached) {
           *error = key + " takes no value";
           return false;
@@ -78,14 +78,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, std::span<const Opti
         } else if (i + 1 < args.size()) {
           given.value = args[++i];
         } else {
-          *error = key + " needs a value (" + spec->valueName + ")";
+          *error = key + " needs a value (" + known->valueName + ")";
           return false;
         }
         at = arg.size();
       }
-      if (spec->kind == OptionKind::kNumber && !TakeNumber(*spec, given.value, &given.number)) {
-        const std::string range = spec->maximum == UINT64_MAX ? " up" : " to " + std::to_string(spec->maximum);
-        *error = key + " takes a whole number from " + std::to_string(spec->minimum) + range + ", not \"" +
+      if (known->kind == OptionKind::kNumber && !TakeNumber(*known, given.value, &given.number)) {
+        const std::string range = known->maximum == UINT64_MAX ? " up" : " to " + std::to_string(known->maximum);
+        *error = key + " takes a whole number from " + std::to_string(known->minimum) + range + ", not \"" +
                  given.value + "\"";
         return false;
       }

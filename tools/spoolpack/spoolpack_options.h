@@ -30,7 +30,7 @@ struct OptionSpec {
 
 // One option as given.
 struct GivenOption {
-  const OptionSpec* spec;
+  const OptionSpec* known;  // the option of the table it is
   std::string value;    // as written, empty for a flag
   uint64_t number = 0;  // the value of a kNumber option
 };

@@ -114,7 +114,7 @@ int RunVerify(const Command& self, const std::vector<std::string>& args) {
   bool quiet = false;
   int jobs = DefaultJobs();
   for (const GivenOption& option : line.options) {
-    if (option.spec->id == kJobsOption) {
+    if (option.known->id == kJobsOption) {
       jobs = static_cast<int>(option.number);
     } else if (!ApplyLimitOption(option, &limits)) {
       quiet = true;
