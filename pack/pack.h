@@ -290,7 +290,7 @@ enum class PackWriteResult {
 // pack unable to finish (its marker stays).
 [[nodiscard]] PackWriteResult AppendStoredEntry(PackHandle& pack, const std::string& name, platform::File& source);
 
-// Deflates `source` from its current position to its end at level 9 as a
+// Deflates `source` from its current position to its end at zlib level 6 as a
 // Deflated entry: one zlib stream, made of independently deflated 1 MiB
 // blocks when the source is longer than one (up to `threads` of them at
 // once; the bytes are the same for any `threads`). When the deflated stream

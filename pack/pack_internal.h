@@ -28,7 +28,7 @@ inline constexpr size_t kMaxDirectoryBytes = size_t{512} << 20;
 
 enum class Mode { kRead, kWrite, kWriteFailed, kClosed };
 
-// zlib's deflate at level 9 (the writer), set up on first use and reset for
+// zlib's deflate at the entries' level (the writer), set up on first use and reset for
 // every later stream, so that its window is allocated once per handle.
 class Deflater {
  public:

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Deflating one entry's bytes into one zlib stream at level 9, on several
+// Deflating one entry's bytes into one zlib stream at the entries' level, on several
 // threads when the input is longer than one block. Internal to the pack
 // module (the writer uses it).
 #pragma once
